@@ -1,0 +1,17 @@
+// The archive is written to a new file beside its destination and renamed
+// onto it only once complete, so a failed build never touches an existing
+// archive and a rebuild never keeps an old file's tail.
+#pragma once
+
+namespace quiver {
+
+// Creates the unfinished archive for build_run.dest_name and records it in
+// build_run. False when the destination cannot be written (including a
+// destination that exists but is not a regular file).
+bool OpenArchiveOutput();
+
+// Closes the unfinished archive and renames it into place. False on failure,
+// with the unfinished file still recorded for clean-up.
+bool CommitArchive();
+
+}  // namespace quiver

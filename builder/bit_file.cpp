@@ -1,0 +1,68 @@
+#include "bit_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "build_run.h"
+#include "file_io.h"
+
+namespace quiver {
+
+BitFile::BitFile(const char* path) {
+  stream_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (stream_ < 0) ReportError("BitFile::BitFile unable to open temporary file %s.", path);
+}
+
+BitFile::~BitFile() {
+  const char* message = "Fatal error in ~BitFile!\n";
+  if (pending_ > 0) PutByte(static_cast<std::uint8_t>(accumulator_ << (8 - pending_)), message);
+  Flush(message);
+  // A failed close can lose bytes already handed over; a short stream must
+  // never pass for a good one.
+  if (::close(stream_) != 0) ReportError("%s", message);
+}
+
+void BitFile::OutputBit(std::int32_t bit) {
+  accumulator_ = (accumulator_ << 1) | (bit != 0 ? 1u : 0u);
+  if (++pending_ == 8) {
+    pending_ = 0;
+    PutByte(static_cast<std::uint8_t>(accumulator_), "Fatal error in OutputBit!\n");
+    accumulator_ = 0;
+  }
+}
+
+void BitFile::OutputBits(std::uint32_t code, int count) {
+  std::uint64_t field = code & (count == 32 ? 0xFFFFFFFFu : (1u << count) - 1);
+  accumulator_ = (accumulator_ << count) | field;
+  pending_ += count;
+  while (pending_ >= 8) {
+    pending_ -= 8;
+    PutByte(static_cast<std::uint8_t>(accumulator_ >> pending_), "Fatal error in OutputBits!\n");
+  }
+  accumulator_ &= (1u << pending_) - 1;
+}
+
+void BitFile::PutByte(std::uint8_t byte, const char* message) {
+  buffer_[fill_++] = byte;
+  if (fill_ == sizeof buffer_) Flush(message);
+}
+
+void BitFile::Flush(const char* message) {
+  if (fill_ == 0) return;
+  if (!WriteAll(stream_, buffer_, fill_)) ReportError("%s", message);
+  fill_ = 0;
+}
+
+void ReportError(const char* format, ...) {
+  std::printf("Fatal error: ");
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  FatalExit(kExitReportError);
+}
+
+}  // namespace quiver

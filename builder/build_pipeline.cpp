@@ -1,0 +1,187 @@
+#include "build_pipeline.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "build_run.h"
+#include "compression_stage.h"
+#include "file_io.h"
+#include "member_path.h"
+#include "name_crc.h"
+
+namespace quiver {
+namespace {
+
+unsigned char FoldCase(char c) {
+  auto byte = static_cast<unsigned char>(c);
+  return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
+}
+
+// Opens a member for reading without blocking on a FIFO; -1 unless it is a
+// regular file.
+int OpenRegularFile(const char* path, struct stat& st) {
+  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+std::int64_t StoredSize(const StageEntry& entry) {
+  if (!build_run.compress) return entry.original_length;
+  if (build_run.smallest && entry.compressed_length == 0) return entry.original_length;
+  return entry.compressed_length;
+}
+
+}  // namespace
+
+int CompareCrc(const TocEntry& a, const TocEntry& b) {
+  if (a.crc < b.crc) return -1;
+  return a.crc == b.crc ? 0 : 1;
+}
+
+int CompareNames(const TocEntry& a, const TocEntry& b) {
+  for (std::size_t i = 0; i < kNameSize; ++i) {
+    unsigned char x = FoldCase(a.name[i]);
+    unsigned char y = FoldCase(b.name[i]);
+    if (x != y) return x < y ? -1 : 1;
+    if (x == 0) return 0;
+  }
+  return 0;
+}
+
+void CheckCollisions(TocEntry* toc, int count) {
+  int i = 0;
+  while (i < count - 1) {
+    int m = i;
+    while (m + 1 < count && toc[m + 1].crc == toc[i].crc) ++m;
+    if (m == i) {
+      ++i;
+      continue;
+    }
+    for (int j = i + 1; j <= m; ++j)
+      std::printf("CRC collision - %s and %s - CRC = %x.\n", toc[i].name, toc[j].name, toc[i].crc);
+    // Stable, so names equal but for case keep the response file's order and
+    // the same input always gives the same archive.
+    std::stable_sort(toc + i, toc + m + 1,
+                     [](const TocEntry& a, const TocEntry& b) { return CompareNames(a, b) < 0; });
+    i = m + 1;
+  }
+}
+
+void MeasureMembers() {
+  for (std::int32_t i = 0; i < build_run.count; ++i) {
+    TocEntry& entry = build_run.toc[i];
+    StageEntry& stage = build_run.stage[i];
+    entry.crc = NameCrc(entry.name);
+    struct stat st;
+    int fd = OpenRegularFile(MapMemberPath(entry.name).c_str(), st);
+    if (fd < 0) {
+      std::printf("Unable to open %s\n", entry.name);
+      FatalExit(kExitFailure);
+    }
+    ::close(fd);
+    if (st.st_size == 0) {
+      std::printf("Filelength on %s == %i\n", entry.name, 0);
+      FatalExit(kExitFailure);
+    }
+    if (st.st_size > kMaxArchiveSize) {
+      std::printf("%s is too large for a quiver (2 GiB or more)\n", entry.name);
+      FatalExit(kExitFailure);
+    }
+    entry.original_length = static_cast<std::int32_t>(st.st_size);
+    stage.original_length = entry.original_length;
+    if (!build_run.compress) {
+      std::printf("%s logged - %x %i\n", entry.name, entry.crc, entry.original_length);
+      entry.compressed_length = 0;
+      stage.compressed_length = 0;
+    }
+    build_run.original_total += entry.original_length;
+  }
+}
+
+void AssignOffsets() {
+  std::int64_t offset = static_cast<std::int64_t>(kHeaderSize) +
+                        static_cast<std::int64_t>(kRecordSize) * build_run.count;
+  for (std::int32_t i = 0; i < build_run.count; ++i) {
+    if (offset > kMaxArchiveSize) break;
+    build_run.toc[i].data_offset = static_cast<std::int32_t>(offset);
+    offset += StoredSize(build_run.stage[i]);
+  }
+  if (offset > kMaxArchiveSize) {
+    std::printf("Quiver %s would be 2 GiB or larger\n", build_run.dest_name);
+    FatalExit(kExitFailure);
+  }
+}
+
+void SortTable() {
+  TocEntry* toc = build_run.toc.get();
+  std::stable_sort(toc, toc + build_run.count,
+                   [](const TocEntry& a, const TocEntry& b) { return CompareCrc(a, b) < 0; });
+  CheckCollisions(toc, build_run.count);
+}
+
+void ArchiveWriteError() {
+  std::printf("Unable to write quiver %s\n", build_run.dest_name);
+  FatalExit(kExitFailure);
+}
+
+void WriteHeaderAndTable() {
+  ArchiveHeader header;
+  header.count = build_run.count;
+  header.compressed = build_run.compress ? 1 : 0;
+  std::uint8_t header_bytes[kHeaderSize];
+  EncodeHeader(header, header_bytes);
+  if (!WriteAll(build_run.archive_file, header_bytes, kHeaderSize)) ArchiveWriteError();
+  std::vector<std::uint8_t> table(kRecordSize * static_cast<std::size_t>(build_run.count));
+  for (std::int32_t i = 0; i < build_run.count; ++i)
+    EncodeTocEntry(build_run.toc[i], table.data() + kRecordSize * static_cast<std::size_t>(i));
+  if (!WriteAll(build_run.archive_file, table.data(), table.size())) ArchiveWriteError();
+}
+
+void CopyMembers() {
+  auto copy_buffer = std::make_unique<std::uint8_t[]>(kCopyBufferSize);
+  std::int32_t to_go = build_run.count;
+  for (std::int32_t i = 0; i < build_run.count; ++i) {
+    const StageEntry& stage = build_run.stage[i];
+    std::string path;
+    std::int64_t expected = 0;
+    ChooseCopySource(stage, path, expected);
+    struct stat st;
+    int fd = OpenRegularFile(path.c_str(), st);
+    if (fd < 0) {
+      std::printf("Unable to open %s\n", path.c_str());
+      FatalExit(kExitFailure);
+    }
+    if (st.st_size != expected) {
+      std::printf("Length match error in copying stage - file %s", stage.source_path);
+      FatalExit(kExitFailure);
+    }
+    --to_go;
+    std::printf("Copying file %s of %" PRId64 " bytes | %i to go\n", stage.source_path, expected,
+                to_go);
+    std::int64_t remainder = expected;
+    while (remainder > 0) {
+      auto chunk = static_cast<std::size_t>(
+          std::min<std::int64_t>(remainder, static_cast<std::int64_t>(kCopyBufferSize)));
+      if (ReadFull(fd, copy_buffer.get(), chunk) != static_cast<ssize_t>(chunk)) {
+        std::printf("Unable to read %s in copying stage\n", path.c_str());
+        FatalExit(kExitFailure);
+      }
+      if (!WriteAll(build_run.archive_file, copy_buffer.get(), chunk)) ArchiveWriteError();
+      remainder -= static_cast<std::int64_t>(chunk);
+    }
+    ::close(fd);
+  }
+}
+
+}  // namespace quiver

@@ -1,0 +1,75 @@
+#include "build_run.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace quiver {
+
+BuildRun build_run;
+
+namespace {
+
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void CleanupSignalHandler(int signal_number) {
+  RemoveRunFiles();
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+sigset_t CleanupSignalSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : kCleanupSignals) sigaddset(&set, s);
+  return set;
+}
+
+}  // namespace
+
+void RemoveRunFiles() {
+  StageEntry* stage = build_run.stage.get();
+  if (stage != nullptr) {
+    for (std::int32_t i = 0; i < build_run.count; ++i) {
+      if (stage[i].temp_created) {
+        ::unlink(stage[i].temp_path);
+        stage[i].temp_created = 0;
+      }
+    }
+  }
+  if (build_run.archive_temp_live) {
+    ::unlink(build_run.archive_temp);
+    build_run.archive_temp_live = 0;
+  }
+}
+
+void FatalExit(int status) {
+  std::fflush(stdout);
+  {
+    SignalBlock block;
+    RemoveRunFiles();
+  }
+  if (build_run.response_open) std::fclose(build_run.response_file);
+  if (build_run.archive_open) ::close(build_run.archive_file);
+  std::exit(status);
+}
+
+void InstallSignalCleanup() {
+  for (int s : kCleanupSignals) {
+    struct sigaction action = {};
+    action.sa_handler = CleanupSignalHandler;
+    sigemptyset(&action.sa_mask);
+    sigaction(s, &action, nullptr);
+  }
+}
+
+SignalBlock::SignalBlock() {
+  sigset_t set = CleanupSignalSet();
+  sigprocmask(SIG_BLOCK, &set, &saved_);
+}
+
+SignalBlock::~SignalBlock() {
+  sigprocmask(SIG_SETMASK, &saved_, nullptr);
+}
+
+}  // namespace quiver

@@ -1,0 +1,24 @@
+// The builder's -c and -s: every member compressed into a temporary file
+// beside it, and under -s stored raw when compression does not shrink it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "build_run.h"
+
+namespace quiver {
+
+// 100 minus the compressed share in percent, rounded as integer division.
+std::int64_t CompressionRatio(std::int64_t compressed, std::int64_t original);
+
+// After measuring: compress every member and record its stored form.
+void CompressMembers();
+
+// In the copy stage: the file holding a member's stored bytes and its size.
+void ChooseCopySource(const StageEntry& stage, std::string& path, std::int64_t& expected);
+
+// After copying: the totals, then the temporary files go.
+void ReportTotals();
+
+}  // namespace quiver
