@@ -1,0 +1,70 @@
+#include "archive_reader.h"
+
+#include <cstring>
+
+#include "file_io.h"
+
+namespace quiver {
+namespace {
+
+bool ReadBytes(const ArchiveBytes& bytes, std::int64_t offset, std::uint8_t* out,
+               std::size_t size) {
+  if (bytes.fd < 0) {
+    std::memcpy(out, bytes.memory.data() + offset, size);
+    return true;
+  }
+  return ReadFullAt(bytes.fd, out, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+}
+
+std::string CheckEntry(const TocEntry& entry, std::size_t index, bool compressed,
+                       std::int64_t size) {
+  std::string at = "entry " + std::to_string(index);
+  if (std::memchr(entry.name, '\0', kNameSize) == nullptr) return at + " has an unterminated name";
+  if (entry.original_length < 0 || entry.compressed_length < 0)
+    return at + " (" + entry.name + ") has a negative length";
+  std::int64_t span = StoredSpan(entry, compressed);
+  if (entry.data_offset < 0 || entry.data_offset + span > size)
+    return at + " (" + entry.name + ") has data outside the file";
+  return "";
+}
+
+}  // namespace
+
+std::string LoadArchiveTable(const ArchiveBytes& bytes, ArchiveTable& table) {
+  table = ArchiveTable{};
+  if (bytes.size == 0) return "";
+  if (bytes.size < static_cast<std::int64_t>(kHeaderSize))
+    return "the file is shorter than its 16-byte header";
+  std::uint8_t header_bytes[kHeaderSize];
+  if (!ReadBytes(bytes, 0, header_bytes, kHeaderSize)) return "its header cannot be read";
+  table.header = DecodeHeader(header_bytes);
+  const std::int32_t count = table.header.count;
+  if (count < 0) return "its file count " + std::to_string(count) + " is negative";
+  std::int64_t table_end =
+      static_cast<std::int64_t>(kHeaderSize) + static_cast<std::int64_t>(kRecordSize) * count;
+  if (table_end > bytes.size)
+    return "its table of " + std::to_string(count) + " entries does not fit in the file";
+  std::vector<std::uint8_t> raw(kRecordSize * static_cast<std::size_t>(count));
+  if (!ReadBytes(bytes, kHeaderSize, raw.data(), raw.size())) return "its table cannot be read";
+  table.entries.resize(static_cast<std::size_t>(count));
+  const bool compressed = table.header.compressed != 0;
+  for (std::size_t i = 0; i < table.entries.size(); ++i) {
+    table.entries[i] = DecodeTocEntry(raw.data() + kRecordSize * i);
+    std::string problem = CheckEntry(table.entries[i], i, compressed, bytes.size);
+    if (!problem.empty()) {
+      table = ArchiveTable{};
+      return problem;
+    }
+  }
+  return "";
+}
+
+NameIndex BuildNameIndex(const ArchiveTable& table) {
+  NameIndex index;
+  index.reserve(table.entries.size());
+  for (std::size_t i = 0; i < table.entries.size(); ++i)
+    index.emplace(std::string_view(table.entries[i].name), i);
+  return index;
+}
+
+}  // namespace quiver

@@ -1,0 +1,38 @@
+// Opening an archive: the header and the whole table, checked so that no
+// later read or write can leave its bounds. One implementation serves the
+// quiverx program and the reader library.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "archive_layout.h"
+
+namespace quiver {
+
+struct ArchiveTable {
+  ArchiveHeader header;
+  std::vector<TocEntry> entries;  // in stored order
+};
+
+// The archive's bytes: a read-only descriptor or a caller's memory.
+struct ArchiveBytes {
+  int fd = -1;
+  std::span<const std::uint8_t> memory;
+  std::int64_t size = 0;
+};
+
+// Reads the header and table into `table`. Returns "" when the archive is
+// sound, otherwise why it is damaged. An empty file is an archive without
+// members.
+std::string LoadArchiveTable(const ArchiveBytes& bytes, ArchiveTable& table);
+
+// The first record in stored order for each distinct name.
+using NameIndex = std::unordered_map<std::string_view, std::size_t>;
+NameIndex BuildNameIndex(const ArchiveTable& table);
+
+}  // namespace quiver

@@ -1,0 +1,58 @@
+// Bits from a compressed stream, most significant first, through a 64-bit
+// buffer. Never reads past the end of its source: bits asked for beyond it
+// come back as zeros and mark the reader as overrun.
+#pragma once
+
+#include <cstdint>
+
+#include "byte_stream.h"
+
+namespace quiver {
+
+class BitReader {
+ public:
+  explicit BitReader(ByteSource& source) : source_(source) {}
+
+  std::int32_t InputBit() { return static_cast<std::int32_t>(InputBits(1)); }
+
+  // `count` from 1 to 32 bits, the first taken in the most significant place.
+  std::uint32_t InputBits(int count) {
+    if (available_ < count) {
+      Refill();
+      if (available_ < count) {
+        overrun_ = true;
+        available_ = count;
+      }
+    }
+    auto value = static_cast<std::uint32_t>(bits_ >> (64 - count));
+    bits_ <<= count;
+    available_ -= count;
+    return value;
+  }
+
+  // True once a bit was asked for that the stream does not hold.
+  bool overrun() const { return overrun_; }
+
+ private:
+  void Refill() {
+    while (available_ <= 56) {
+      if (cursor_ == end_) {
+        auto chunk = source_.NextChunk();
+        if (chunk.empty()) return;
+        cursor_ = chunk.data();
+        end_ = cursor_ + chunk.size();
+      }
+      bits_ |= static_cast<std::uint64_t>(*cursor_++) << (56 - available_);
+      available_ += 8;
+    }
+  }
+
+  ByteSource& source_;
+  const std::uint8_t* cursor_ = nullptr;
+  const std::uint8_t* end_ = nullptr;
+  std::uint64_t bits_ = 0;
+  int available_ = 0;
+  bool overrun_ = false;
+};
+
+}  // namespace quiver

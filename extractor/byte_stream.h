@@ -1,0 +1,63 @@
+// Where the decoder takes its input and leaves its output.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace quiver {
+
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // The next piece of input; empty at its end or after a read error.
+  virtual std::span<const std::uint8_t> NextChunk() = 0;
+};
+
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  // False when the bytes could not all be taken.
+  virtual bool Write(const std::uint8_t* data, std::size_t size) = 0;
+};
+
+// A stream that lies whole in memory.
+class MemorySource : public ByteSource {
+ public:
+  explicit MemorySource(std::span<const std::uint8_t> data) : data_(data) {}
+  std::span<const std::uint8_t> NextChunk() override {
+    auto chunk = data_;
+    data_ = {};
+    return chunk;
+  }
+
+ private:
+  std::span<const std::uint8_t> data_;
+};
+
+// `length` bytes of a file from `offset` on, read in blocks.
+class FileRangeSource : public ByteSource {
+ public:
+  FileRangeSource(int fd, std::int64_t offset, std::int64_t length)
+      : fd_(fd), offset_(offset), remaining_(length) {}
+  std::span<const std::uint8_t> NextChunk() override;
+  bool failed() const { return failed_; }
+
+ private:
+  int fd_;
+  std::int64_t offset_;
+  std::int64_t remaining_;
+  bool failed_ = false;
+  std::uint8_t buffer_[1 << 16];
+};
+
+class FdSink : public ByteSink {
+ public:
+  explicit FdSink(int fd) : fd_(fd) {}
+  bool Write(const std::uint8_t* data, std::size_t size) override;
+
+ private:
+  int fd_;
+};
+
+}  // namespace quiver

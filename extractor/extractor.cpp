@@ -1,0 +1,198 @@
+#include "extractor.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "archive_reader.h"
+#include "byte_stream.h"
+#include "file_io.h"
+#include "lzss_decoder.h"
+#include "member_output.h"
+#include "member_path.h"
+
+namespace quiver {
+namespace {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr std::size_t kMaxArchiveBase = kNameSize - 5;
+
+void PrintUsage() {
+  std::printf("\n");
+  std::printf("quiverx.exe - Quiver extraction utility\n");
+  std::printf("Usage: quiverx quivername filename filename filename... OR\n");
+  std::printf("       quiverx [+/?]quivername\n");
+  std::printf("\n");
+  std::printf("\tquivername    - Quiver filename (no .ext)\n");
+  std::printf("\tfilename    - File to extract.\n");
+  std::printf("\n");
+  std::printf("First usage extracts selected files from a quiver.\n");
+  std::printf("+ - Explode a quiver into it's directory structure.\n");
+  std::printf("? - Display information about the contents of a quiver.\n");
+  std::printf("\n");
+}
+
+struct OpenArchive {
+  int fd = -1;
+  ArchiveTable table;
+  bool compressed() const { return table.header.compressed != 0; }
+};
+
+// Writes one member at its stored name; false after printing why not.
+bool ExtractMember(const OpenArchive& archive, const TocEntry& entry, std::uint8_t* copy_buffer) {
+  const char* name = entry.name;
+  if (const char* reason = UnsafeNameReason(name)) {
+    std::printf("Unable to extract %s - unsafe name (%s).\n", name, reason);
+    return false;
+  }
+  std::string path = MapMemberPath(name);
+  CreateMemberDirectories(path);
+  PendingFile output;
+  if (!output.Create(path)) {
+    std::printf("Unable to extract %s - error in file creation.\n", name);
+    return false;
+  }
+  if (IsCompressedMember(entry, archive.compressed())) {
+    auto source =
+        std::make_unique<FileRangeSource>(archive.fd, entry.data_offset, entry.compressed_length);
+    FdSink sink(output.fd());
+    DecodeResult result = LzssDecoder(*source, entry.original_length, sink);
+    if (result.write_failed) {
+      std::printf("Unable to extract %s - write error.\n", name);
+      return false;
+    }
+    if (source->failed() || !result.complete || result.produced != entry.original_length) {
+      std::printf("Decompression error for %s\n", name);
+      return false;
+    }
+    if (!output.Commit()) {
+      std::printf("Unable to extract %s - error in file creation.\n", name);
+      return false;
+    }
+    std::printf("%s decompressed and extracted.\n", name);
+    return true;
+  }
+  std::int64_t offset = entry.data_offset;
+  std::int64_t remainder = entry.original_length;
+  while (remainder > 0) {
+    auto chunk = static_cast<std::size_t>(
+        std::min<std::int64_t>(remainder, static_cast<std::int64_t>(kCopyBufferSize)));
+    if (ReadFullAt(archive.fd, copy_buffer, chunk, static_cast<off_t>(offset)) !=
+        static_cast<ssize_t>(chunk)) {
+      std::printf("Unable to extract %s - read error in quiver.\n", name);
+      return false;
+    }
+    if (!WriteAll(output.fd(), copy_buffer, chunk)) {
+      std::printf("Unable to extract %s - write error.\n", name);
+      return false;
+    }
+    offset += static_cast<std::int64_t>(chunk);
+    remainder -= static_cast<std::int64_t>(chunk);
+  }
+  if (!output.Commit()) {
+    std::printf("Unable to extract %s - error in file creation.\n", name);
+    return false;
+  }
+  std::printf("%s extracted.\n", name);
+  return true;
+}
+
+void ListMembers(const OpenArchive& archive) {
+  for (const TocEntry& entry : archive.table.entries) {
+    std::printf("%s - %d\n", entry.name,
+                entry.compressed_length != 0 ? entry.compressed_length : entry.original_length);
+  }
+}
+
+bool ExplodeMembers(const OpenArchive& archive, std::uint8_t* copy_buffer) {
+  for (const TocEntry& entry : archive.table.entries)
+    if (!ExtractMember(archive, entry, copy_buffer)) return false;
+  return true;
+}
+
+bool ExtractNamedMembers(const OpenArchive& archive, int argc, char** argv,
+                         std::uint8_t* copy_buffer) {
+  NameIndex index = BuildNameIndex(archive.table);
+  for (int i = 2; i < argc; ++i) {
+    const char* wanted = argv[i];
+    if (std::strlen(wanted) >= kNameSize) {
+      std::printf("Unable to extract %s - name longer than %zu characters.\n", wanted,
+                  kNameSize - 1);
+      return false;
+    }
+    auto found = index.find(wanted);
+    if (found == index.end()) {
+      std::printf("Unable to extract %s - not found in quiver.\n", wanted);
+      return false;
+    }
+    if (!ExtractMember(archive, archive.table.entries[found->second], copy_buffer)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunExtractor(int argc, char** argv) {
+  auto copy_buffer = std::make_unique<std::uint8_t[]>(kCopyBufferSize);
+  if (argc < 2) {
+    PrintUsage();
+    return kExitUsage;
+  }
+  InstallMemberCleanup();
+  const char* first = argv[1];
+  const char mode = first[0];
+  const char* base = (mode == '+' || mode == '?') ? first + 1 : first;
+  if (std::strlen(base) > kMaxArchiveBase) {
+    std::printf("Quiver name is longer than %zu characters: %s\n", kMaxArchiveBase, base);
+    return kExitFailure;
+  }
+  std::string archive_name = std::string(base) + kArchiveExtension;
+  OpenArchive archive;
+  archive.fd = ::open(archive_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat st;
+  if (archive.fd >= 0 && (::fstat(archive.fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(archive.fd);
+    archive.fd = -1;
+  }
+  if (archive.fd < 0) {
+    std::printf("Unable to open %s.\n", archive_name.c_str());
+    return kExitFailure;
+  }
+  std::printf("Opened %s.\n", archive_name.c_str());
+  ArchiveBytes bytes;
+  bytes.fd = archive.fd;
+  bytes.size = st.st_size;
+  std::string problem = LoadArchiveTable(bytes, archive.table);
+  if (!problem.empty()) {
+    std::printf("Damaged quiver %s - %s.\n", archive_name.c_str(), problem.c_str());
+    ::close(archive.fd);
+    return kExitFailure;
+  }
+  std::printf("Filecount - %d\n", archive.table.header.count);
+  std::printf(archive.compressed() ? "Files are compressed.\n" : "Files are not compressed.\n");
+  bool ok = true;
+  int status = kExitSuccess;
+  if (argc == 2 && mode == '+') {
+    ok = ExplodeMembers(archive, copy_buffer.get());
+  } else if (argc == 2 && mode == '?') {
+    ListMembers(archive);
+  } else if (argc == 2) {
+    PrintUsage();
+    status = kExitUsage;
+  } else {
+    ok = ExtractNamedMembers(archive, argc, argv, copy_buffer.get());
+  }
+  ::close(archive.fd);
+  std::fflush(stdout);
+  return ok ? status : kExitFailure;
+}
+
+}  // namespace quiver

@@ -1,0 +1,93 @@
+#include "lzss_decoder.h"
+
+#include <cstring>
+#include <memory>
+
+#include "bit_reader.h"
+
+namespace quiver {
+namespace {
+
+constexpr int kWindowSize = 4096;
+constexpr int kPositionMask = 0xFFF;
+constexpr int kMaxMatch = 17;
+constexpr std::size_t kOutputSpan = 1 << 16;
+
+// Output goes to a buffer that keeps the last 4096 bytes before the
+// unflushed ones, so a match copies from the buffer itself; those history
+// bytes start as zeros, the window's contents before a member's first byte.
+class OutputWindow {
+ public:
+  explicit OutputWindow(ByteSink& sink) : sink_(sink) { std::memset(buffer_, 0, kWindowSize); }
+
+  std::uint8_t* cursor() { return cursor_; }
+  void Advance(std::uint8_t* cursor) { cursor_ = cursor; }
+  bool NeedsFlush() const { return cursor_ >= buffer_ + kWindowSize + kOutputSpan; }
+
+  bool Flush() {
+    std::uint8_t* start = buffer_ + kWindowSize;
+    bool ok = cursor_ == start || sink_.Write(start, static_cast<std::size_t>(cursor_ - start));
+    std::memmove(buffer_, cursor_ - kWindowSize, kWindowSize);
+    cursor_ = start;
+    return ok;
+  }
+
+ private:
+  ByteSink& sink_;
+  // Slack past the span: a flush check follows every token, and wide match
+  // copies may run up to 7 bytes past their end.
+  std::uint8_t buffer_[kWindowSize + kOutputSpan + 2 * kMaxMatch];
+  std::uint8_t* cursor_ = buffer_ + kWindowSize;
+};
+
+void CopyMatch(std::uint8_t* dst, int distance, int length) {
+  const std::uint8_t* src = dst - distance;
+  if (distance >= 8) {
+    for (int i = 0; i < length; i += 8) std::memcpy(dst + i, src + i, 8);
+  } else {
+    for (int i = 0; i < length; ++i) dst[i] = src[i];
+  }
+}
+
+}  // namespace
+
+DecodeResult LzssDecoder(ByteSource& source, std::int64_t limit, ByteSink& sink) {
+  DecodeResult result;
+  auto window = std::make_unique<OutputWindow>(sink);
+  BitReader reader(source);
+  std::int64_t produced = 0;
+  bool ended = false;
+  while (!reader.overrun()) {
+    std::uint8_t* out = window->cursor();
+    if (reader.InputBit() != 0) {
+      if (produced >= limit) break;
+      *out++ = static_cast<std::uint8_t>(reader.InputBits(8));
+      ++produced;
+    } else {
+      int position = static_cast<int>(reader.InputBits(12));
+      if (position == 0) {
+        ended = !reader.overrun();
+        break;
+      }
+      int length = static_cast<int>(reader.InputBits(4)) + 2;
+      if (reader.overrun() || produced + length > limit) break;
+      // The window position of output byte k is (k + 1) mod 4096.
+      int distance = static_cast<int>((produced + 1 - position) & kPositionMask);
+      if (distance == 0) distance = kWindowSize;
+      CopyMatch(out, distance, length);
+      out += length;
+      produced += length;
+    }
+    window->Advance(out);
+    if (window->NeedsFlush() && !window->Flush()) {
+      result.write_failed = true;
+      return result;
+    }
+  }
+  if (!window->Flush()) result.write_failed = true;
+  result.produced = produced;
+  result.complete = ended && !reader.overrun();
+  return result;
+}
+
+}  // namespace quiver

@@ -1,0 +1,135 @@
+#include "member_output.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <csignal>
+#include <cstring>
+
+#include "member_path.h"
+
+namespace quiver {
+namespace {
+
+// The unfinished member, for the signal handler.
+char live_temp[PATH_MAX];
+volatile std::sig_atomic_t live_temp_set = 0;
+
+void BlockCleanupSignals(bool block) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  sigprocmask(block ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
+void CleanupSignalHandler(int signal_number) {
+  if (live_temp_set) ::unlink(live_temp);
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+mode_t NewFileMode() {
+  static const mode_t mode = [] {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return static_cast<mode_t>(0666 & ~mask);
+  }();
+  return mode;
+}
+
+}  // namespace
+
+const char* UnsafeNameReason(const char* name) {
+  if (name[0] == '\0') return "empty name";
+  if (IsSeparator(name[0])) return "absolute path";
+  bool letter = (name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z');
+  if (letter && name[1] == ':') return "drive prefix";
+  const char* component = name;
+  for (const char* p = name;; ++p) {
+    if (*p == '\0' || IsSeparator(*p)) {
+      std::size_t length = static_cast<std::size_t>(p - component);
+      if (length == 2 && component[0] == '.' && component[1] == '.') return "parent directory";
+      if (*p == '\0') {
+        if (length == 0 || (length == 1 && component[0] == '.')) return "directory name";
+        return nullptr;
+      }
+      component = p + 1;
+    }
+  }
+}
+
+void CreateMemberDirectories(const std::string& path) {
+  for (std::size_t slash = path.find('/'); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    if (slash > 0) ::mkdir(path.substr(0, slash).c_str(), 0777);
+  }
+}
+
+PendingFile::~PendingFile() {
+  Discard();
+}
+
+bool PendingFile::Create(const std::string& path) {
+  path_ = path;
+  std::size_t slash = path.rfind('/');
+  std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  temp_ = directory + "." + base + ".qvx-XXXXXX";
+  if (temp_.size() >= sizeof live_temp) return false;
+  BlockCleanupSignals(true);
+  fd_ = ::mkostemp(temp_.data(), O_CLOEXEC);
+  if (fd_ >= 0) {
+    std::memcpy(live_temp, temp_.c_str(), temp_.size() + 1);
+    live_temp_set = 1;
+  }
+  BlockCleanupSignals(false);
+  if (fd_ < 0) return false;
+  // An existing file keeps its permissions; a new one gets those of a file
+  // created the ordinary way.
+  struct stat st;
+  mode_t mode =
+      ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? (st.st_mode & 07777) : NewFileMode();
+  ::fchmod(fd_, mode);
+  return true;
+}
+
+bool PendingFile::Commit() {
+  int fd = fd_;
+  fd_ = -1;
+  bool ok = ::close(fd) == 0;
+  BlockCleanupSignals(true);
+  ok = ok && ::rename(temp_.c_str(), path_.c_str()) == 0;
+  if (ok) {
+    live_temp_set = 0;
+    temp_.clear();
+  }
+  BlockCleanupSignals(false);
+  return ok;
+}
+
+void PendingFile::Discard() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!temp_.empty()) {
+    BlockCleanupSignals(true);
+    ::unlink(temp_.c_str());
+    live_temp_set = 0;
+    BlockCleanupSignals(false);
+    temp_.clear();
+  }
+}
+
+void InstallMemberCleanup() {
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action = {};
+    action.sa_handler = CleanupSignalHandler;
+    sigemptyset(&action.sa_mask);
+    sigaction(s, &action, nullptr);
+  }
+}
+
+}  // namespace quiver

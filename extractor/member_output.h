@@ -1,0 +1,42 @@
+// Writing one member below the current directory, safely: hostile names are
+// refused, and the file appears at its path only once it is complete.
+#pragma once
+
+#include <string>
+
+namespace quiver {
+
+// Why a stored name must not be written, or nullptr when it is safe: empty,
+// absolute, with a drive, with a ".." component, or naming a directory.
+const char* UnsafeNameReason(const char* name);
+
+// Creates every directory along a mapped path; failures show later as a
+// failure to create the file.
+void CreateMemberDirectories(const std::string& path);
+
+// A member's output under a temporary name beside its path; renamed onto the
+// path by Commit, removed otherwise.
+class PendingFile {
+ public:
+  PendingFile() = default;
+  ~PendingFile();
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  bool Create(const std::string& path);
+  int fd() const { return fd_; }
+  bool Commit();
+
+ private:
+  void Discard();
+
+  std::string path_;
+  std::string temp_;
+  int fd_ = -1;
+};
+
+// SIGINT, SIGTERM and SIGHUP remove an unfinished member before the process
+// dies.
+void InstallMemberCleanup();
+
+}  // namespace quiver
