@@ -1,0 +1,236 @@
+// The bit streams and the LZSS coder: the worked byte sequences, encoder
+// against a plain reference, and encoder against decoder.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "bit_file.h"
+#include "byte_stream.h"
+#include "lzss_decoder.h"
+#include "lzss_encoder.h"
+#include "reference_encoder.h"
+#include "scratch.h"
+
+namespace quiver::test {
+namespace {
+
+Bytes Of(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+class VectorSink : public ByteSink {
+ public:
+  bool Write(const std::uint8_t* data, std::size_t size) override {
+    bytes.insert(bytes.end(), data, data + size);
+    return true;
+  }
+  Bytes bytes;
+};
+
+struct Decoded {
+  DecodeResult result;
+  Bytes bytes;
+};
+
+Decoded Decode(const Bytes& stream, std::int64_t limit = 1 << 30) {
+  MemorySource source(stream);
+  VectorSink sink;
+  Decoded decoded;
+  decoded.result = LzssDecoder(source, limit, sink);
+  decoded.bytes = sink.bytes;
+  return decoded;
+}
+
+class CodecTest : public ScratchTest {
+ protected:
+  void SetUp() override {
+    ScratchTest::SetUp();
+    ResetEncoderWindow();
+  }
+
+  Bytes Compress(const Bytes& member) {
+    Write("member", member);
+    CompressOutcome outcome =
+        CompressMember(Path("member").c_str(), Path("member.tmp").c_str(),
+                       static_cast<std::int64_t>(member.size()));
+    EXPECT_EQ(outcome.status, CompressStatus::kOk);
+    Bytes stream = Read("member.tmp");
+    EXPECT_EQ(static_cast<std::size_t>(outcome.length), stream.size());
+    return stream;
+  }
+
+  template <typename Fill>
+  Bytes Bits(Fill fill) {
+    {
+      BitFile bits(Path("bits").c_str());
+      fill(bits);
+    }
+    return Read("bits");
+  }
+};
+
+TEST_F(CodecTest, BitFilePacksMostSignificantBitFirst) {
+  EXPECT_EQ(Bits([](BitFile&) {}), Bytes{});
+  EXPECT_EQ(Bits([](BitFile& b) { b.OutputBits(0xA5, 8); }), (Bytes{0xA5}));
+  EXPECT_EQ(Bits([](BitFile& b) {
+              b.OutputBit(1);
+              b.OutputBits(0x61, 8);
+            }),
+            (Bytes{0xB0, 0x80}));
+  EXPECT_EQ(Bits([](BitFile& b) { b.OutputBits(0xABC, 12); }), (Bytes{0xAB, 0xC0}));
+  EXPECT_EQ(Bits([](BitFile& b) { b.OutputBits(0x1F, 4); }), (Bytes{0xF0}));
+  EXPECT_EQ(Bits([](BitFile& b) { b.OutputBit(2); }), (Bytes{0x80}));
+  EXPECT_EQ(Bits([](BitFile& b) { b.OutputBits(0xDEADBEEF, 32); }),
+            (Bytes{0xDE, 0xAD, 0xBE, 0xEF}));
+}
+
+TEST_F(CodecTest, BitFileTruncatesAnExistingFile) {
+  Write("bits", std::string(100, 'x'));
+  EXPECT_EQ(Bits([](BitFile& b) { b.OutputBits(0x12, 8); }), (Bytes{0x12}));
+}
+
+TEST_F(CodecTest, BitFileThatCannotOpenReportsAndEndsWith255) {
+  std::string path = Path("missing/dir/file");
+  EXPECT_EXIT(
+      {
+        ::dup2(STDERR_FILENO, STDOUT_FILENO);
+        BitFile bits(path.c_str());
+      },
+      ::testing::ExitedWithCode(255),
+      "Fatal error: BitFile::BitFile unable to open temporary file .*missing/dir/file\\.");
+}
+
+TEST_F(CodecTest, BitFileWriteFailureReportsTheOperation) {
+  EXPECT_EXIT(
+      {
+        ::dup2(STDERR_FILENO, STDOUT_FILENO);
+        BitFile bits("/dev/full");
+        for (int i = 0; i < 200000; ++i) bits.OutputBits(0x55, 8);
+      },
+      ::testing::ExitedWithCode(255), "Fatal error: Fatal error in OutputBits!");
+  EXPECT_EXIT(
+      {
+        ::dup2(STDERR_FILENO, STDOUT_FILENO);
+        BitFile bits("/dev/full");
+        bits.OutputBits(0x55, 8);
+      },
+      ::testing::ExitedWithCode(255), "Fatal error: Fatal error in ~BitFile!");
+}
+
+TEST_F(CodecTest, WorkedStreamsOfAFirstMember) {
+  struct Case {
+    std::string member;
+    Bytes stream;
+  };
+  const Case cases[] = {
+      {"", {0x00, 0x00}},
+      {"a", {0xB0, 0x80, 0x00}},
+      {"abc", {0xB0, 0xD8, 0xAC, 0x60, 0x00}},
+      {"abab", {0xB0, 0xD8, 0x80, 0x02, 0x00, 0x00}},
+      {Repeat("abc", 4), {0xB0, 0xD8, 0xAC, 0x60, 0x01, 0x70, 0x00, 0x00}},
+      {std::string(10, 'a'), {0xB0, 0x80, 0x05, 0xC0, 0x00}},
+      {Repeat("ab", 20), {0xB0, 0xD8, 0x80, 0x03, 0xE0, 0x12, 0xF0, 0x11, 0x90, 0x00, 0x00}},
+  };
+  for (const Case& c : cases) {
+    ResetEncoderWindow();
+    EXPECT_EQ(Compress(Of(c.member)), c.stream) << c.member;
+    Decoded decoded = Decode(c.stream);
+    EXPECT_TRUE(decoded.result.complete) << c.member;
+    EXPECT_EQ(decoded.bytes, Of(c.member));
+  }
+}
+
+TEST_F(CodecTest, MatchesThePlainAlgorithmOnEveryShapeAndAcrossMembers) {
+  // One run: the window carries over, so each stream depends on the members
+  // before it, in both encoders alike.
+  ReferenceEncoder reference;
+  std::vector<Bytes> members;
+  for (std::size_t size : {0, 1, 2, 17, 18, 4095, 4096, 4097, 70000})
+    for (std::uint64_t seed = 1; seed <= 2; ++seed) {
+      members.push_back(TextData(size, seed));
+      members.push_back(RandomData(size, seed));
+      members.push_back(RunsData(size, seed));
+      members.push_back(BinaryData(size, seed));
+    }
+  members.push_back(Bytes(9000, 0));
+  members.push_back(Of(Repeat("abcdefghijklmnopq", 500)));
+  for (const Bytes& member : members) {
+    Bytes stream = Compress(member);
+    ASSERT_EQ(stream, reference.Compress(member)) << "member of " << member.size() << " bytes";
+    EXPECT_LE(stream.size(), (9 * member.size() + 13 + 7) / 8);
+    Decoded decoded = Decode(stream, static_cast<std::int64_t>(member.size()));
+    ASSERT_TRUE(decoded.result.complete);
+    ASSERT_EQ(decoded.bytes, member);
+  }
+}
+
+TEST_F(CodecTest, LargeMembersRoundTrip) {
+  for (const Bytes& member : {TextData(1500000, 7), RandomData(1100000, 8), RunsData(2000000, 9)}) {
+    Bytes stream = Compress(member);
+    EXPECT_LE(stream.size(), (9 * member.size() + 13 + 7) / 8);
+    Decoded decoded = Decode(stream, static_cast<std::int64_t>(member.size()));
+    ASSERT_TRUE(decoded.result.complete);
+    ASSERT_EQ(decoded.bytes, member);
+  }
+}
+
+TEST_F(CodecTest, SameMemberMayCompressDifferentlyLaterInARunAndStillDecode) {
+  Bytes first = Compress(Of("xyz"));
+  Compress(TextData(5000, 3));
+  Bytes again = Compress(Of("xyz"));
+  EXPECT_EQ(Decode(first).bytes, Of("xyz"));
+  EXPECT_EQ(Decode(again).bytes, Of("xyz"));
+}
+
+TEST(DecoderTest, WorkedStreamsAndMatchesAcrossTheWindowEnd) {
+  EXPECT_EQ(Decode({0x00, 0x00}).bytes, Bytes{});
+  EXPECT_EQ(Decode({0xB0, 0x80, 0x00}).bytes, Of("a"));
+  EXPECT_EQ(Decode({0xB0, 0xD8, 0xAC, 0x60, 0x00}).bytes, Of("abc"));
+  Decoded ten = Decode({0xB0, 0x80, 0x05, 0xC0, 0x00});
+  EXPECT_TRUE(ten.result.complete);
+  EXPECT_EQ(ten.result.produced, 10);
+  EXPECT_EQ(ten.bytes, Of(std::string(10, 'a')));
+}
+
+TEST(DecoderTest, DamagedStreamsAreNeverComplete) {
+  const Bytes good = {0xB0, 0xD8, 0xAC, 0x60, 0x01, 0x70, 0x00, 0x00};
+  EXPECT_TRUE(Decode(good, 12).result.complete);
+  // Cut anywhere before the end token: no trustworthy count.
+  for (std::size_t cut = 0; cut + 1 < good.size(); ++cut) {
+    Bytes shorter(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
+    EXPECT_FALSE(Decode(shorter, 12).result.complete) << cut;
+  }
+  // More output than the member may have.
+  Decoded over = Decode(good, 11);
+  EXPECT_FALSE(over.result.complete);
+  EXPECT_LE(over.bytes.size(), 11u);
+  // Literals without an end token.
+  EXPECT_FALSE(Decode(Bytes(64, 0xFF)).result.complete);
+}
+
+TEST(DecoderTest, ArbitraryBytesStayWithinTheLimit) {
+  for (std::uint64_t seed = 1; seed < 200; ++seed) {
+    Bytes junk = RandomData(seed * 7, seed);
+    Decoded decoded = Decode(junk, 1000);
+    EXPECT_LE(decoded.bytes.size(), 1000u);
+    EXPECT_EQ(static_cast<std::int64_t>(decoded.bytes.size()), decoded.result.produced);
+  }
+}
+
+TEST_F(CodecTest, SourceThatIsMissingOrChangedIsReported) {
+  EXPECT_EQ(CompressMember(Path("absent").c_str(), Path("t").c_str(), 5).status,
+            CompressStatus::kSourceUnreadable);
+  Write("member", std::string("12345"));
+  EXPECT_EQ(CompressMember(Path("member").c_str(), Path("t").c_str(), 6).status,
+            CompressStatus::kSourceChanged);
+  EXPECT_EQ(CompressMember(Path("").c_str(), Path("t").c_str(), 0).status,
+            CompressStatus::kSourceUnreadable);
+}
+
+}  // namespace
+}  // namespace quiver::test

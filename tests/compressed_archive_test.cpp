@@ -1,0 +1,249 @@
+// quiver -c and -s end to end, with quiverx extracting what they build.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "archive_layout.h"
+#include "lzss_encoder.h"
+#include "name_crc.h"
+#include "scratch.h"
+
+namespace quiver::test {
+namespace {
+
+std::string Hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%x", value);
+  return text;
+}
+
+class CompressedArchiveTest : public ScratchTest {
+ protected:
+  void Members(const std::vector<std::pair<std::string, Bytes>>& members) {
+    std::string list;
+    for (const auto& [name, data] : members) {
+      Write(name, data);
+      list += name + "\n";
+    }
+    Write("list.rsp", list);
+  }
+
+  // Explodes out.qvr into x/ and compares every member with its source.
+  void ExpectExplodeMatches(const std::vector<std::pair<std::string, Bytes>>& members) {
+    std::filesystem::remove_all(Path("x"));
+    std::filesystem::create_directory(Path("x"));
+    std::filesystem::copy_file(Path("out.qvr"), Path("x/out.qvr"));
+    RunResult run = RunProgram(QuiverxPath(), {"+out"}, Path("x"));
+    ASSERT_EQ(run.status, 0) << run.output;
+    for (const auto& [name, data] : members) EXPECT_EQ(Read("x/" + name), data) << name;
+  }
+
+  // The compressed length the archive recorded for a member.
+  std::int32_t RecordedLength(const std::string& name) {
+    Bytes archive = Read("out.qvr");
+    ArchiveHeader header = DecodeHeader(archive.data());
+    for (int i = 0; i < header.count; ++i) {
+      TocEntry entry = DecodeTocEntry(archive.data() + kHeaderSize + kRecordSize * i);
+      if (name == entry.name) return entry.compressed_length;
+    }
+    return -1;
+  }
+};
+
+TEST_F(CompressedArchiveTest, CompressTranscript) {
+  Members({{"text.txt", TextData(1000, 1)}, {"one", Bytes{'!'}}});
+  RunResult run = Quiver({"-c", "out", "@list"});
+  ASSERT_EQ(run.status, 0);
+  std::int32_t text = RecordedLength("text.txt");
+  std::int64_t ratio = 100 - static_cast<std::int64_t>(text) * 100 / 1000;
+  std::int64_t total = text + 3;
+  EXPECT_EQ(run.output,
+            "Response file    = list.rsp\n"
+            "Destination file = out.qvr\n"
+            "Opened list.rsp\n"
+            "filecount = 2\n"
+            "text.txt logged - " + Hex(NameCrc("text.txt")) + " 1000 " + std::to_string(text) + " " +
+                std::to_string(ratio) + "%\n"
+            "one logged - " + Hex(NameCrc("one")) + " 1 3 -200%\n"
+            "toc size = 544\n"
+            "Copying file text.txt of " + std::to_string(text) + " bytes | 1 to go\n"
+            "Copying file one of 3 bytes | 0 to go\n"
+            "\n"
+            "Totals - Original Size   = 1001\n"
+            "         Compressed Size = " + std::to_string(total) + "\n"
+            "         Ratio           = " + std::to_string(100 - total * 100 / 1001) + "%\n\n"
+            "Deleting temporary files\n"
+            "Closed .rsp file list.rsp\n"
+            "Closed quiver out.qvr\n");
+  EXPECT_EQ(RecordedLength("one"), 3);
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"list.rsp", "one", "out.qvr", "text.txt"}));
+  ExpectExplodeMatches({{"text.txt", TextData(1000, 1)}, {"one", Bytes{'!'}}});
+}
+
+TEST_F(CompressedArchiveTest, SmallestStoresWhatDoesNotShrink) {
+  // A member whose stream is exactly its own length: ratio 0, stored raw.
+  Bytes boundary;
+  for (std::size_t k = 1; k < 400 && boundary.empty(); ++k) {
+    Bytes candidate = RandomData(k, 11);
+    candidate.insert(candidate.end(), 17, 'a');
+    Write("probe", candidate);
+    ResetEncoderWindow();
+    CompressOutcome outcome = CompressMember(Path("probe").c_str(), Path("probe.t").c_str(), -1);
+    if (outcome.length == static_cast<std::int32_t>(candidate.size())) boundary = candidate;
+  }
+  ASSERT_FALSE(boundary.empty());
+  std::filesystem::remove(Path("probe"));
+  std::filesystem::remove(Path("probe.t"));
+  std::string n = std::to_string(boundary.size());
+  Members({{"edge.bin", boundary}, {"one", Bytes{'!'}}, {"text.txt", TextData(1000, 1)}});
+  RunResult run = Quiver({"-s", "out", "@list"});
+  ASSERT_EQ(run.status, 0);
+  EXPECT_NE(run.output.find("edge.bin logged - " + Hex(NameCrc("edge.bin")) + " " + n + " " + n +
+                            " 0% - storing uncompressed\n"
+                            "one logged - " + Hex(NameCrc("one")) + " 1 3 -200% - storing uncompressed\n"),
+            std::string::npos)
+      << run.output;
+  EXPECT_EQ(RecordedLength("edge.bin"), 0);
+  EXPECT_EQ(RecordedLength("one"), 0);
+  EXPECT_GT(RecordedLength("text.txt"), 0);
+  std::int32_t text = RecordedLength("text.txt");
+  EXPECT_NE(run.output.find("Copying file one of 1 bytes | 1 to go\n"), std::string::npos);
+  EXPECT_NE(run.output.find("Compressed Size = " + std::to_string(boundary.size() + 1 + text) + "\n"),
+            std::string::npos);
+  ExpectExplodeMatches({{"edge.bin", boundary}, {"one", Bytes{'!'}}, {"text.txt", TextData(1000, 1)}});
+}
+
+TEST_F(CompressedArchiveTest, AllStoredUnderSmallestStillMarksTheArchiveCompressed) {
+  Members({{"r", RandomData(500, 3)}});
+  ASSERT_EQ(Quiver({"-s", "out", "@list"}).status, 0);
+  Bytes archive = Read("out.qvr");
+  EXPECT_EQ(DecodeHeader(archive.data()).compressed, 1);
+  EXPECT_EQ(RecordedLength("r"), 0);
+  ExpectExplodeMatches({{"r", RandomData(500, 3)}});
+}
+
+TEST_F(CompressedArchiveTest, ManyShapesInOneRunRoundTrip) {
+  std::vector<std::pair<std::string, Bytes>> members;
+  for (int i = 0; i < 120; ++i)
+    members.push_back({"small" + std::to_string(i), TextData(1 + i * 37 % 900, i)});
+  members.push_back({"random.bin", RandomData(300000, 1)});
+  members.push_back({"runs.bin", RunsData(1200000, 2)});
+  members.push_back({"text.txt", TextData(1100000, 3)});
+  members.push_back({"binary.dat", BinaryData(9000, 4)});
+  Members(members);
+  // The first member listed twice: two compressions, two temporary files.
+  Bytes list = Read("list.rsp");
+  Write("list.rsp", "small0\n" + std::string(list.begin(), list.end()));
+  for (const std::string option : {"-c", "-s"}) {
+    RunResult run = Quiver({option, "out", "@list"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    ExpectExplodeMatches(members);
+    std::filesystem::remove_all(Path("x"));
+    for (const std::string& path : Tree()) EXPECT_EQ(path.find('$'), std::string::npos) << path;
+  }
+}
+
+TEST_F(CompressedArchiveTest, TemporaryNamesNeverTakeAnExistingFile) {
+  // notes.txt beside the user's own notes.tx$; a.txt and a.tx share a.tx$;
+  // keep.ab$ is its own temporary name.
+  const Bytes users = Text("the user's own file");
+  Write("notes.tx$", users);
+  std::vector<std::pair<std::string, Bytes>> members = {{"notes.txt", TextData(4000, 1)},
+                                                        {"a.txt", TextData(3000, 2)},
+                                                        {"a.tx", TextData(2000, 3)},
+                                                        {"keep.ab$", TextData(1000, 4)}};
+  Members(members);
+  for (const std::string option : {"-c", "-s"}) {
+    RunResult run = Quiver({option, "out", "@list"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(Read("notes.tx$"), users);
+    for (const auto& [name, data] : members) EXPECT_EQ(Read(name), data);
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"a.tx", "a.txt", "keep.ab$", "list.rsp", "notes.tx$",
+                                                "notes.txt", "out.qvr"}));
+    ExpectExplodeMatches(members);
+    std::filesystem::remove_all(Path("x"));
+  }
+}
+
+TEST_F(CompressedArchiveTest, FailingTemporaryWriteCleansUpWith255) {
+  Bytes old = Text("old archive");
+  Write("out.qvr", old);
+  Members({{"first.txt", TextData(5000, 1)}, {"big.bin", RandomData(400000, 2)}});
+  RunOptions limited;
+  limited.file_size_limit = 200000;
+  RunResult run = Quiver({"-c", "out", "@list"}, limited);
+  EXPECT_EQ(run.status, 255);
+  EXPECT_NE(run.output.find("Fatal error: Fatal error in Output"), std::string::npos) << run.output;
+  EXPECT_EQ(Read("out.qvr"), old);
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"big.bin", "first.txt", "list.rsp", "out.qvr"}));
+}
+
+TEST_F(CompressedArchiveTest, FailingArchiveWriteRemovesTemporaryFiles) {
+  // Each temporary file fits the limit; the archive holding both does not.
+  Members({{"big.txt", TextData(1500000, 1)}, {"big2.txt", TextData(1500000, 2)}});
+  RunOptions limited;
+  limited.file_size_limit = 400000;
+  RunResult run = Quiver({"-c", "out", "@list"}, limited);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("Unable to write quiver out.qvr\n"), std::string::npos) << run.output;
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"big.txt", "big2.txt", "list.rsp"}));
+}
+
+// Starts quiver in the scratch directory and returns its process id once
+// `ready` exists there.
+pid_t StartAndWaitFor(const std::string& dir, const std::vector<std::string>& args,
+                      const std::string& ready) {
+  std::string quiver_path = QuiverPath();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(dir.c_str()) != 0) ::_exit(126);
+    int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDOUT_FILENO);
+    std::vector<char*> argv = {const_cast<char*>(quiver_path.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  for (int i = 0; i < 20000 && !std::filesystem::exists(dir + "/" + ready); ++i)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  return pid;
+}
+
+TEST_F(CompressedArchiveTest, SigtermLeavesNothingOfTheRun) {
+  Members({{"big.txt", TextData(30000000, 1)}, {"b.txt", TextData(1000, 2)}});
+  pid_t pid = StartAndWaitFor(dir_, {"-c", "out", "@list"}, "big.tx$");
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"b.txt", "big.txt", "list.rsp"}));
+}
+
+TEST_F(CompressedArchiveTest, MemberRemovedBeforeItsCompressionEndsTheBuild) {
+  Members({{"big.txt", TextData(30000000, 1)}, {"b.txt", TextData(1000, 2)}});
+  std::string dir = dir_;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    RunResult run = RunProgram(QuiverPath(), {"-c", "out", "@list"}, dir);
+    bool ok = run.status == 1 && run.output.find("Unable to read b.txt for compression\n") != std::string::npos;
+    ::_exit(ok ? 0 : 1);
+  }
+  for (int i = 0; i < 20000 && !Exists("big.tx$"); ++i)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  std::filesystem::remove(Path("b.txt"));
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"big.txt", "list.rsp"}));
+}
+
+}  // namespace
+}  // namespace quiver::test

@@ -1,0 +1,172 @@
+// Archives nobody here made: each is refused with a message and status 1,
+// writes nothing outside the working directory, leaves no partial file and
+// keeps an existing file at the member's path as it was.
+#include <climits>
+#include <cstring>
+#include <filesystem>
+
+#include "archive_layout.h"
+#include "scratch.h"
+
+namespace quiver::test {
+namespace {
+
+constexpr std::int32_t kAfterTable = INT32_MIN;
+
+struct Record {
+  std::string name;
+  std::int32_t original_length = 0;
+  std::int32_t data_offset = kAfterTable;  // or placed after the table, in order
+  std::int32_t compressed_length = 0;
+  Bytes data;
+};
+
+Bytes MakeArchive(const std::vector<Record>& records, std::int32_t compressed = 0) {
+  Bytes out(kHeaderSize + kRecordSize * records.size());
+  ArchiveHeader header;
+  header.count = static_cast<std::int32_t>(records.size());
+  header.compressed = compressed;
+  EncodeHeader(header, out.data());
+  std::int32_t offset = static_cast<std::int32_t>(out.size());
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    TocEntry entry;
+    std::memcpy(entry.name, records[i].name.data(), std::min(records[i].name.size(), kNameSize));
+    entry.original_length = records[i].original_length;
+    entry.compressed_length = records[i].compressed_length;
+    entry.data_offset = records[i].data_offset != kAfterTable ? records[i].data_offset : offset;
+    offset += static_cast<std::int32_t>(records[i].data.size());
+    EncodeTocEntry(entry, out.data() + kHeaderSize + kRecordSize * i);
+  }
+  for (const Record& r : records) out.insert(out.end(), r.data.begin(), r.data.end());
+  return out;
+}
+
+Record Stored(const std::string& name, const std::string& text) {
+  return {name, static_cast<std::int32_t>(text.size()), kAfterTable, 0, Bytes(text.begin(), text.end())};
+}
+
+class HostileArchiveTest : public ScratchTest {
+ protected:
+  void SetUp() override {
+    ScratchTest::SetUp();
+    work_ = Path("work");
+    std::filesystem::create_directory(work_);
+    Write("work/victim", std::string("original"));
+  }
+
+  // Runs quiverx in work/ on `archive` and checks every promise above.
+  RunResult Refused(const Bytes& archive, const std::vector<std::string>& args,
+                    const std::string& message) {
+    SCOPED_TRACE(message);
+    Write("work/bad.qvr", archive);
+    auto before = Tree();
+    RunResult run = RunProgram(QuiverxPath(), args, work_);
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find(message), std::string::npos) << run.output;
+    EXPECT_EQ(Tree(), before) << run.output;
+    EXPECT_EQ(Read("work/victim"), Text("original"));
+    return run;
+  }
+
+  std::string work_;
+};
+
+TEST_F(HostileArchiveTest, ParentDirectoryNames) {
+  for (const char* name : {"..\\victim2", "../victim2", "a\\..\\..\\victim2", "..", "x/../../victim"})
+    Refused(MakeArchive({Stored(name, "evil")}), {"+bad"}, "unsafe name (parent directory)");
+  Refused(MakeArchive({Stored("../victim", "evil")}), {"bad", "../victim"}, "unsafe name");
+}
+
+TEST_F(HostileArchiveTest, AbsoluteAndDriveNames) {
+  std::string absolute = Path("work/victim");
+  Refused(MakeArchive({Stored(absolute, "evil")}), {"+bad"}, "unsafe name (absolute path)");
+  Refused(MakeArchive({Stored("\\victim", "evil")}), {"+bad"}, "unsafe name (absolute path)");
+  Refused(MakeArchive({Stored("c:\\victim", "evil")}), {"+bad"}, "unsafe name (drive prefix)");
+  Refused(MakeArchive({Stored("Z:victim", "evil")}), {"+bad"}, "unsafe name (drive prefix)");
+}
+
+TEST_F(HostileArchiveTest, EmptyNamesAndDirectoryNames) {
+  Refused(MakeArchive({Stored("", "evil")}), {"+bad"}, "unsafe name (empty name)");
+  Refused(MakeArchive({Stored("dir\\", "evil")}), {"+bad"}, "unsafe name (directory name)");
+  Refused(MakeArchive({Stored("dir/.", "evil")}), {"+bad"}, "unsafe name (directory name)");
+}
+
+TEST_F(HostileArchiveTest, NameWithoutTerminator) {
+  Refused(MakeArchive({Stored(std::string(256, 'n'), "evil")}), {"?bad"},
+          "Damaged quiver bad.qvr - entry 0 has an unterminated name.\n");
+}
+
+TEST_F(HostileArchiveTest, CountsThatDoNotFit) {
+  Bytes negative = MakeArchive({});
+  negative[3] = 0x80;
+  Refused(negative, {"?bad"}, "Damaged quiver bad.qvr - its file count -2147483648 is negative.\n");
+  Bytes huge = MakeArchive({Stored("victim", "evil")});
+  huge[0] = 0xFF;
+  huge[1] = 0xFF;
+  huge[2] = 0xFF;
+  huge[3] = 0x7F;
+  Refused(huge, {"+bad"}, "its table of 2147483647 entries does not fit in the file");
+  Bytes cut = MakeArchive({Stored("a", "1"), Stored("b", "2")});
+  cut.resize(kHeaderSize + kRecordSize + 100);
+  Refused(cut, {"+bad"}, "its table of 2 entries does not fit in the file");
+  for (std::size_t size = 1; size < kHeaderSize; ++size)
+    Refused(Bytes(size, 0), {"?bad"}, "the file is shorter than its 16-byte header");
+}
+
+TEST_F(HostileArchiveTest, LengthsAndOffsetsOutsideTheFile) {
+  Record negative = Stored("victim", "evil");
+  negative.original_length = -4;
+  Refused(MakeArchive({negative}), {"+bad"}, "entry 0 (victim) has a negative length");
+  Record past_end = Stored("victim", "evil");
+  past_end.original_length = 5;
+  Refused(MakeArchive({past_end}), {"+bad"}, "entry 0 (victim) has data outside the file");
+  Record before_start = Stored("victim", "evil");
+  before_start.data_offset = 0x7FFFFFF0;
+  Refused(MakeArchive({before_start}), {"bad", "victim"}, "has data outside the file");
+  Record negative_offset = Stored("victim", "evil");
+  negative_offset.data_offset = -8;
+  Refused(MakeArchive({negative_offset}), {"+bad"}, "has data outside the file");
+  Record compressed_span{"victim", 4, kAfterTable, 1000, {0x00, 0x00}};
+  Refused(MakeArchive({compressed_span}, 1), {"+bad"}, "has data outside the file");
+}
+
+TEST_F(HostileArchiveTest, CompressedStreamWithoutEndToken) {
+  // Literal 'a' four times, then the stream stops.
+  Record record{"victim", 4, kAfterTable, 5, {0xB0, 0xD8, 0x6C, 0x36, 0x10}};
+  Refused(MakeArchive({record}, 1), {"+bad"}, "Decompression error for victim\n");
+}
+
+TEST_F(HostileArchiveTest, CompressedStreamsProducingTooManyOrTooFewBytes) {
+  // Ten 'a's where the record promises 9, then 11.
+  const Bytes ten = {0xB0, 0x80, 0x05, 0xC0, 0x00};
+  Refused(MakeArchive({{"victim", 9, kAfterTable, 5, ten}}, 1), {"+bad"}, "Decompression error for victim\n");
+  Refused(MakeArchive({{"victim", 11, kAfterTable, 5, ten}}, 1), {"bad", "victim"},
+          "Decompression error for victim\n");
+  // A length that cuts the stream short of its end token.
+  Refused(MakeArchive({{"victim", 10, kAfterTable, 3, {0xB0, 0x80, 0x05}}}, 1), {"+bad"},
+          "Decompression error for victim\n");
+}
+
+TEST_F(HostileArchiveTest, FailureStopsAnExplodeAndKeepsWhatWentBefore) {
+  Write("work/bad.qvr", MakeArchive({Stored("first", "1"), Stored("../escape", "2"), Stored("third", "3")}));
+  RunResult run = RunProgram(QuiverxPath(), {"+bad"}, work_);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output,
+            "Opened bad.qvr.\nFilecount - 3\nFiles are not compressed.\nfirst extracted.\n"
+            "Unable to extract ../escape - unsafe name (parent directory).\n");
+  EXPECT_EQ(Read("work/first"), Bytes{'1'});
+  EXPECT_FALSE(Exists("escape"));
+  EXPECT_FALSE(Exists("work/third"));
+}
+
+TEST_F(HostileArchiveTest, ExcessBytesAfterTheLastMemberAreIgnored) {
+  Bytes archive = MakeArchive({Stored("ok", "fine")});
+  archive.insert(archive.end(), 100, 0xEE);
+  Write("work/tail.qvr", archive);
+  RunResult run = RunProgram(QuiverxPath(), {"+tail"}, work_);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Read("work/ok"), Bytes({'f', 'i', 'n', 'e'}));
+}
+
+}  // namespace
+}  // namespace quiver::test

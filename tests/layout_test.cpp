@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "archive_layout.h"
+#include "name_crc.h"
+
+namespace quiver {
+namespace {
+
+TEST(NameCrcTest, KnownKeysAndCaseFolding) {
+  EXPECT_EQ(NameCrc("abc"), 0xCA6598D0u);
+  EXPECT_EQ(NameCrc("ABC"), 0xCA6598D0u);
+  EXPECT_EQ(NameCrc("a"), 0x3AB551CEu);
+  EXPECT_EQ(NameCrc(""), 0u);
+  // Only ASCII letters fold; high bytes are keyed as they are.
+  EXPECT_NE(NameCrc("\xC4"), NameCrc("\xE4"));
+  EXPECT_EQ(NameCrc("Maps\\Level1.DAT"), NameCrc("maps\\level1.dat"));
+}
+
+TEST(ArchiveLayoutTest, HeaderImageIsLittleEndianFieldByField) {
+  ArchiveHeader header;
+  header.count = 0x01020304;
+  header.compressed = 1;
+  std::uint8_t bytes[kHeaderSize];
+  EncodeHeader(header, bytes);
+  const std::uint8_t expected[kHeaderSize] = {4, 3, 2, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(std::memcmp(bytes, expected, kHeaderSize), 0);
+  ArchiveHeader back = DecodeHeader(bytes);
+  EXPECT_EQ(back.count, header.count);
+  EXPECT_EQ(back.compressed, 1);
+}
+
+TEST(ArchiveLayoutTest, RecordImageRoundTripsWithNegativeAndHighValues) {
+  TocEntry entry;
+  entry.crc = 0xCA6598D0u;
+  entry.original_length = -2;
+  entry.data_offset = 832;
+  entry.compressed_length = 0x7FFFFFFF;
+  std::strcpy(entry.name, "maps\\level1\\door.dat");
+  std::uint8_t bytes[kRecordSize];
+  EncodeTocEntry(entry, bytes);
+  EXPECT_EQ(bytes[0], 0xD0);
+  EXPECT_EQ(bytes[3], 0xCA);
+  EXPECT_EQ(bytes[4], 0xFE);
+  EXPECT_EQ(bytes[7], 0xFF);
+  EXPECT_EQ(bytes[8], 0x40);
+  EXPECT_EQ(bytes[9], 0x03);
+  EXPECT_EQ(bytes[16], 'm');
+  TocEntry back = DecodeTocEntry(bytes);
+  EXPECT_EQ(back.crc, entry.crc);
+  EXPECT_EQ(back.original_length, -2);
+  EXPECT_EQ(back.data_offset, 832);
+  EXPECT_EQ(back.compressed_length, 0x7FFFFFFF);
+  EXPECT_STREQ(back.name, entry.name);
+}
+
+TEST(ArchiveLayoutTest, StoredSpanFollowsTheHeaderFlag) {
+  TocEntry entry;
+  entry.original_length = 100;
+  entry.compressed_length = 40;
+  EXPECT_EQ(StoredSpan(entry, true), 40);
+  EXPECT_EQ(StoredSpan(entry, false), 100);
+  entry.compressed_length = 0;
+  EXPECT_EQ(StoredSpan(entry, true), 100);
+}
+
+}  // namespace
+}  // namespace quiver

@@ -1,0 +1,48 @@
+// A fresh directory per test, with helpers to make and read files in it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "run_program.h"
+
+namespace quiver::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes Text(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+class ScratchTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  std::string Path(const std::string& relative) const { return dir_ + "/" + relative; }
+  void Write(const std::string& relative, const Bytes& bytes) const;
+  void Write(const std::string& relative, const std::string& text) const;
+  Bytes Read(const std::string& relative) const;
+  bool Exists(const std::string& relative) const;
+  // Every path below the directory, sorted, directories with a trailing "/".
+  std::vector<std::string> Tree() const;
+
+  RunResult Quiver(const std::vector<std::string>& args, const RunOptions& options = {}) const {
+    return RunProgram(QuiverPath(), args, dir_, options);
+  }
+  RunResult Quiverx(const std::vector<std::string>& args, const RunOptions& options = {}) const {
+    return RunProgram(QuiverxPath(), args, dir_, options);
+  }
+
+  std::string dir_;
+};
+
+// Deterministic data of several shapes.
+Bytes TextData(std::size_t size, std::uint64_t seed);
+Bytes RandomData(std::size_t size, std::uint64_t seed);
+Bytes RunsData(std::size_t size, std::uint64_t seed);
+Bytes BinaryData(std::size_t size, std::uint64_t seed);
+
+}  // namespace quiver::test
