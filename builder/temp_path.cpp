@@ -28,8 +28,8 @@ std::string MakeTempPath(const char* source_path) {
     extension.back() = '$';
   else
     extension += '$';
-  if (extension[0] != '.') extension.insert(0, ".");
-  return stem + extension;
+  // Only a name without an extension lacks the dot.
+  return extension[0] == '.' ? stem + extension : stem + "." + extension;
 }
 
 bool CreateExclusiveFile(const std::string& path, char* created, std::size_t capacity) {
