@@ -13,16 +13,29 @@
 namespace quiver {
 namespace {
 
+constexpr int kLower = 0;
+constexpr int kHigher = 1;
+
 struct TreeNode {
   std::int32_t parent;
-  std::int32_t lower;
-  std::int32_t higher;
+  std::int32_t child[2];  // kLower, kHigher
 };
 
 // The first 17 bytes stand again past the end, so a 17-byte string that
-// crosses position 4095 reads straight on without masking.
-std::uint8_t window[kWindowSize + kLookAheadSize];
+// crosses position 4095 reads straight on without masking; the slack behind
+// them lets a comparison load 8 bytes at any offset up to 16.
+std::uint8_t window[kWindowSize + 32];
 TreeNode MatchTree[kWindowSize + 1];
+// The first 8 bytes of each node's string, big-endian, so that most steps of
+// a search compare one number; a node's string does not change while it is
+// in the tree.
+std::uint64_t node_head[kWindowSize + 1];
+
+std::uint64_t LoadBigEndian(const std::uint8_t* p) {
+  std::uint64_t x;
+  std::memcpy(&x, p, 8);
+  return __builtin_bswap64(x);
+}
 
 void StoreByte(int position, std::uint8_t byte) {
   window[position] = byte;
@@ -31,10 +44,9 @@ void StoreByte(int position, std::uint8_t byte) {
 
 void ResetTree(int r) {
   std::memset(MatchTree, 0, sizeof MatchTree);
-  MatchTree[kRootAnchor].higher = r;
-  MatchTree[r].parent = kRootAnchor;
-  MatchTree[r].lower = kNoNode;
-  MatchTree[r].higher = kNoNode;
+  MatchTree[kRootAnchor].child[kHigher] = r;
+  MatchTree[r] = {kRootAnchor, {kNoNode, kNoNode}};
+  node_head[r] = LoadBigEndian(window + r);
 }
 
 void SetParent(int child, int parent) {
@@ -44,37 +56,38 @@ void SetParent(int child, int parent) {
 void SpliceNode(int old_node, int new_node) {
   SetParent(new_node, MatchTree[old_node].parent);
   TreeNode& p = MatchTree[MatchTree[old_node].parent];
-  if (p.higher == old_node)
-    p.higher = new_node;
+  if (p.child[kHigher] == old_node)
+    p.child[kHigher] = new_node;
   else
-    p.lower = new_node;
+    p.child[kLower] = new_node;
   MatchTree[old_node].parent = kNoNode;
 }
 
 void SubstituteNode(int old_node, int new_node) {
   TreeNode& p = MatchTree[MatchTree[old_node].parent];
-  if (p.lower == old_node)
-    p.lower = new_node;
+  if (p.child[kLower] == old_node)
+    p.child[kLower] = new_node;
   else
-    p.higher = new_node;
+    p.child[kHigher] = new_node;
   MatchTree[new_node] = MatchTree[old_node];
-  SetParent(MatchTree[new_node].lower, new_node);
-  SetParent(MatchTree[new_node].higher, new_node);
+  SetParent(MatchTree[new_node].child[kLower], new_node);
+  SetParent(MatchTree[new_node].child[kHigher], new_node);
   MatchTree[old_node].parent = kNoNode;
 }
 
 int Predecessor(int node) {
-  int child = MatchTree[node].lower;
-  while (MatchTree[child].higher != kNoNode) child = MatchTree[child].higher;
+  int child = MatchTree[node].child[kLower];
+  while (MatchTree[child].child[kHigher] != kNoNode) child = MatchTree[child].child[kHigher];
   return child;
 }
 
 void RemovePosition(int p) {
-  if (MatchTree[p].parent == kNoNode) return;
-  if (MatchTree[p].higher == kNoNode) {
-    SpliceNode(p, MatchTree[p].lower);
-  } else if (MatchTree[p].lower == kNoNode) {
-    SpliceNode(p, MatchTree[p].higher);
+  const TreeNode& node = MatchTree[p];
+  if (node.parent == kNoNode) return;
+  if (node.child[kHigher] == kNoNode) {
+    SpliceNode(p, node.child[kLower]);
+  } else if (node.child[kLower] == kNoNode) {
+    SpliceNode(p, node.child[kHigher]);
   } else {
     int r = Predecessor(p);
     RemovePosition(r);
@@ -82,66 +95,68 @@ void RemovePosition(int p) {
   }
 }
 
-// Length of the common prefix of the strings at a and b, starting the scan at
-// `known`, a length both are already known to share; sets `difference` to the
-// sign of the first unequal byte.
-int MatchLength(const std::uint8_t* a, const std::uint8_t* b, int known, int& difference) {
-  int i = known;
-  for (; i + 8 <= kLookAheadSize; i += 8) {
-    std::uint64_t x;
-    std::uint64_t y;
-    std::memcpy(&x, a + i, 8);
-    std::memcpy(&y, b + i, 8);
+// Common prefix of two 17-byte strings from `known` on, a length they are
+// already known to share; sets `greater` when the first is the greater.
+int CompareTail(const std::uint8_t* a, const std::uint8_t* b, int known, bool& greater) {
+  for (int i = known; i < kLookAheadSize; i += 8) {
+    std::uint64_t x = LoadBigEndian(a + i);
+    std::uint64_t y = LoadBigEndian(b + i);
     if (x != y) {
-      i += __builtin_ctzll(x ^ y) / 8;
-      difference = a[i] - b[i];
-      return i;
+      int length = i + __builtin_clzll(x ^ y) / 8;
+      if (length >= kLookAheadSize) break;
+      greater = x > y;
+      return length;
     }
   }
-  for (; i < kLookAheadSize; ++i) {
-    if (a[i] != b[i]) {
-      difference = a[i] - b[i];
-      return i;
-    }
-  }
-  difference = 0;
   return kLookAheadSize;
 }
 
 int InsertPosition(int n, int& best_position) {
   if (n == 0) return 0;
-  int t = MatchTree[kRootAnchor].higher;
+  const std::uint8_t* key = window + n;
+  const std::uint64_t key_head = LoadBigEndian(key);
+  int t = MatchTree[kRootAnchor].child[kHigher];
   int best_length = 0;
   // Every node below the last turns shares with n the shorter of the prefixes
   // n shares with the last nodes it passed on either side.
   int lower_prefix = 0;
   int higher_prefix = 0;
   for (;;) {
-    int difference = 0;
-    int known = lower_prefix < higher_prefix ? lower_prefix : higher_prefix;
-    int length = MatchLength(window + n, window + t, known, difference);
+    // Most strings part within their first 8 bytes, which each node keeps.
+    std::uint64_t head = node_head[t];
+    int length;
+    bool greater = false;
+    if (head != key_head) {
+      length = __builtin_clzll(head ^ key_head) / 8;
+      greater = key_head > head;
+    } else {
+      int known = lower_prefix < higher_prefix ? lower_prefix : higher_prefix;
+      length = CompareTail(key, window + t, known > 8 ? known : 8, greater);
+    }
     if (length >= best_length) {
       best_length = length;
       best_position = t;
-      if (best_length == kLookAheadSize) {
+      if (length == kLookAheadSize) {
         SubstituteNode(t, n);
+        node_head[n] = key_head;
         return kLookAheadSize;
       }
     }
-    std::int32_t* side;
-    if (difference > 0) {
-      side = &MatchTree[t].higher;
+    std::int32_t* next;
+    if (greater) {
       higher_prefix = length;
+      next = &MatchTree[t].child[kHigher];
     } else {
-      side = &MatchTree[t].lower;
       lower_prefix = length;
+      next = &MatchTree[t].child[kLower];
     }
-    if (*side == kNoNode) {
-      *side = n;
-      MatchTree[n] = {t, kNoNode, kNoNode};
+    if (*next == kNoNode) {
+      *next = n;
+      MatchTree[n] = {t, {kNoNode, kNoNode}};
+      node_head[n] = key_head;
       return best_length;
     }
-    t = *side;
+    t = *next;
   }
 }
 

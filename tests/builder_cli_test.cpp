@@ -76,7 +76,8 @@ class BuilderCliTest : public ScratchTest {
   }
 
   std::vector<Member> TenTwentyThirty() {
-    return {{"a.txt", TextData(10, 1)}, {"b\\b.bin", RandomData(20, 2)}, {"c.dat", RunsData(30, 3)}};
+    return {
+        {"a.txt", TextData(10, 1)}, {"b\\b.bin", RandomData(20, 2)}, {"c.dat", RunsData(30, 3)}};
   }
 };
 
@@ -85,20 +86,27 @@ TEST_F(BuilderCliTest, StoredBuildTranscriptAndBytes) {
   WriteMembers(members);
   RunResult run = Quiver({"out", "@list"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output, "Response file    = list.rsp\n"
-                        "Destination file = out.qvr\n"
-                        "Opened list.rsp\n"
-                        "filecount = 3\n"
-                        "a.txt logged - " + Hex(NameCrc("a.txt")) + " 10\n"
-                        "b\\b.bin logged - " + Hex(NameCrc("b\\b.bin")) + " 20\n"
-                        "c.dat logged - " + Hex(NameCrc("c.dat")) + " 30\n"
-                        "toc size = 816\n"
-                        "Copying file a.txt of 10 bytes | 2 to go\n"
-                        "Copying file b\\b.bin of 20 bytes | 1 to go\n"
-                        "Copying file c.dat of 30 bytes | 0 to go\n"
-                        "\nTotal Data Size = 60\n\n"
-                        "Closed .rsp file list.rsp\n"
-                        "Closed quiver out.qvr\n");
+  EXPECT_EQ(run.output,
+            "Response file    = list.rsp\n"
+            "Destination file = out.qvr\n"
+            "Opened list.rsp\n"
+            "filecount = 3\n"
+            "a.txt logged - " +
+                Hex(NameCrc("a.txt")) +
+                " 10\n"
+                "b\\b.bin logged - " +
+                Hex(NameCrc("b\\b.bin")) +
+                " 20\n"
+                "c.dat logged - " +
+                Hex(NameCrc("c.dat")) +
+                " 30\n"
+                "toc size = 816\n"
+                "Copying file a.txt of 10 bytes | 2 to go\n"
+                "Copying file b\\b.bin of 20 bytes | 1 to go\n"
+                "Copying file c.dat of 30 bytes | 0 to go\n"
+                "\nTotal Data Size = 60\n\n"
+                "Closed .rsp file list.rsp\n"
+                "Closed quiver out.qvr\n");
   Bytes archive = Read("out.qvr");
   ASSERT_EQ(archive.size(), 892u);
   EXPECT_EQ(archive, StoredArchive(members));
@@ -120,9 +128,13 @@ TEST_F(BuilderCliTest, StoredBuildTranscriptAndBytes) {
 
 TEST_F(BuilderCliTest, MisuseShowsTheUsageTextWithStatus2) {
   Write("list.rsp", std::string("x\n"));
-  const std::vector<std::vector<std::string>> misuses = {
-      {}, {"out"}, {"-c", "out", "@list", "extra"}, {"-C", "out", "@list"},
-      {"-cs", "out", "@list"}, {"out", "list"}, {"-s", "out", "list"}};
+  const std::vector<std::vector<std::string>> misuses = {{},
+                                                         {"out"},
+                                                         {"-c", "out", "@list", "extra"},
+                                                         {"-C", "out", "@list"},
+                                                         {"-cs", "out", "@list"},
+                                                         {"out", "list"},
+                                                         {"-s", "out", "list"}};
   for (const auto& args : misuses) {
     RunResult run = Quiver(args);
     EXPECT_EQ(run.status, 2);
@@ -155,27 +167,30 @@ TEST_F(BuilderCliTest, CommentsAndAnEmptyList) {
   Write("list.rsp", std::string("a.txt #first word\n#b.txt\nc#d.txt e.txt"));
   RunResult run = Quiver({"out", "@list"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(Read("out.qvr"), StoredArchive({{"a.txt", {'A'}}, {"c#d.txt", {'C', 'D'}}, {"e.txt", {'E'}}}));
+  EXPECT_EQ(Read("out.qvr"),
+            StoredArchive({{"a.txt", {'A'}}, {"c#d.txt", {'C', 'D'}}, {"e.txt", {'E'}}}));
   Write("empty.rsp", std::string("# nothing\n\n  # here\n"));
   RunResult empty = Quiver({"none", "@empty"});
   EXPECT_EQ(empty.status, 0);
-  EXPECT_EQ(empty.output, "Response file    = empty.rsp\n"
-                          "Destination file = none.qvr\n"
-                          "Opened empty.rsp\n"
-                          "filecount = 0\n"
-                          "toc size = 0\n"
-                          "\nTotal Data Size = 0\n\n"
-                          "Closed .rsp file empty.rsp\n"
-                          "Closed quiver none.qvr\n");
+  EXPECT_EQ(empty.output,
+            "Response file    = empty.rsp\n"
+            "Destination file = none.qvr\n"
+            "Opened empty.rsp\n"
+            "filecount = 0\n"
+            "toc size = 0\n"
+            "\nTotal Data Size = 0\n\n"
+            "Closed .rsp file empty.rsp\n"
+            "Closed quiver none.qvr\n");
   EXPECT_EQ(Read("none.qvr"), Bytes(16, 0));
 }
 
 TEST_F(BuilderCliTest, MissingResponseFileCreatesNothing) {
   RunResult run = Quiver({"out", "@absent"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, "Response file    = absent.rsp\n"
-                        "Destination file = out.qvr\n"
-                        "Unable to open response file absent.rsp\n");
+  EXPECT_EQ(run.output,
+            "Response file    = absent.rsp\n"
+            "Destination file = out.qvr\n"
+            "Unable to open response file absent.rsp\n");
   EXPECT_TRUE(Tree().empty());
 }
 
@@ -186,8 +201,9 @@ TEST_F(BuilderCliTest, FailedBuildsLeaveAnExistingArchiveUntouched) {
   Write("list.rsp", std::string("good empty\n"));
   RunResult empty = Quiver({"out", "@list"});
   EXPECT_EQ(empty.status, 1);
-  EXPECT_EQ(empty.output.substr(empty.output.find("filecount")),
-            "filecount = 2\ngood logged - " + Hex(NameCrc("good")) + " 1\nFilelength on empty == 0\n");
+  EXPECT_EQ(
+      empty.output.substr(empty.output.find("filecount")),
+      "filecount = 2\ngood logged - " + Hex(NameCrc("good")) + " 1\nFilelength on empty == 0\n");
   Write("list.rsp", std::string("good absent\n"));
   RunResult missing = Quiver({"out", "@list"});
   EXPECT_EQ(missing.status, 1);
@@ -200,7 +216,8 @@ TEST_F(BuilderCliTest, FailedBuildsLeaveAnExistingArchiveUntouched) {
   Write("list.rsp", std::string("dir\n"));
   EXPECT_NE(Quiver({"out", "@list"}).output.find("Unable to open dir\n"), std::string::npos);
   EXPECT_EQ(Read("out.qvr"), Text("precious old archive"));
-  EXPECT_EQ(Tree(), (std::vector<std::string>{"dir/", "empty", "good", "list.rsp", "out.qvr", "pipe"}));
+  EXPECT_EQ(Tree(),
+            (std::vector<std::string>{"dir/", "empty", "good", "list.rsp", "out.qvr", "pipe"}));
 }
 
 TEST_F(BuilderCliTest, FailingWriteReportsAndKeepsTheOldArchive) {
@@ -212,7 +229,8 @@ TEST_F(BuilderCliTest, FailingWriteReportsAndKeepsTheOldArchive) {
   limited.file_size_limit = 100000;
   RunResult run = Quiver({"out", "@list"}, limited);
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.output.find("Copying file big of 200000 bytes | 0 to go\nUnable to write quiver out.qvr\n"),
+  EXPECT_NE(run.output.find(
+                "Copying file big of 200000 bytes | 0 to go\nUnable to write quiver out.qvr\n"),
             std::string::npos);
   EXPECT_EQ(Read("out.qvr"), old);
   EXPECT_EQ(Tree(), (std::vector<std::string>{"big", "list.rsp", "out.qvr"}));
@@ -243,10 +261,11 @@ TEST_F(BuilderCliTest, DestinationThatIsNotAFileIsRefused) {
   Write("list.rsp", std::string("m\n"));
   RunResult run = Quiver({"out", "@list"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, "Response file    = list.rsp\n"
-                        "Destination file = out.qvr\n"
-                        "Opened list.rsp\n"
-                        "Unable to create quiver out.qvr\n");
+  EXPECT_EQ(run.output,
+            "Response file    = list.rsp\n"
+            "Destination file = out.qvr\n"
+            "Opened list.rsp\n"
+            "Unable to create quiver out.qvr\n");
   EXPECT_TRUE(std::filesystem::is_empty(Path("out.qvr")));
 }
 
@@ -254,7 +273,8 @@ TEST_F(BuilderCliTest, OverlongNamesAreRefusedBeforeAnythingIsCreated) {
   Write("list.rsp", std::string(256, 'n') + "\n");
   RunResult token = Quiver({"out", "@list"});
   EXPECT_EQ(token.status, 1);
-  EXPECT_NE(token.output.find("Member name longer than 255 characters in list.rsp"), std::string::npos);
+  EXPECT_NE(token.output.find("Member name longer than 255 characters in list.rsp"),
+            std::string::npos);
   RunResult dest = Quiver({std::string(252, 'd'), "@list"});
   EXPECT_EQ(dest.status, 1);
   EXPECT_NE(dest.output.find("Destination name is longer than 251 characters"), std::string::npos);
@@ -266,6 +286,27 @@ TEST_F(BuilderCliTest, OverlongNamesAreRefusedBeforeAnythingIsCreated) {
   EXPECT_EQ(Quiver({"out", "@" + std::string(251, 'r')}).status, 0);
 }
 
+TEST_F(BuilderCliTest, SizesTheFieldsCannotHoldAreRefusedBeforeWriting) {
+  // Sparse files: measured, never read.
+  Write("huge", Bytes{});
+  std::filesystem::resize_file(Path("huge"), 0x80000000ull);
+  Write("half1", Bytes{});
+  std::filesystem::resize_file(Path("half1"), 0x40000000ull);
+  Write("half2", Bytes{});
+  std::filesystem::resize_file(Path("half2"), 0x40000000ull);
+  Write("list.rsp", std::string("huge\n"));
+  RunResult member = Quiver({"out", "@list"});
+  EXPECT_EQ(member.status, 1);
+  EXPECT_NE(member.output.find("huge is too large for a quiver (2 GiB or more)\n"),
+            std::string::npos);
+  Write("list.rsp", std::string("half1 half2\n"));
+  RunResult archive = Quiver({"out", "@list"});
+  EXPECT_EQ(archive.status, 1);
+  EXPECT_NE(archive.output.find("toc size = 544\nQuiver out.qvr would be 2 GiB or larger\n"),
+            std::string::npos);
+  EXPECT_FALSE(Exists("out.qvr"));
+}
+
 TEST_F(BuilderCliTest, CollisionsAndDuplicatesStayInTheTable) {
   Write("Name.txt", std::string("upper"));
   Write("name.txt", std::string("lower"));
@@ -274,8 +315,12 @@ TEST_F(BuilderCliTest, CollisionsAndDuplicatesStayInTheTable) {
   EXPECT_EQ(run.status, 0);
   std::string crc = Hex(NameCrc("name.txt"));
   EXPECT_NE(run.output.find("toc size = 816\n"
-                            "CRC collision - Name.txt and name.txt - CRC = " + crc + ".\n"
-                            "CRC collision - Name.txt and Name.txt - CRC = " + crc + ".\n"
+                            "CRC collision - Name.txt and name.txt - CRC = " +
+                            crc +
+                            ".\n"
+                            "CRC collision - Name.txt and Name.txt - CRC = " +
+                            crc +
+                            ".\n"
                             "Copying file Name.txt"),
             std::string::npos);
   EXPECT_EQ(Read("out.qvr"), StoredArchive({{"Name.txt", {'u', 'p', 'p', 'e', 'r'}},

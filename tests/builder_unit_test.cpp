@@ -33,9 +33,10 @@ TEST(ResponseFileTest, CommentsRunToTheEndOfTheirLine) {
 }
 
 TEST(ResponseFileTest, WhiteSpaceAndEndOfText) {
-  EXPECT_EQ(Members("a\r\nb\tc\vd\fe f"),
-            (std::vector<std::string>{"a", "b", "c", "d", "e", "f"}));
-  EXPECT_EQ(Members("a b\x1A" "c d"), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(Members("a\r\nb\tc\vd\fe f"), (std::vector<std::string>{"a", "b", "c", "d", "e", "f"}));
+  EXPECT_EQ(Members("a b\x1A"
+                    "c d"),
+            (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(Members("a\\b\\c.dat x/y"), (std::vector<std::string>{"a\\b\\c.dat", "x/y"}));
 }
 

@@ -15,7 +15,9 @@
 namespace quiver::test {
 namespace {
 
-Bytes Of(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes Of(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
 
 std::string Repeat(const std::string& text, int times) {
   std::string out;
@@ -55,9 +57,8 @@ class CodecTest : public ScratchTest {
 
   Bytes Compress(const Bytes& member) {
     Write("member", member);
-    CompressOutcome outcome =
-        CompressMember(Path("member").c_str(), Path("member.tmp").c_str(),
-                       static_cast<std::int64_t>(member.size()));
+    CompressOutcome outcome = CompressMember(Path("member").c_str(), Path("member.tmp").c_str(),
+                                             static_cast<std::int64_t>(member.size()));
     EXPECT_EQ(outcome.status, CompressStatus::kOk);
     Bytes stream = Read("member.tmp");
     EXPECT_EQ(static_cast<std::size_t>(outcome.length), stream.size());

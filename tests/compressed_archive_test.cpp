@@ -68,19 +68,29 @@ TEST_F(CompressedArchiveTest, CompressTranscript) {
             "Destination file = out.qvr\n"
             "Opened list.rsp\n"
             "filecount = 2\n"
-            "text.txt logged - " + Hex(NameCrc("text.txt")) + " 1000 " + std::to_string(text) + " " +
-                std::to_string(ratio) + "%\n"
-            "one logged - " + Hex(NameCrc("one")) + " 1 3 -200%\n"
-            "toc size = 544\n"
-            "Copying file text.txt of " + std::to_string(text) + " bytes | 1 to go\n"
-            "Copying file one of 3 bytes | 0 to go\n"
-            "\n"
-            "Totals - Original Size   = 1001\n"
-            "         Compressed Size = " + std::to_string(total) + "\n"
-            "         Ratio           = " + std::to_string(100 - total * 100 / 1001) + "%\n\n"
-            "Deleting temporary files\n"
-            "Closed .rsp file list.rsp\n"
-            "Closed quiver out.qvr\n");
+            "text.txt logged - " +
+                Hex(NameCrc("text.txt")) + " 1000 " + std::to_string(text) + " " +
+                std::to_string(ratio) +
+                "%\n"
+                "one logged - " +
+                Hex(NameCrc("one")) +
+                " 1 3 -200%\n"
+                "toc size = 544\n"
+                "Copying file text.txt of " +
+                std::to_string(text) +
+                " bytes | 1 to go\n"
+                "Copying file one of 3 bytes | 0 to go\n"
+                "\n"
+                "Totals - Original Size   = 1001\n"
+                "         Compressed Size = " +
+                std::to_string(total) +
+                "\n"
+                "         Ratio           = " +
+                std::to_string(100 - total * 100 / 1001) +
+                "%\n\n"
+                "Deleting temporary files\n"
+                "Closed .rsp file list.rsp\n"
+                "Closed quiver out.qvr\n");
   EXPECT_EQ(RecordedLength("one"), 3);
   EXPECT_EQ(Tree(), (std::vector<std::string>{"list.rsp", "one", "out.qvr", "text.txt"}));
   ExpectExplodeMatches({{"text.txt", TextData(1000, 1)}, {"one", Bytes{'!'}}});
@@ -106,7 +116,8 @@ TEST_F(CompressedArchiveTest, SmallestStoresWhatDoesNotShrink) {
   ASSERT_EQ(run.status, 0);
   EXPECT_NE(run.output.find("edge.bin logged - " + Hex(NameCrc("edge.bin")) + " " + n + " " + n +
                             " 0% - storing uncompressed\n"
-                            "one logged - " + Hex(NameCrc("one")) + " 1 3 -200% - storing uncompressed\n"),
+                            "one logged - " +
+                            Hex(NameCrc("one")) + " 1 3 -200% - storing uncompressed\n"),
             std::string::npos)
       << run.output;
   EXPECT_EQ(RecordedLength("edge.bin"), 0);
@@ -114,9 +125,27 @@ TEST_F(CompressedArchiveTest, SmallestStoresWhatDoesNotShrink) {
   EXPECT_GT(RecordedLength("text.txt"), 0);
   std::int32_t text = RecordedLength("text.txt");
   EXPECT_NE(run.output.find("Copying file one of 1 bytes | 1 to go\n"), std::string::npos);
-  EXPECT_NE(run.output.find("Compressed Size = " + std::to_string(boundary.size() + 1 + text) + "\n"),
-            std::string::npos);
-  ExpectExplodeMatches({{"edge.bin", boundary}, {"one", Bytes{'!'}}, {"text.txt", TextData(1000, 1)}});
+  EXPECT_NE(
+      run.output.find("Compressed Size = " + std::to_string(boundary.size() + 1 + text) + "\n"),
+      std::string::npos);
+  ExpectExplodeMatches(
+      {{"edge.bin", boundary}, {"one", Bytes{'!'}}, {"text.txt", TextData(1000, 1)}});
+}
+
+TEST_F(CompressedArchiveTest, NoMembersGiveRatioZero) {
+  Write("list.rsp", std::string("# none\n"));
+  RunResult run = Quiver({"-c", "out", "@list"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.output.find("toc size = 0\n\n"
+                            "Totals - Original Size   = 0\n"
+                            "         Compressed Size = 0\n"
+                            "         Ratio           = 0%\n\n"
+                            "Deleting temporary files\n"),
+            std::string::npos)
+      << run.output;
+  Bytes header(16, 0);
+  header[4] = 1;
+  EXPECT_EQ(Read("out.qvr"), header);
 }
 
 TEST_F(CompressedArchiveTest, AllStoredUnderSmallestStillMarksTheArchiveCompressed) {
@@ -164,8 +193,8 @@ TEST_F(CompressedArchiveTest, TemporaryNamesNeverTakeAnExistingFile) {
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(Read("notes.tx$"), users);
     for (const auto& [name, data] : members) EXPECT_EQ(Read(name), data);
-    EXPECT_EQ(Tree(), (std::vector<std::string>{"a.tx", "a.txt", "keep.ab$", "list.rsp", "notes.tx$",
-                                                "notes.txt", "out.qvr"}));
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"a.tx", "a.txt", "keep.ab$", "list.rsp",
+                                                "notes.tx$", "notes.txt", "out.qvr"}));
     ExpectExplodeMatches(members);
     std::filesystem::remove_all(Path("x"));
   }
@@ -233,7 +262,8 @@ TEST_F(CompressedArchiveTest, MemberRemovedBeforeItsCompressionEndsTheBuild) {
   pid_t pid = ::fork();
   if (pid == 0) {
     RunResult run = RunProgram(QuiverPath(), {"-c", "out", "@list"}, dir);
-    bool ok = run.status == 1 && run.output.find("Unable to read b.txt for compression\n") != std::string::npos;
+    bool ok = run.status == 1 &&
+              run.output.find("Unable to read b.txt for compression\n") != std::string::npos;
     ::_exit(ok ? 0 : 1);
   }
   for (int i = 0; i < 20000 && !Exists("big.tx$"); ++i)

@@ -52,7 +52,8 @@ TEST_F(ExtractorCliTest, UsageForms) {
   Build({{"a", Bytes{'x'}}});
   RunResult one = Quiverx({"out"});
   EXPECT_EQ(one.status, 2);
-  EXPECT_EQ(one.output, std::string("Opened out.qvr.\nFilecount - 1\nFiles are not compressed.\n") + kUsage);
+  EXPECT_EQ(one.output,
+            std::string("Opened out.qvr.\nFilecount - 1\nFiles are not compressed.\n") + kUsage);
   RunResult missing = Quiverx({"?out.qvr"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.output, "Unable to open out.qvr.qvr.\n");
@@ -71,12 +72,14 @@ TEST_F(ExtractorCliTest, ListShowsStoredSizes) {
             std::string::npos);
   EXPECT_NE(run.output.find("b.bin - 50\n"), std::string::npos);
   EXPECT_EQ(run.output.find("a.txt - 100\n"), std::string::npos);
-  EXPECT_TRUE(Tree() == (std::vector<std::string>{"out.qvr", "src/", "src/a.txt", "src/b.bin", "src/list.rsp"}));
+  EXPECT_TRUE(Tree() == (std::vector<std::string>{"out.qvr", "src/", "src/a.txt", "src/b.bin",
+                                                  "src/list.rsp"}));
 }
 
 TEST_F(ExtractorCliTest, EmptyFileIsAnArchiveWithoutMembers) {
   Write("out.qvr", Bytes{});
-  EXPECT_EQ(Quiverx({"?out"}).output, "Opened out.qvr.\nFilecount - 0\nFiles are not compressed.\n");
+  EXPECT_EQ(Quiverx({"?out"}).output,
+            "Opened out.qvr.\nFilecount - 0\nFiles are not compressed.\n");
   EXPECT_EQ(Quiverx({"+out"}).status, 0);
   RunResult named = Quiverx({"out", "x"});
   EXPECT_EQ(named.status, 1);
@@ -115,8 +118,9 @@ TEST_F(ExtractorCliTest, ExplodeTranscriptFollowsTheTable) {
   RunResult run = Quiverx({"+out"});
   EXPECT_EQ(run.status, 0);
   // "a" keys below "b", so it comes first in the table.
-  EXPECT_EQ(run.output,
-            "Opened out.qvr.\nFilecount - 2\nFiles are not compressed.\na extracted.\nb extracted.\n");
+  EXPECT_EQ(
+      run.output,
+      "Opened out.qvr.\nFilecount - 2\nFiles are not compressed.\na extracted.\nb extracted.\n");
 }
 
 TEST_F(ExtractorCliTest, ExtractByNameIsExactAndStopsAtTheFirstMiss) {
@@ -149,11 +153,13 @@ TEST_F(ExtractorCliTest, DuplicateNamesFirstInTableByNameBothOnExplode) {
   ASSERT_EQ(RunProgram(QuiverPath(), {"dup", "@list"}, Path("src2")).status, 0);
   std::filesystem::rename(Path("src2/dup.qvr"), Path("dup.qvr"));
   RunResult list = Quiverx({"?dup"});
-  EXPECT_EQ(list.output, "Opened dup.qvr.\nFilecount - 2\nFiles are not compressed.\nd - 1\nd - 1\n");
+  EXPECT_EQ(list.output,
+            "Opened dup.qvr.\nFilecount - 2\nFiles are not compressed.\nd - 1\nd - 1\n");
   RunResult explode = Quiverx({"+dup"});
   EXPECT_EQ(explode.status, 0);
-  EXPECT_EQ(explode.output,
-            "Opened dup.qvr.\nFilecount - 2\nFiles are not compressed.\nd extracted.\nd extracted.\n");
+  EXPECT_EQ(
+      explode.output,
+      "Opened dup.qvr.\nFilecount - 2\nFiles are not compressed.\nd extracted.\nd extracted.\n");
   EXPECT_EQ(Read("d"), Bytes{'1'});
 }
 

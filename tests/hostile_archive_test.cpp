@@ -42,7 +42,8 @@ Bytes MakeArchive(const std::vector<Record>& records, std::int32_t compressed = 
 }
 
 Record Stored(const std::string& name, const std::string& text) {
-  return {name, static_cast<std::int32_t>(text.size()), kAfterTable, 0, Bytes(text.begin(), text.end())};
+  return {name, static_cast<std::int32_t>(text.size()), kAfterTable, 0,
+          Bytes(text.begin(), text.end())};
 }
 
 class HostileArchiveTest : public ScratchTest {
@@ -72,7 +73,8 @@ class HostileArchiveTest : public ScratchTest {
 };
 
 TEST_F(HostileArchiveTest, ParentDirectoryNames) {
-  for (const char* name : {"..\\victim2", "../victim2", "a\\..\\..\\victim2", "..", "x/../../victim"})
+  for (const char* name :
+       {"..\\victim2", "../victim2", "a\\..\\..\\victim2", "..", "x/../../victim"})
     Refused(MakeArchive({Stored(name, "evil")}), {"+bad"}, "unsafe name (parent directory)");
   Refused(MakeArchive({Stored("../victim", "evil")}), {"bad", "../victim"}, "unsafe name");
 }
@@ -139,7 +141,8 @@ TEST_F(HostileArchiveTest, CompressedStreamWithoutEndToken) {
 TEST_F(HostileArchiveTest, CompressedStreamsProducingTooManyOrTooFewBytes) {
   // Ten 'a's where the record promises 9, then 11.
   const Bytes ten = {0xB0, 0x80, 0x05, 0xC0, 0x00};
-  Refused(MakeArchive({{"victim", 9, kAfterTable, 5, ten}}, 1), {"+bad"}, "Decompression error for victim\n");
+  Refused(MakeArchive({{"victim", 9, kAfterTable, 5, ten}}, 1), {"+bad"},
+          "Decompression error for victim\n");
   Refused(MakeArchive({{"victim", 11, kAfterTable, 5, ten}}, 1), {"bad", "victim"},
           "Decompression error for victim\n");
   // A length that cuts the stream short of its end token.
@@ -148,7 +151,8 @@ TEST_F(HostileArchiveTest, CompressedStreamsProducingTooManyOrTooFewBytes) {
 }
 
 TEST_F(HostileArchiveTest, FailureStopsAnExplodeAndKeepsWhatWentBefore) {
-  Write("work/bad.qvr", MakeArchive({Stored("first", "1"), Stored("../escape", "2"), Stored("third", "3")}));
+  Write("work/bad.qvr",
+        MakeArchive({Stored("first", "1"), Stored("../escape", "2"), Stored("third", "3")}));
   RunResult run = RunProgram(QuiverxPath(), {"+bad"}, work_);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.output,

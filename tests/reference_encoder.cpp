@@ -26,7 +26,8 @@ struct Coder {
     }
   }
   void Bits(std::uint32_t code, int count) {
-    for (std::uint32_t probe = 1u << (count - 1); probe != 0; probe >>= 1) Bit(code & probe ? 1 : 0);
+    for (std::uint32_t probe = 1u << (count - 1); probe != 0; probe >>= 1)
+      Bit(code & probe ? 1 : 0);
   }
   void Finish() {
     if (mask != 0x80) out.push_back(static_cast<std::uint8_t>(acc));

@@ -44,7 +44,11 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   return result;
 }
 
-std::string QuiverPath() { return QUIVER_BIN; }
-std::string QuiverxPath() { return QUIVERX_BIN; }
+std::string QuiverPath() {
+  return QUIVER_BIN;
+}
+std::string QuiverxPath() {
+  return QUIVERX_BIN;
+}
 
 }  // namespace quiver::test

@@ -21,8 +21,8 @@ void ScratchTest::TearDown() {
   std::error_code ignored;
   // Tests may leave read-only directories behind.
   for (auto& entry : fs::recursive_directory_iterator(dir_, ignored))
-    if (entry.is_directory(ignored)) fs::permissions(entry.path(), fs::perms::owner_all,
-                                                     fs::perm_options::add, ignored);
+    if (entry.is_directory(ignored))
+      fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
   fs::remove_all(dir_, ignored);
 }
 
@@ -30,7 +30,8 @@ void ScratchTest::Write(const std::string& relative, const Bytes& bytes) const {
   fs::path path = Path(relative);
   fs::create_directories(path.parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 void ScratchTest::Write(const std::string& relative, const std::string& text) const {
@@ -70,14 +71,15 @@ std::uint64_t Next(std::uint64_t& state) {
 }  // namespace
 
 Bytes TextData(std::size_t size, std::uint64_t seed) {
-  static const char* const kWords[] = {"the ",   "quiver ", "asset ",  "of ",    "arrows ",
-                                       "packs ", "level ",  "sprite ", "data\n", "and ",
+  static const char* const kWords[] = {"the ",   "quiver ", "asset ",   "of ",    "arrows ",
+                                       "packs ", "level ",  "sprite ",  "data\n", "and ",
                                        "a ",     "tree ",   "texture ", "sound ", "map\n"};
   Bytes out;
   std::uint64_t state = seed;
   while (out.size() < size) {
     const char* word = kWords[Next(state) % std::size(kWords)];
-    for (const char* p = word; *p != '\0' && out.size() < size; ++p) out.push_back(static_cast<std::uint8_t>(*p));
+    for (const char* p = word; *p != '\0' && out.size() < size; ++p)
+      out.push_back(static_cast<std::uint8_t>(*p));
   }
   return out;
 }

@@ -14,7 +14,9 @@ namespace quiver::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes Text(std::string_view text) { return Bytes(text.begin(), text.end()); }
+inline Bytes Text(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
 
 class ScratchTest : public ::testing::Test {
  protected:
