@@ -16,8 +16,12 @@ namespace {
 constexpr int kLower = 0;
 constexpr int kHigher = 1;
 
+// A node's links, and the first 8 bytes of its string, big-endian, so that
+// most steps of a search compare one number; a node's string does not change
+// while it is in the tree. Its parent link is kept apart, in tree_parent,
+// since a search never needs it.
 struct TreeNode {
-  std::int32_t parent;
+  std::uint64_t head;
   std::int32_t child[2];  // kLower, kHigher
 };
 
@@ -26,10 +30,7 @@ struct TreeNode {
 // them lets a comparison load 8 bytes at any offset up to 16.
 std::uint8_t window[kWindowSize + 32];
 TreeNode MatchTree[kWindowSize + 1];
-// The first 8 bytes of each node's string, big-endian, so that most steps of
-// a search compare one number; a node's string does not change while it is
-// in the tree.
-std::uint64_t node_head[kWindowSize + 1];
+std::int32_t tree_parent[kWindowSize + 1];
 
 std::uint64_t LoadBigEndian(const std::uint8_t* p) {
   std::uint64_t x;
@@ -44,35 +45,40 @@ void StoreByte(int position, std::uint8_t byte) {
 
 void ResetTree(int r) {
   std::memset(MatchTree, 0, sizeof MatchTree);
+  std::memset(tree_parent, 0, sizeof tree_parent);
   MatchTree[kRootAnchor].child[kHigher] = r;
-  MatchTree[r] = {kRootAnchor, {kNoNode, kNoNode}};
-  node_head[r] = LoadBigEndian(window + r);
+  tree_parent[r] = kRootAnchor;
+  MatchTree[r] = {LoadBigEndian(window + r), {kNoNode, kNoNode}};
 }
 
 void SetParent(int child, int parent) {
-  if (child != kNoNode) MatchTree[child].parent = parent;
+  if (child != kNoNode) tree_parent[child] = parent;
 }
 
 void SpliceNode(int old_node, int new_node) {
-  SetParent(new_node, MatchTree[old_node].parent);
-  TreeNode& p = MatchTree[MatchTree[old_node].parent];
+  SetParent(new_node, tree_parent[old_node]);
+  TreeNode& p = MatchTree[tree_parent[old_node]];
   if (p.child[kHigher] == old_node)
     p.child[kHigher] = new_node;
   else
     p.child[kLower] = new_node;
-  MatchTree[old_node].parent = kNoNode;
+  tree_parent[old_node] = kNoNode;
 }
 
+// Only called with two nodes of equal strings, or with a predecessor that
+// takes the place of its subtree's root, whose head it then carries itself.
 void SubstituteNode(int old_node, int new_node) {
-  TreeNode& p = MatchTree[MatchTree[old_node].parent];
+  TreeNode& p = MatchTree[tree_parent[old_node]];
   if (p.child[kLower] == old_node)
     p.child[kLower] = new_node;
   else
     p.child[kHigher] = new_node;
-  MatchTree[new_node] = MatchTree[old_node];
+  tree_parent[new_node] = tree_parent[old_node];
+  MatchTree[new_node].child[kLower] = MatchTree[old_node].child[kLower];
+  MatchTree[new_node].child[kHigher] = MatchTree[old_node].child[kHigher];
   SetParent(MatchTree[new_node].child[kLower], new_node);
   SetParent(MatchTree[new_node].child[kHigher], new_node);
-  MatchTree[old_node].parent = kNoNode;
+  tree_parent[old_node] = kNoNode;
 }
 
 int Predecessor(int node) {
@@ -82,8 +88,8 @@ int Predecessor(int node) {
 }
 
 void RemovePosition(int p) {
+  if (tree_parent[p] == kNoNode) return;
   const TreeNode& node = MatchTree[p];
-  if (node.parent == kNoNode) return;
   if (node.child[kHigher] == kNoNode) {
     SpliceNode(p, node.child[kLower]);
   } else if (node.child[kLower] == kNoNode) {
@@ -122,13 +128,14 @@ int InsertPosition(int n, int& best_position) {
   int lower_prefix = 0;
   int higher_prefix = 0;
   for (;;) {
-    // Most strings part within their first 8 bytes, which each node keeps.
-    std::uint64_t head = node_head[t];
+    const TreeNode& node = MatchTree[t];
+    const std::int32_t lower = node.child[kLower];
+    const std::int32_t higher = node.child[kHigher];
     int length;
     bool greater = false;
-    if (head != key_head) {
-      length = __builtin_clzll(head ^ key_head) / 8;
-      greater = key_head > head;
+    if (node.head != key_head) {
+      length = __builtin_clzll(node.head ^ key_head) / 8;
+      greater = key_head > node.head;
     } else {
       int known = lower_prefix < higher_prefix ? lower_prefix : higher_prefix;
       length = CompareTail(key, window + t, known > 8 ? known : 8, greater);
@@ -138,25 +145,22 @@ int InsertPosition(int n, int& best_position) {
       best_position = t;
       if (length == kLookAheadSize) {
         SubstituteNode(t, n);
-        node_head[n] = key_head;
+        MatchTree[n].head = key_head;
         return kLookAheadSize;
       }
     }
-    std::int32_t* next;
-    if (greater) {
-      higher_prefix = length;
-      next = &MatchTree[t].child[kHigher];
-    } else {
-      lower_prefix = length;
-      next = &MatchTree[t].child[kLower];
-    }
-    if (*next == kNoNode) {
-      *next = n;
-      MatchTree[n] = {t, {kNoNode, kNoNode}};
-      node_head[n] = key_head;
+    // Chosen without a branch: the direction is as good as random.
+    const std::int32_t side = -static_cast<std::int32_t>(greater);
+    const std::int32_t next = lower ^ ((lower ^ higher) & side);
+    higher_prefix = (length & side) | (higher_prefix & ~side);
+    lower_prefix = (lower_prefix & side) | (length & ~side);
+    if (next == kNoNode) {
+      MatchTree[t].child[greater ? kHigher : kLower] = n;
+      tree_parent[n] = t;
+      MatchTree[n] = {key_head, {kNoNode, kNoNode}};
       return best_length;
     }
-    t = *next;
+    t = next;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "run_program.h"
+#include "test_data.h"
 
 namespace quiver::test {
 
@@ -40,11 +41,5 @@ class ScratchTest : public ::testing::Test {
 
   std::string dir_;
 };
-
-// Deterministic data of several shapes.
-Bytes TextData(std::size_t size, std::uint64_t seed);
-Bytes RandomData(std::size_t size, std::uint64_t seed);
-Bytes RunsData(std::size_t size, std::uint64_t seed);
-Bytes BinaryData(std::size_t size, std::uint64_t seed);
 
 }  // namespace quiver::test

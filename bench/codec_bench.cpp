@@ -1,0 +1,104 @@
+// Throughput of the encoder and the decoder on data of several shapes, in
+// bytes of member data per second.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "byte_stream.h"
+#include "lzss_decoder.h"
+#include "lzss_encoder.h"
+#include "test_data.h"
+
+namespace quiver::test {
+namespace {
+
+constexpr std::size_t kMemberSize = 4 << 20;
+
+Bytes Shape(int shape) {
+  switch (shape) {
+    case 0:
+      return TextData(kMemberSize, 1);
+    case 1:
+      return BinaryData(kMemberSize, 2);
+    case 2:
+      return RandomData(kMemberSize, 3);
+    case 3:
+      return RunsData(kMemberSize, 4);
+    default:
+      return SortedData(kMemberSize);
+  }
+}
+
+const char* const kShapeNames[] = {"text", "binary", "random", "runs", "sorted"};
+
+class ScratchFiles {
+ public:
+  ScratchFiles() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quiver-bench-XXXXXX").string();
+    dir_ = ::mkdtemp(pattern.data());
+  }
+  ~ScratchFiles() { std::filesystem::remove_all(dir_); }
+  std::string Path(const char* name) const { return dir_ + "/" + name; }
+
+ private:
+  std::string dir_;
+};
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class NullSink : public ByteSink {
+ public:
+  bool Write(const std::uint8_t*, std::size_t) override { return true; }
+};
+
+void BM_CompressMember(benchmark::State& state) {
+  ScratchFiles files;
+  Bytes member = Shape(static_cast<int>(state.range(0)));
+  WriteFile(files.Path("member"), member);
+  for (auto _ : state) {
+    ResetEncoderWindow();
+    CompressOutcome outcome =
+        CompressMember(files.Path("member").c_str(), files.Path("stream").c_str(), -1);
+    benchmark::DoNotOptimize(outcome);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * member.size()));
+  state.SetLabel(kShapeNames[state.range(0)]);
+}
+
+void BM_LzssDecoder(benchmark::State& state) {
+  ScratchFiles files;
+  Bytes member = Shape(static_cast<int>(state.range(0)));
+  WriteFile(files.Path("member"), member);
+  ResetEncoderWindow();
+  CompressMember(files.Path("member").c_str(), files.Path("stream").c_str(), -1);
+  Bytes stream = ReadFile(files.Path("stream"));
+  for (auto _ : state) {
+    MemorySource source(stream);
+    NullSink sink;
+    DecodeResult result = LzssDecoder(source, static_cast<std::int64_t>(member.size()), sink);
+    if (!result.complete) state.SkipWithError("stream did not decode");
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * member.size()));
+  state.SetLabel(kShapeNames[state.range(0)]);
+}
+
+BENCHMARK(BM_CompressMember)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LzssDecoder)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace quiver::test
