@@ -13,12 +13,6 @@
 
 namespace quiver::test {
 
-using Bytes = std::vector<std::uint8_t>;
-
-inline Bytes Text(std::string_view text) {
-  return Bytes(text.begin(), text.end());
-}
-
 class ScratchTest : public ::testing::Test {
  protected:
   void SetUp() override;
