@@ -1,13 +1,8 @@
 // quiver -c and -s end to end, with quiverx extracting what they build.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <thread>
 
 #include "archive_layout.h"
 #include "lzss_encoder.h"
@@ -224,54 +219,24 @@ TEST_F(CompressedArchiveTest, FailingArchiveWriteRemovesTemporaryFiles) {
   EXPECT_EQ(Tree(), (std::vector<std::string>{"big.txt", "big2.txt", "list.rsp"}));
 }
 
-// Starts quiver in the scratch directory and returns its process id once
-// `ready` exists there.
-pid_t StartAndWaitFor(const std::string& dir, const std::vector<std::string>& args,
-                      const std::string& ready) {
-  std::string quiver_path = QuiverPath();
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::chdir(dir.c_str()) != 0) ::_exit(126);
-    int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, STDOUT_FILENO);
-    std::vector<char*> argv = {const_cast<char*>(quiver_path.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  for (int i = 0; i < 20000 && !std::filesystem::exists(dir + "/" + ready); ++i)
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  return pid;
-}
-
 TEST_F(CompressedArchiveTest, SigtermLeavesNothingOfTheRun) {
-  Members({{"big.txt", TextData(30000000, 1)}, {"b.txt", TextData(1000, 2)}});
-  pid_t pid = StartAndWaitFor(dir_, {"-c", "out", "@list"}, "big.tx$");
-  ::kill(pid, SIGTERM);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  Members({{"big.txt", TextData(4000000, 1)}, {"b.txt", TextData(1000, 2)}});
+  RunningProgram build(QuiverPath(), {"-c", "out", "@list"}, dir_);
+  ASSERT_TRUE(WaitForPath(Path("big.tx$")));
+  ::kill(build.pid(), SIGTERM);
+  EXPECT_EQ(build.Wait().status, 128 + SIGTERM);
   EXPECT_EQ(Tree(), (std::vector<std::string>{"b.txt", "big.txt", "list.rsp"}));
 }
 
 TEST_F(CompressedArchiveTest, MemberRemovedBeforeItsCompressionEndsTheBuild) {
-  Members({{"big.txt", TextData(30000000, 1)}, {"b.txt", TextData(1000, 2)}});
-  std::string dir = dir_;
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    RunResult run = RunProgram(QuiverPath(), {"-c", "out", "@list"}, dir);
-    bool ok = run.status == 1 &&
-              run.output.find("Unable to read b.txt for compression\n") != std::string::npos;
-    ::_exit(ok ? 0 : 1);
-  }
-  for (int i = 0; i < 20000 && !Exists("big.tx$"); ++i)
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  Members({{"big.txt", TextData(4000000, 1)}, {"b.txt", TextData(1000, 2)}});
+  RunningProgram build(QuiverPath(), {"-c", "out", "@list"}, dir_);
+  ASSERT_TRUE(WaitForPath(Path("big.tx$")));
   std::filesystem::remove(Path("b.txt"));
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  RunResult run = build.Wait();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("Unable to read b.txt for compression\n"), std::string::npos)
+      << run.output;
   EXPECT_EQ(Tree(), (std::vector<std::string>{"big.txt", "list.rsp"}));
 }
 

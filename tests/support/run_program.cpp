@@ -9,12 +9,12 @@
 
 namespace quiver::test {
 
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                     const std::string& directory, const RunOptions& options) {
+RunningProgram::RunningProgram(const std::string& program, const std::vector<std::string>& args,
+                               const std::string& directory, const RunOptions& options) {
   int pipe_fds[2];
   if (::pipe(pipe_fds) != 0) std::abort();
-  pid_t pid = ::fork();
-  if (pid == 0) {
+  pid_ = ::fork();
+  if (pid_ == 0) {
     ::dup2(pipe_fds[1], STDOUT_FILENO);
     ::close(pipe_fds[0]);
     ::close(pipe_fds[1]);
@@ -33,15 +33,37 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     ::_exit(127);
   }
   ::close(pipe_fds[1]);
+  output_fd_ = pipe_fds[0];
+}
+
+RunningProgram::~RunningProgram() {
+  if (pid_ > 0) Wait();
+}
+
+RunResult RunningProgram::Wait() {
   RunResult result;
   char chunk[4096];
   ssize_t n;
-  while ((n = ::read(pipe_fds[0], chunk, sizeof chunk)) > 0) result.output.append(chunk, n);
-  ::close(pipe_fds[0]);
+  while ((n = ::read(output_fd_, chunk, sizeof chunk)) > 0) result.output.append(chunk, n);
+  ::close(output_fd_);
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  ::waitpid(pid_, &status, 0);
+  pid_ = -1;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
+}
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& directory, const RunOptions& options) {
+  return RunningProgram(program, args, directory, options).Wait();
+}
+
+bool WaitForPath(const std::string& path) {
+  for (int i = 0; i < 20000; ++i) {
+    if (::access(path.c_str(), F_OK) == 0) return true;
+    ::usleep(200);
+  }
+  return false;
 }
 
 std::string QuiverPath() {

@@ -18,6 +18,27 @@ struct RunOptions {
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& directory, const RunOptions& options = {});
 
+// A program started in the background, for tests that act while it runs.
+class RunningProgram {
+ public:
+  RunningProgram(const std::string& program, const std::vector<std::string>& args,
+                 const std::string& directory, const RunOptions& options = {});
+  ~RunningProgram();
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+
+  int pid() const { return pid_; }
+  // Collects the output and the status once the program has ended.
+  RunResult Wait();
+
+ private:
+  int pid_ = -1;
+  int output_fd_ = -1;
+};
+
+// Waits up to about four seconds for `path` to exist.
+bool WaitForPath(const std::string& path);
+
 std::string QuiverPath();
 std::string QuiverxPath();
 

@@ -1,0 +1,64 @@
+// quiverx on an arbitrary archive image, in a scratch directory: list,
+// explode, and extract the first stored name. Nothing may appear outside
+// the working directory, and no unfinished output may be left behind.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "archive_layout.h"
+#include "extractor.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path top;
+fs::path work;
+
+int Run(std::initializer_list<const char*> args) {
+  std::vector<char*> argv;
+  for (const char* a : args) argv.push_back(const_cast<char*>(a));
+  argv.push_back(nullptr);
+  return quiver::RunExtractor(static_cast<int>(argv.size() - 1), argv.data());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  char pattern[] = "/tmp/quiver-fuzz-archive-XXXXXX";
+  top = ::mkdtemp(pattern);
+  work = top / "work";
+  fs::create_directory(work);
+  if (::chdir(work.c_str()) != 0) std::abort();
+  if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  {
+    std::ofstream out(work / "fz.qvr", std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  }
+  Run({"quiverx", "?fz"});
+  Run({"quiverx", "+fz"});
+  std::string name = "missing";
+  if (size >= quiver::kHeaderSize + quiver::kRecordSize) {
+    const char* stored = reinterpret_cast<const char*>(data + quiver::kHeaderSize + 16);
+    name.assign(stored, strnlen(stored, quiver::kNameSize - 1));
+  }
+  Run({"quiverx", "fz", name.c_str()});
+  for (const auto& entry : fs::directory_iterator(top))
+    if (entry.path() != work) std::abort();
+  for (const auto& entry : fs::recursive_directory_iterator(work))
+    if (entry.path().filename().string().find(".qvx-") != std::string::npos) std::abort();
+  for (const auto& entry : fs::directory_iterator(work))
+    if (entry.path().filename() != "fz.qvr") fs::remove_all(entry.path());
+  return 0;
+}

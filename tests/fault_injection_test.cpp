@@ -1,0 +1,149 @@
+// Failures caused for real on the real programs: full files, members that
+// change under the builder, names the file system refuses, and kills at
+// random points. Each must give a clear message, the right status, and cost
+// no user file.
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <random>
+
+#include "scratch.h"
+
+namespace quiver::test {
+namespace {
+
+class FaultInjectionTest : public ScratchTest {
+ protected:
+  void List(const std::vector<std::pair<std::string, Bytes>>& members) {
+    std::string list;
+    for (const auto& [name, data] : members) {
+      Write(name, data);
+      list += name + "\n";
+    }
+    Write("list.rsp", list);
+  }
+};
+
+TEST_F(FaultInjectionTest, FailingWriteOfAnExtractedMember) {
+  List({{"stored.bin", RandomData(300000, 1)}});
+  ASSERT_EQ(Quiver({"plain", "@list"}).status, 0);
+  List({{"packed.txt", TextData(3000000, 2)}});
+  ASSERT_EQ(Quiver({"-c", "packed", "@list"}).status, 0);
+  std::filesystem::create_directory(Path("x"));
+  std::filesystem::copy_file(Path("plain.qvr"), Path("x/plain.qvr"));
+  std::filesystem::copy_file(Path("packed.qvr"), Path("x/packed.qvr"));
+  Write("x/stored.bin", std::string("keep me"));
+  RunOptions limited;
+  limited.file_size_limit = 100000;
+  RunResult stored = RunProgram(QuiverxPath(), {"+plain"}, Path("x"), limited);
+  EXPECT_EQ(stored.status, 1);
+  EXPECT_NE(stored.output.find("Unable to extract stored.bin - write error.\n"), std::string::npos);
+  RunResult packed = RunProgram(QuiverxPath(), {"packed", "packed.txt"}, Path("x"), limited);
+  EXPECT_EQ(packed.status, 1);
+  EXPECT_NE(packed.output.find("Unable to extract packed.txt - write error.\n"), std::string::npos);
+  EXPECT_EQ(Read("x/stored.bin"), Text("keep me"));
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"list.rsp", "packed.qvr", "packed.txt", "plain.qvr",
+                                              "stored.bin", "x/", "x/packed.qvr", "x/plain.qvr",
+                                              "x/stored.bin"}));
+}
+
+TEST_F(FaultInjectionTest, MemberThatGrowsOrShrinksBeforeItIsCopied) {
+  // Under -s the random member is stored raw, so the copy stage reads it
+  // again after the long compression of the member behind it.
+  for (bool grow : {true, false}) {
+    Bytes old = Text("old archive");
+    Write("out.qvr", old);
+    List({{"raw.bin", RandomData(5000, 1)}, {"big.txt", TextData(4000000, 2)}});
+    RunningProgram build(QuiverPath(), {"-s", "out", "@list"}, dir_);
+    ASSERT_TRUE(WaitForPath(Path("big.tx$")));
+    std::filesystem::resize_file(Path("raw.bin"), grow ? 6000 : 4000);
+    RunResult run = build.Wait();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("Length match error in copying stage - file raw.bin"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(Read("out.qvr"), old);
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"big.txt", "list.rsp", "out.qvr", "raw.bin"}));
+  }
+}
+
+TEST_F(FaultInjectionTest, MemberRemovedBeforeItIsCopied) {
+  List({{"raw.bin", RandomData(5000, 1)}, {"big.txt", TextData(4000000, 2)}});
+  RunningProgram build(QuiverPath(), {"-s", "out", "@list"}, dir_);
+  ASSERT_TRUE(WaitForPath(Path("big.tx$")));
+  std::filesystem::remove(Path("raw.bin"));
+  RunResult run = build.Wait();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("toc size = 544\nUnable to open raw.bin\n"), std::string::npos)
+      << run.output;
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"big.txt", "list.rsp"}));
+}
+
+TEST_F(FaultInjectionTest, TemporaryFileTheFileSystemRefuses) {
+  // A 255-byte name is the longest a directory entry holds; its temporary
+  // name is two bytes longer.
+  std::string name(255, 'm');
+  List({{"first.txt", TextData(100, 1)}, {name, TextData(100, 2)}});
+  RunResult run = Quiver({"-c", "out", "@list"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("Unable to create temporary file " + name + ".$\n"), std::string::npos)
+      << run.output;
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"first.txt", "list.rsp", name}));
+}
+
+TEST_F(FaultInjectionTest, UnreadableMemberAndReadOnlyDirectory) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  List({{"secret", TextData(100, 1)}});
+  ::chmod(Path("secret").c_str(), 0);
+  RunResult unreadable = Quiver({"out", "@list"});
+  EXPECT_EQ(unreadable.status, 1);
+  EXPECT_NE(unreadable.output.find("Unable to open secret\n"), std::string::npos);
+  ::chmod(Path("secret").c_str(), 0644);
+  std::filesystem::create_directory(Path("ro"));
+  Write("ro/m.txt", TextData(100, 2));
+  Write("list.rsp", std::string("ro/m.txt\n"));
+  ::chmod(Path("ro").c_str(), 0555);
+  RunResult read_only = Quiver({"-c", "out", "@list"});
+  EXPECT_EQ(read_only.status, 1);
+  EXPECT_NE(read_only.output.find("Unable to create temporary file ro/m.tx$\n"), std::string::npos);
+}
+
+TEST_F(FaultInjectionTest, KillAtRandomPointsLeavesTheOldOrTheNewArchive) {
+  List({{"a.txt", TextData(2000000, 1)},
+        {"b.bin", RandomData(1500000, 2)},
+        {"c.txt", TextData(900000, 3)}});
+  ASSERT_EQ(Quiver({"-c", "new", "@list"}).status, 0);
+  const Bytes fresh = Read("new.qvr");
+  const Bytes old = Text("the old archive");
+  std::mt19937 random(42);
+  for (int round = 0; round < 12; ++round) {
+    Write("out.qvr", old);
+    int signal_number = round % 2 == 0 ? SIGKILL : SIGTERM;
+    RunningProgram build(QuiverPath(), {"-c", "out", "@list"}, dir_);
+    ::usleep(static_cast<useconds_t>(random() % 1500000));
+    ::kill(build.pid(), signal_number);
+    RunResult run = build.Wait();
+    Bytes now = Read("out.qvr");
+    EXPECT_TRUE(now == old || now == fresh) << "round " << round;
+    if (run.status == 128 + SIGTERM) {
+      EXPECT_EQ(now, old);
+    }
+    EXPECT_EQ(Read("a.txt"), TextData(2000000, 1));
+    EXPECT_EQ(Read("b.bin"), RandomData(1500000, 2));
+    EXPECT_EQ(Read("c.txt"), TextData(900000, 3));
+    if (signal_number == SIGTERM) {
+      // Nothing of an interrupted run is left.
+      for (const std::string& path : Tree()) {
+        EXPECT_EQ(path.find('$'), std::string::npos) << path;
+        EXPECT_EQ(path.find("out.qvr."), std::string::npos) << path;
+      }
+    }
+    for (const std::string& path : Tree())
+      if (path.find('$') != std::string::npos || path.find("out.qvr.") != std::string::npos)
+        std::filesystem::remove(Path(path));
+  }
+}
+
+}  // namespace
+}  // namespace quiver::test
