@@ -169,16 +169,16 @@ void CopyMembers() {
     --to_go;
     std::printf("Copying file %s of %" PRId64 " bytes | %i to go\n", stage.source_path, expected,
                 to_go);
-    std::int64_t remainder = expected;
-    while (remainder > 0) {
-      auto chunk = static_cast<std::size_t>(
-          std::min<std::int64_t>(remainder, static_cast<std::int64_t>(kCopyBufferSize)));
-      if (ReadFull(fd, copy_buffer.get(), chunk) != static_cast<ssize_t>(chunk)) {
+    switch (
+        CopyRange(fd, -1, build_run.archive_file, expected, copy_buffer.get(), kCopyBufferSize)) {
+      case CopyResult::kOk:
+        break;
+      case CopyResult::kShortSource:
+      case CopyResult::kReadError:
         std::printf("Unable to read %s in copying stage\n", path.c_str());
         FatalExit(kExitFailure);
-      }
-      if (!WriteAll(build_run.archive_file, copy_buffer.get(), chunk)) ArchiveWriteError();
-      remainder -= static_cast<std::int64_t>(chunk);
+      case CopyResult::kWriteError:
+        ArchiveWriteError();
     }
     ::close(fd);
   }

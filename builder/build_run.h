@@ -18,8 +18,9 @@ inline constexpr int kExitReportError = 255;
 
 struct StageEntry {
   char source_path[kNameSize];
-  // File-system path of the member's temporary compressed file.
-  char temp_path[PATH_MAX];
+  // File-system path of the member's temporary compressed file: the member's
+  // path with "$" in its extension, or a variant of it when that is taken.
+  char temp_path[kNameSize + 16];
   std::int32_t original_length;
   std::int32_t compressed_length;
   // Set only once this run has created temp_path, so clean-up never removes a

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace quiver {
@@ -49,6 +50,43 @@ ssize_t ReadFullAt(int fd, void* data, std::size_t size, off_t offset) {
     done += static_cast<std::size_t>(n);
   }
   return static_cast<ssize_t>(done);
+}
+
+CopyResult CopyRange(int in, off_t in_offset, int out, std::int64_t size, std::uint8_t* buffer,
+                     std::size_t buffer_size) {
+  off_t position = in_offset;
+  off_t* position_arg = in_offset >= 0 ? &position : nullptr;
+  bool kernel_copy = true;
+  while (size > 0) {
+    if (kernel_copy) {
+      ssize_t n =
+          ::copy_file_range(in, position_arg, out, nullptr, static_cast<std::size_t>(size), 0);
+      if (n > 0) {
+        size -= n;
+        continue;
+      }
+      if (n == 0) return CopyResult::kShortSource;
+      if (errno == EINTR) continue;
+      // Not offered between these two files: copy through the buffer instead.
+      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+          errno == EBADF) {
+        kernel_copy = false;
+        continue;
+      }
+      return errno == EFBIG || errno == ENOSPC || errno == EDQUOT ? CopyResult::kWriteError
+                                                                  : CopyResult::kReadError;
+    }
+    auto chunk = static_cast<std::size_t>(
+        std::min<std::int64_t>(size, static_cast<std::int64_t>(buffer_size)));
+    ssize_t got = position_arg != nullptr ? ReadFullAt(in, buffer, chunk, position)
+                                          : ReadFull(in, buffer, chunk);
+    if (got < 0) return CopyResult::kReadError;
+    if (static_cast<std::size_t>(got) != chunk) return CopyResult::kShortSource;
+    if (!WriteAll(out, buffer, chunk)) return CopyResult::kWriteError;
+    position += got;
+    size -= got;
+  }
+  return CopyResult::kOk;
 }
 
 }  // namespace quiver

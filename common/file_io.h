@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 
 namespace quiver {
 
@@ -12,5 +13,13 @@ bool WriteAll(int fd, const void* data, std::size_t size);
 // Number of bytes read before end of file, or -1 on a read error.
 ssize_t ReadFull(int fd, void* data, std::size_t size);
 ssize_t ReadFullAt(int fd, void* data, std::size_t size, off_t offset);
+
+enum class CopyResult { kOk, kShortSource, kReadError, kWriteError };
+
+// Copies `size` bytes from `in` (at `in_offset`, or at its file position
+// when that is negative) to the file position of `out`, inside the kernel
+// where it can, through `buffer` where it cannot.
+CopyResult CopyRange(int in, off_t in_offset, int out, std::int64_t size, std::uint8_t* buffer,
+                     std::size_t buffer_size);
 
 }  // namespace quiver

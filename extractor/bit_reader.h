@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "byte_stream.h"
 
@@ -17,30 +18,53 @@ class BitReader {
 
   // `count` from 1 to 32 bits, the first taken in the most significant place.
   std::uint32_t InputBits(int count) {
-    if (available_ < count) {
-      Refill();
-      if (available_ < count) {
-        overrun_ = true;
-        available_ = count;
-      }
-    }
-    auto value = static_cast<std::uint32_t>(bits_ >> (64 - count));
-    bits_ <<= count;
-    available_ -= count;
+    std::uint32_t value = PeekBits(count);
+    SkipBits(count);
     return value;
   }
 
-  // True once a bit was asked for that the stream does not hold.
+  // The next `count` bits (1 to 57) without taking them.
+  std::uint32_t PeekBits(int count) {
+    if (available_ < count) Refill();
+    return static_cast<std::uint32_t>(bits_ >> (64 - count));
+  }
+
+  // Takes `count` bits that a PeekBits of at least as many has shown.
+  void SkipBits(int count) {
+    if (available_ < count) {
+      overrun_ = true;
+      available_ = count;
+    }
+    bits_ <<= count;
+    available_ -= count;
+  }
+
+  // True once a bit was taken that the stream does not hold.
   bool overrun() const { return overrun_; }
 
  private:
   void Refill() {
+    if (end_ - cursor_ >= 8) {
+      // Eight bytes at once; the bytes not counted as taken are loaded again,
+      // in the same places, by the next refill.
+      std::uint64_t word;
+      std::memcpy(&word, cursor_, 8);
+      bits_ |= __builtin_bswap64(word) >> available_;
+      int taken = (63 - available_) >> 3;
+      cursor_ += taken;
+      available_ += taken * 8;
+      return;
+    }
     while (available_ <= 56) {
       if (cursor_ == end_) {
         auto chunk = source_.NextChunk();
         if (chunk.empty()) return;
         cursor_ = chunk.data();
         end_ = cursor_ + chunk.size();
+        if (end_ - cursor_ >= 8) {
+          Refill();
+          return;
+        }
       }
       bits_ |= static_cast<std::uint64_t>(*cursor_++) << (56 - available_);
       available_ += 8;

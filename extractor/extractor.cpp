@@ -43,18 +43,19 @@ void PrintUsage() {
 struct OpenArchive {
   int fd = -1;
   ArchiveTable table;
+  DirectoryCache directories;
   bool compressed() const { return table.header.compressed != 0; }
 };
 
 // Writes one member at its stored name; false after printing why not.
-bool ExtractMember(const OpenArchive& archive, const TocEntry& entry, std::uint8_t* copy_buffer) {
+bool ExtractMember(OpenArchive& archive, const TocEntry& entry, std::uint8_t* copy_buffer) {
   const char* name = entry.name;
   if (const char* reason = UnsafeNameReason(name)) {
     std::printf("Unable to extract %s - unsafe name (%s).\n", name, reason);
     return false;
   }
   std::string path = MapMemberPath(name);
-  CreateMemberDirectories(path);
+  CreateMemberDirectories(path, archive.directories);
   PendingFile output;
   if (!output.Create(path)) {
     std::printf("Unable to extract %s - error in file creation.\n", name);
@@ -80,22 +81,17 @@ bool ExtractMember(const OpenArchive& archive, const TocEntry& entry, std::uint8
     std::printf("%s decompressed and extracted.\n", name);
     return true;
   }
-  std::int64_t offset = entry.data_offset;
-  std::int64_t remainder = entry.original_length;
-  while (remainder > 0) {
-    auto chunk = static_cast<std::size_t>(
-        std::min<std::int64_t>(remainder, static_cast<std::int64_t>(kCopyBufferSize)));
-    if (ReadFullAt(archive.fd, copy_buffer, chunk, static_cast<off_t>(offset)) !=
-        static_cast<ssize_t>(chunk)) {
+  switch (CopyRange(archive.fd, entry.data_offset, output.fd(), entry.original_length, copy_buffer,
+                    kCopyBufferSize)) {
+    case CopyResult::kOk:
+      break;
+    case CopyResult::kShortSource:
+    case CopyResult::kReadError:
       std::printf("Unable to extract %s - read error in quiver.\n", name);
       return false;
-    }
-    if (!WriteAll(output.fd(), copy_buffer, chunk)) {
+    case CopyResult::kWriteError:
       std::printf("Unable to extract %s - write error.\n", name);
       return false;
-    }
-    offset += static_cast<std::int64_t>(chunk);
-    remainder -= static_cast<std::int64_t>(chunk);
   }
   if (!output.Commit()) {
     std::printf("Unable to extract %s - error in file creation.\n", name);
@@ -112,14 +108,13 @@ void ListMembers(const OpenArchive& archive) {
   }
 }
 
-bool ExplodeMembers(const OpenArchive& archive, std::uint8_t* copy_buffer) {
+bool ExplodeMembers(OpenArchive& archive, std::uint8_t* copy_buffer) {
   for (const TocEntry& entry : archive.table.entries)
     if (!ExtractMember(archive, entry, copy_buffer)) return false;
   return true;
 }
 
-bool ExtractNamedMembers(const OpenArchive& archive, int argc, char** argv,
-                         std::uint8_t* copy_buffer) {
+bool ExtractNamedMembers(OpenArchive& archive, int argc, char** argv, std::uint8_t* copy_buffer) {
   NameIndex index = BuildNameIndex(archive.table);
   for (int i = 2; i < argc; ++i) {
     const char* wanted = argv[i];

@@ -59,17 +59,23 @@ DecodeResult LzssDecoder(ByteSource& source, std::int64_t limit, ByteSink& sink)
   bool ended = false;
   while (!reader.overrun()) {
     std::uint8_t* out = window->cursor();
-    if (reader.InputBit() != 0) {
+    // One token is at most 17 bits: flag, then 8 bits of literal or 12 of
+    // position and 4 of length.
+    std::uint32_t token = reader.PeekBits(17);
+    if (token & 0x10000) {
       if (produced >= limit) break;
-      *out++ = static_cast<std::uint8_t>(reader.InputBits(8));
+      *out++ = static_cast<std::uint8_t>(token >> 8);
+      reader.SkipBits(9);
       ++produced;
     } else {
-      int position = static_cast<int>(reader.InputBits(12));
+      int position = static_cast<int>((token >> 4) & kPositionMask);
       if (position == 0) {
+        reader.SkipBits(13);
         ended = !reader.overrun();
         break;
       }
-      int length = static_cast<int>(reader.InputBits(4)) + 2;
+      reader.SkipBits(17);
+      int length = static_cast<int>(token & 0xF) + 2;
       if (reader.overrun() || produced + length > limit) break;
       // The window position of output byte k is (k + 1) mod 4096.
       int distance = static_cast<int>((produced + 1 - position) & kPositionMask);

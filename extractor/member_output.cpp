@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstring>
@@ -32,15 +33,6 @@ void CleanupSignalHandler(int signal_number) {
   std::raise(signal_number);
 }
 
-mode_t NewFileMode() {
-  static const mode_t mode = [] {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return static_cast<mode_t>(0666 & ~mask);
-  }();
-  return mode;
-}
-
 }  // namespace
 
 const char* UnsafeNameReason(const char* name) {
@@ -62,10 +54,13 @@ const char* UnsafeNameReason(const char* name) {
   }
 }
 
-void CreateMemberDirectories(const std::string& path) {
+void CreateMemberDirectories(const std::string& path, DirectoryCache& created) {
   for (std::size_t slash = path.find('/'); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
-    if (slash > 0) ::mkdir(path.substr(0, slash).c_str(), 0777);
+    if (slash == 0) continue;
+    std::string directory = path.substr(0, slash);
+    if (created.count(directory) != 0) continue;
+    if (::mkdir(directory.c_str(), 0777) == 0 || errno == EEXIST) created.insert(directory);
   }
 }
 
@@ -78,26 +73,30 @@ bool PendingFile::Create(const std::string& path) {
   std::size_t slash = path.rfind('/');
   std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  temp_ = directory + "." + base + ".qvx-XXXXXX";
-  if (temp_.size() >= sizeof live_temp) return false;
-  BlockCleanupSignals(true);
-  fd_ = ::mkostemp(temp_.data(), O_CLOEXEC);
-  if (fd_ >= 0) {
-    std::memcpy(live_temp, temp_.c_str(), temp_.size() + 1);
-    live_temp_set = 1;
+  static unsigned serial = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp_ = directory + "." + base + ".qvx-" + std::to_string(::getpid()) + "-" +
+            std::to_string(serial++);
+    if (temp_.size() >= sizeof live_temp) break;
+    BlockCleanupSignals(true);
+    // Created with the permissions of any new file; an existing file's own
+    // are put back on commit.
+    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ >= 0) {
+      std::memcpy(live_temp, temp_.c_str(), temp_.size() + 1);
+      live_temp_set = 1;
+    }
+    BlockCleanupSignals(false);
+    if (fd_ >= 0) return true;
+    if (errno != EEXIST) break;
   }
-  BlockCleanupSignals(false);
-  if (fd_ < 0) return false;
-  // An existing file keeps its permissions; a new one gets those of a file
-  // created the ordinary way.
-  struct stat st;
-  mode_t mode =
-      ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? (st.st_mode & 07777) : NewFileMode();
-  ::fchmod(fd_, mode);
-  return true;
+  temp_.clear();
+  return false;
 }
 
 bool PendingFile::Commit() {
+  struct stat st;
+  if (::stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd_, st.st_mode & 07777);
   int fd = fd_;
   fd_ = -1;
   bool ok = ::close(fd) == 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_set>
 
 namespace quiver {
 
@@ -10,9 +11,13 @@ namespace quiver {
 // absolute, with a drive, with a ".." component, or naming a directory.
 const char* UnsafeNameReason(const char* name);
 
+// Directories one run has made or found: members of one directory tend to
+// follow each other, and those need no second attempt.
+using DirectoryCache = std::unordered_set<std::string>;
+
 // Creates every directory along a mapped path; failures show later as a
 // failure to create the file.
-void CreateMemberDirectories(const std::string& path);
+void CreateMemberDirectories(const std::string& path, DirectoryCache& created);
 
 // A member's output under a temporary name beside its path; renamed onto the
 // path by Commit, removed otherwise.
