@@ -51,8 +51,12 @@ bool OpenArchiveOutput() {
     if (!S_ISREG(st.st_mode)) return false;
     mode = st.st_mode & 07777;
   }
-  std::string temp = target + ".XXXXXX";
-  if (target.size() >= sizeof build_run.archive_temp - 8) return false;
+  // Beside the target, and short enough to fit wherever the target's name does.
+  std::size_t slash = target.rfind('/');
+  std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string temp = directory + "." + base.substr(0, 32) + ".XXXXXX";
+  if (temp.size() >= sizeof build_run.archive_temp) return false;
   std::snprintf(build_run.archive_target, sizeof build_run.archive_target, "%s", target.c_str());
   std::snprintf(build_run.archive_temp, sizeof build_run.archive_temp, "%s", temp.c_str());
   SignalBlock block;

@@ -75,7 +75,9 @@ bool PendingFile::Create(const std::string& path) {
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
   static unsigned serial = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp_ = directory + "." + base + ".qvx-" + std::to_string(::getpid()) + "-" +
+    // Only the start of the name, so the temporary name fits where the
+    // member's own does.
+    temp_ = directory + "." + base.substr(0, 32) + ".qvx-" + std::to_string(::getpid()) + "-" +
             std::to_string(serial++);
     if (temp_.size() >= sizeof live_temp) break;
     BlockCleanupSignals(true);

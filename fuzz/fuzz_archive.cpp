@@ -56,8 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Run({"quiverx", "fz", name.c_str()});
   for (const auto& entry : fs::directory_iterator(top))
     if (entry.path() != work) std::abort();
+  const std::string unfinished = ".qvx-" + std::to_string(::getpid()) + "-";
   for (const auto& entry : fs::recursive_directory_iterator(work))
-    if (entry.path().filename().string().find(".qvx-") != std::string::npos) std::abort();
+    if (entry.path().filename().string().find(unfinished) != std::string::npos) std::abort();
   for (const auto& entry : fs::directory_iterator(work))
     if (entry.path().filename() != "fz.qvr") fs::remove_all(entry.path());
   return 0;

@@ -67,7 +67,7 @@ def main(quiver):
     write("response", "crlf-eot", b"a\r\nb\tc\x1ad e\n# last")
 
     with tempfile.TemporaryDirectory() as scratch:
-        for option, label in (([], "stored"), (["-c"], "compressed"), (["-s"], "smallest")):
+        for option, label in (([], "valid-stored"), (["-c"], "valid-compressed"), (["-s"], "valid-smallest")):
             out = os.path.join(scratch, label)
             subprocess.run([quiver, *option, out, "@assets"], cwd=os.path.join(TOP, "examples"),
                            check=True, stdout=subprocess.DEVNULL)
@@ -95,6 +95,9 @@ def main(quiver):
     }
     for name, content in hostile.items():
         write("archive", name + ".qvr", content)
+    # Found by fuzzing: a member whose 255-character name left no room for
+    # the name of its unfinished output.
+    write("archive", "valid-long-name.qvr", archive([("n" * 200 + ".qvx-" + "n" * 50, 4, 0, evil)]))
 
 
 if __name__ == "__main__":

@@ -174,6 +174,21 @@ TEST_F(ExtractorCliTest, ExistingFileIsReplacedAndKeepsItsMode) {
   EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
+TEST_F(ExtractorCliTest, LongestNamesExtractAndRebuild) {
+  // 255 characters: the longest a member name and a directory entry hold.
+  const std::string name = std::string(251, 'n') + ".dat";
+  const std::string nested = std::string("d\\").append(253, 'm');
+  Build({{name, TextData(300, 1)}, {nested, TextData(200, 2)}}, "-c");
+  RunResult run = Quiverx({"+out"});
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(Read(name), TextData(300, 1));
+  EXPECT_EQ(Read("d/" + std::string(253, 'm')), TextData(200, 2));
+  // The archive's own unfinished file must fit beside a 251-character name.
+  Write("list.rsp", name + "\n");
+  RunResult build = Quiver({std::string(251, 'a'), "@list"});
+  EXPECT_EQ(build.status, 0) << build.output;
+}
+
 TEST_F(ExtractorCliTest, DirectoryInTheWayIsAFileCreationError) {
   Build({{"f", Bytes{'z'}}, {"g", Bytes{'y'}}});
   std::filesystem::create_directories(Path("f/inside"));
