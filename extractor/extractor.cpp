@@ -10,12 +10,11 @@
 #include <memory>
 #include <string>
 
-#include "archive_reader.h"
-#include "byte_stream.h"
+#include "archive_layout.h"
 #include "file_io.h"
-#include "lzss_decoder.h"
 #include "member_output.h"
 #include "member_path.h"
+#include "quiver/reader.h"
 
 namespace quiver {
 namespace {
@@ -42,14 +41,14 @@ void PrintUsage() {
 
 struct OpenArchive {
   int fd = -1;
-  ArchiveTable table;
+  Archive reader;
   DirectoryCache directories;
-  bool compressed() const { return table.header.compressed != 0; }
 };
 
 // Writes one member at its stored name; false after printing why not.
-bool ExtractMember(OpenArchive& archive, const TocEntry& entry, std::uint8_t* copy_buffer) {
-  const char* name = entry.name;
+bool ExtractMember(OpenArchive& archive, std::size_t index, std::uint8_t* copy_buffer) {
+  const MemberInfo info = archive.reader.member(index);
+  const char* name = info.name;
   if (const char* reason = UnsafeNameReason(name)) {
     std::printf("Unable to extract %s - unsafe name (%s).\n", name, reason);
     return false;
@@ -61,61 +60,57 @@ bool ExtractMember(OpenArchive& archive, const TocEntry& entry, std::uint8_t* co
     std::printf("Unable to extract %s - error in file creation.\n", name);
     return false;
   }
-  if (IsCompressedMember(entry, archive.compressed())) {
-    auto source =
-        std::make_unique<FileRangeSource>(archive.fd, entry.data_offset, entry.compressed_length);
-    FdSink sink(output.fd());
-    DecodeResult result = LzssDecoder(*source, entry.original_length, sink);
-    if (result.write_failed) {
+  if (info.compressed) {
+    Status status =
+        archive.reader.ReadChunks(index, [&output](const std::uint8_t* data, std::size_t size) {
+          return WriteAll(output.fd(), data, size);
+        });
+    if (status.code() == Status::Code::kStopped) {
       std::printf("Unable to extract %s - write error.\n", name);
       return false;
     }
-    if (source->failed() || !result.complete || result.produced != entry.original_length) {
+    if (!status) {
       std::printf("Decompression error for %s\n", name);
       return false;
     }
-    if (!output.Commit()) {
-      std::printf("Unable to extract %s - error in file creation.\n", name);
-      return false;
+  } else {
+    switch (CopyRange(archive.fd, info.data_offset, output.fd(), info.original_length, copy_buffer,
+                      kCopyBufferSize)) {
+      case CopyResult::kOk:
+        break;
+      case CopyResult::kShortSource:
+      case CopyResult::kReadError:
+        std::printf("Unable to extract %s - read error in quiver.\n", name);
+        return false;
+      case CopyResult::kWriteError:
+        std::printf("Unable to extract %s - write error.\n", name);
+        return false;
     }
-    std::printf("%s decompressed and extracted.\n", name);
-    return true;
-  }
-  switch (CopyRange(archive.fd, entry.data_offset, output.fd(), entry.original_length, copy_buffer,
-                    kCopyBufferSize)) {
-    case CopyResult::kOk:
-      break;
-    case CopyResult::kShortSource:
-    case CopyResult::kReadError:
-      std::printf("Unable to extract %s - read error in quiver.\n", name);
-      return false;
-    case CopyResult::kWriteError:
-      std::printf("Unable to extract %s - write error.\n", name);
-      return false;
   }
   if (!output.Commit()) {
     std::printf("Unable to extract %s - error in file creation.\n", name);
     return false;
   }
-  std::printf("%s extracted.\n", name);
+  std::printf(info.compressed ? "%s decompressed and extracted.\n" : "%s extracted.\n", name);
   return true;
 }
 
 void ListMembers(const OpenArchive& archive) {
-  for (const TocEntry& entry : archive.table.entries) {
-    std::printf("%s - %d\n", entry.name,
-                entry.compressed_length != 0 ? entry.compressed_length : entry.original_length);
+  for (std::size_t i = 0; i < archive.reader.size(); ++i) {
+    // The recorded compressed length whenever there is one, whatever the header says.
+    const MemberInfo info = archive.reader.member(i);
+    std::printf("%s - %d\n", info.name,
+                info.compressed_length != 0 ? info.compressed_length : info.original_length);
   }
 }
 
 bool ExplodeMembers(OpenArchive& archive, std::uint8_t* copy_buffer) {
-  for (const TocEntry& entry : archive.table.entries)
-    if (!ExtractMember(archive, entry, copy_buffer)) return false;
+  for (std::size_t i = 0; i < archive.reader.size(); ++i)
+    if (!ExtractMember(archive, i, copy_buffer)) return false;
   return true;
 }
 
 bool ExtractNamedMembers(OpenArchive& archive, int argc, char** argv, std::uint8_t* copy_buffer) {
-  NameIndex index = BuildNameIndex(archive.table);
   for (int i = 2; i < argc; ++i) {
     const char* wanted = argv[i];
     if (std::strlen(wanted) >= kNameSize) {
@@ -123,12 +118,12 @@ bool ExtractNamedMembers(OpenArchive& archive, int argc, char** argv, std::uint8
                   kNameSize - 1);
       return false;
     }
-    auto found = index.find(wanted);
-    if (found == index.end()) {
+    std::optional<std::size_t> found = archive.reader.Find(wanted);
+    if (!found) {
       std::printf("Unable to extract %s - not found in quiver.\n", wanted);
       return false;
     }
-    if (!ExtractMember(archive, archive.table.entries[found->second], copy_buffer)) return false;
+    if (!ExtractMember(archive, *found, copy_buffer)) return false;
   }
   return true;
 }
@@ -162,17 +157,15 @@ int RunExtractor(int argc, char** argv) {
     return kExitFailure;
   }
   std::printf("Opened %s.\n", archive_name.c_str());
-  ArchiveBytes bytes;
-  bytes.fd = archive.fd;
-  bytes.size = st.st_size;
-  std::string problem = LoadArchiveTable(bytes, archive.table);
-  if (!problem.empty()) {
-    std::printf("Damaged quiver %s - %s.\n", archive_name.c_str(), problem.c_str());
+  Status opened = archive.reader.OpenDescriptor(archive.fd);
+  if (!opened) {
+    std::printf("Damaged quiver %s - %s.\n", archive_name.c_str(), opened.message().c_str());
     ::close(archive.fd);
     return kExitFailure;
   }
-  std::printf("Filecount - %d\n", archive.table.header.count);
-  std::printf(archive.compressed() ? "Files are compressed.\n" : "Files are not compressed.\n");
+  std::printf("Filecount - %d\n", static_cast<int>(archive.reader.size()));
+  std::printf(archive.reader.compressed() ? "Files are compressed.\n"
+                                          : "Files are not compressed.\n");
   bool ok = true;
   int status = kExitSuccess;
   if (argc == 2 && mode == '+') {

@@ -1,6 +1,8 @@
 // quiverx on an arbitrary archive image, in a scratch directory: list,
 // explode, and extract the first stored name. Nothing may appear outside
-// the working directory, and no unfinished output may be left behind.
+// the working directory, and no unfinished output may be left behind. The
+// reader library then opens the same image from memory and reads every
+// member, which must come back whole or as an error.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 
 #include "archive_layout.h"
 #include "extractor.h"
+#include "quiver/reader.h"
 
 namespace fs = std::filesystem;
 
@@ -61,5 +64,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (entry.path().filename().string().find(unfinished) != std::string::npos) std::abort();
   for (const auto& entry : fs::directory_iterator(work))
     if (entry.path().filename() != "fz.qvr") fs::remove_all(entry.path());
+
+  quiver::Archive archive;
+  if (archive.OpenMemory({data, size})) {
+    for (std::size_t i = 0; i < archive.size(); ++i) {
+      std::vector<std::uint8_t> bytes;
+      quiver::Status status = archive.Read(i, bytes);
+      if (status && bytes.size() != static_cast<std::size_t>(archive.member(i).original_length))
+        std::abort();
+      if (!status && !bytes.empty()) std::abort();
+      std::optional<std::size_t> found = archive.Find(archive.member(i).name);
+      if (!found || *found > i) std::abort();
+    }
+  }
   return 0;
 }

@@ -78,7 +78,7 @@ def main(quiver):
     hostile = {
         "parent-name": archive([("../victim", 4, 0, evil)]),
         "absolute-name": archive([("/tmp/victim", 4, 0, evil)]),
-        "backslash-root": archive([("\\victim", 4, 0, evil)]),
+        "root-name": archive([("\\victim", 4, 0, evil)]),
         "drive-name": archive([("c:\\victim", 4, 0, evil)]),
         "directory-name": archive([("dir\\", 4, 0, evil)]),
         "no-nul": archive([(b"n" * 256, 4, 0, evil)]),

@@ -1,0 +1,210 @@
+#include "quiver/reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive_reader.h"
+#include "byte_stream.h"
+#include "file_io.h"
+#include "lzss_decoder.h"
+#include "name_crc.h"
+
+namespace quiver {
+
+struct Archive::State {
+  ArchiveBytes bytes;
+  ArchiveTable table;
+  int owned_fd = -1;
+  // Set when the table is in key order with every key right, so a binary
+  // search finds any name; otherwise names are looked up in `index`.
+  bool searchable = false;
+  NameIndex index;
+
+  ~State() {
+    if (owned_fd >= 0) ::close(owned_fd);
+  }
+};
+
+namespace {
+
+bool IsSearchable(const ArchiveTable& table) {
+  const auto& entries = table.entries;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].crc != NameCrc(entries[i].name)) return false;
+    if (i > 0 && entries[i - 1].crc > entries[i].crc) return false;
+  }
+  return true;
+}
+
+Status Load(std::unique_ptr<Archive::State>& state) {
+  std::string problem = LoadArchiveTable(state->bytes, state->table);
+  if (!problem.empty()) return {Status::Code::kDamaged, problem};
+  state->searchable = IsSearchable(state->table);
+  if (!state->searchable) state->index = BuildNameIndex(state->table);
+  return {};
+}
+
+// Hands a sink's bytes to the caller's function.
+class CallbackSink : public ByteSink {
+ public:
+  explicit CallbackSink(const std::function<bool(const std::uint8_t*, std::size_t)>& consume)
+      : consume_(consume) {}
+  bool Write(const std::uint8_t* data, std::size_t size) override { return consume_(data, size); }
+
+ private:
+  const std::function<bool(const std::uint8_t*, std::size_t)>& consume_;
+};
+
+// Collects into a caller's buffer, refusing anything past its end.
+class SpanSink : public ByteSink {
+ public:
+  explicit SpanSink(std::span<std::uint8_t> out) : out_(out) {}
+  bool Write(const std::uint8_t* data, std::size_t size) override {
+    if (size > out_.size() - filled_) return false;
+    std::memcpy(out_.data() + filled_, data, size);
+    filled_ += size;
+    return true;
+  }
+
+ private:
+  std::span<std::uint8_t> out_;
+  std::size_t filled_ = 0;
+};
+
+}  // namespace
+
+Archive::Archive() = default;
+Archive::~Archive() = default;
+Archive::Archive(Archive&&) noexcept = default;
+Archive& Archive::operator=(Archive&&) noexcept = default;
+
+Status Archive::OpenFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return {Status::Code::kOpenFailed, "cannot open " + path};
+  Status status = OpenDescriptor(fd);
+  if (state_) {
+    state_->owned_fd = fd;
+  } else {
+    ::close(fd);
+  }
+  return status;
+}
+
+Status Archive::OpenDescriptor(int fd) {
+  state_.reset();
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    return {Status::Code::kOpenFailed, "not a regular file"};
+  auto state = std::make_unique<State>();
+  state->bytes.fd = fd;
+  state->bytes.size = st.st_size;
+  Status status = Load(state);
+  if (status) state_ = std::move(state);
+  return status;
+}
+
+Status Archive::OpenMemory(std::span<const std::uint8_t> image) {
+  state_.reset();
+  auto state = std::make_unique<State>();
+  state->bytes.memory = image;
+  state->bytes.size = static_cast<std::int64_t>(image.size());
+  Status status = Load(state);
+  if (status) state_ = std::move(state);
+  return status;
+}
+
+bool Archive::compressed() const {
+  return state_ && state_->table.header.compressed != 0;
+}
+
+std::size_t Archive::size() const {
+  return state_ ? state_->table.entries.size() : 0;
+}
+
+MemberInfo Archive::member(std::size_t index) const {
+  MemberInfo info;
+  if (index >= size()) return info;
+  const TocEntry& entry = state_->table.entries[index];
+  info.name = entry.name;
+  info.original_length = entry.original_length;
+  info.data_offset = entry.data_offset;
+  info.stored_length = StoredSpan(entry, compressed());
+  info.compressed = IsCompressedMember(entry, compressed());
+  info.compressed_length = entry.compressed_length;
+  return info;
+}
+
+std::optional<std::size_t> Archive::Find(std::string_view name) const {
+  if (!state_ || name.size() >= kNameSize || name.find('\0') != std::string_view::npos)
+    return std::nullopt;
+  if (!state_->searchable) {
+    auto found = state_->index.find(name);
+    if (found == state_->index.end()) return std::nullopt;
+    return found->second;
+  }
+  const auto& entries = state_->table.entries;
+  const std::uint32_t key = NameCrc(std::string(name).c_str());
+  auto first = std::lower_bound(entries.begin(), entries.end(), key,
+                                [](const TocEntry& e, std::uint32_t k) { return e.crc < k; });
+  for (auto it = first; it != entries.end() && it->crc == key; ++it)
+    if (name == it->name) return static_cast<std::size_t>(it - entries.begin());
+  return std::nullopt;
+}
+
+Status Archive::ReadChunks(
+    std::size_t index, const std::function<bool(const std::uint8_t*, std::size_t)>& consume) const {
+  if (index >= size()) return {Status::Code::kNoSuchMember, "no member " + std::to_string(index)};
+  const MemberInfo info = member(index);
+  const ArchiveBytes& bytes = state_->bytes;
+  std::unique_ptr<ByteSource> source;
+  if (bytes.fd >= 0) {
+    source = std::make_unique<FileRangeSource>(bytes.fd, info.data_offset, info.stored_length);
+  } else {
+    source = std::make_unique<MemorySource>(bytes.memory.subspan(
+        static_cast<std::size_t>(info.data_offset), static_cast<std::size_t>(info.stored_length)));
+  }
+  if (info.compressed) {
+    CallbackSink sink(consume);
+    DecodeResult result = LzssDecoder(*source, info.original_length, sink);
+    if (result.write_failed) return {Status::Code::kStopped, "stopped"};
+    auto* file = dynamic_cast<FileRangeSource*>(source.get());
+    if (file != nullptr && file->failed())
+      return {Status::Code::kReadFailed, std::string("cannot read ") + info.name};
+    if (!result.complete || result.produced != info.original_length)
+      return {Status::Code::kDecompression, std::string("damaged stream in ") + info.name};
+    return {};
+  }
+  std::int64_t delivered = 0;
+  for (auto chunk = source->NextChunk(); !chunk.empty(); chunk = source->NextChunk()) {
+    if (!consume(chunk.data(), chunk.size())) return {Status::Code::kStopped, "stopped"};
+    delivered += static_cast<std::int64_t>(chunk.size());
+  }
+  if (delivered != info.original_length)
+    return {Status::Code::kReadFailed, std::string("cannot read ") + info.name};
+  return {};
+}
+
+Status Archive::Read(std::size_t index, std::span<std::uint8_t> out) const {
+  if (index >= size()) return {Status::Code::kNoSuchMember, "no member " + std::to_string(index)};
+  if (out.size() != static_cast<std::size_t>(member(index).original_length))
+    return {Status::Code::kBadBuffer, "buffer is not the member's length"};
+  SpanSink sink(out);
+  return ReadChunks(index, [&sink](const std::uint8_t* data, std::size_t size) {
+    return sink.Write(data, size);
+  });
+}
+
+Status Archive::Read(std::size_t index, std::vector<std::uint8_t>& out) const {
+  out.clear();
+  if (index >= size()) return {Status::Code::kNoSuchMember, "no member " + std::to_string(index)};
+  out.resize(static_cast<std::size_t>(member(index).original_length));
+  Status status = Read(index, std::span<std::uint8_t>(out));
+  if (!status) out.clear();
+  return status;
+}
+
+}  // namespace quiver

@@ -1,0 +1,221 @@
+// The reader library on archives the real quiver builds and on hand-made
+// ones: every member reads back whole, lookups agree with quiverx, damage is
+// an error value, and reads may share one archive across threads.
+#include "quiver/reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "archive_layout.h"
+#include "name_crc.h"
+#include "scratch.h"
+
+namespace fs = std::filesystem;
+
+namespace quiver::test {
+namespace {
+
+using Members = std::vector<std::pair<std::string, Bytes>>;
+
+class ReaderTest : public ScratchTest {
+ protected:
+  // Builds out.qvr with the real quiver; the list may name a member twice.
+  void Build(const Members& members, const std::string& option) {
+    std::string list;
+    for (const auto& [name, data] : members) {
+      std::string path = name;
+      std::replace(path.begin(), path.end(), '\\', '/');
+      Write(path, data);
+      list += name + "\n";
+    }
+    Write("list.rsp", list);
+    std::vector<std::string> args = {"out", "@list"};
+    if (!option.empty()) args.insert(args.begin(), option);
+    ASSERT_EQ(Quiver(args).status, 0);
+  }
+
+  static Bytes ReadAll(const Archive& archive, std::size_t index) {
+    Bytes bytes;
+    Status status = archive.Read(index, bytes);
+    EXPECT_TRUE(status) << status.message();
+    return bytes;
+  }
+};
+
+const Members& SampleMembers() {
+  static const Members members = {{"maps\\level1.map", TextData(70000, 1)},
+                                  {"art/logo.bmp", BinaryData(5000, 2)},
+                                  {"noise.bin", RandomData(1200000, 3)},
+                                  {"runs.raw", RunsData(9000, 4)},
+                                  {"one", Bytes{'1'}},
+                                  {"Case.txt", Text("upper")},
+                                  {"case.txt", Text("lower")}};
+  return members;
+}
+
+TEST_F(ReaderTest, EveryMemberReadsBackInEveryMode) {
+  for (const std::string option : {"", "-c", "-s"}) {
+    SCOPED_TRACE(option);
+    Build(SampleMembers(), option);
+    Bytes image = Read("out.qvr");
+    Archive from_file;
+    ASSERT_TRUE(from_file.OpenFile(Path("out.qvr")));
+    Archive from_memory;
+    ASSERT_TRUE(from_memory.OpenMemory(image));
+    for (const Archive* archive : {&from_file, &from_memory}) {
+      EXPECT_EQ(archive->size(), SampleMembers().size());
+      EXPECT_EQ(archive->compressed(), !option.empty());
+      for (const auto& [name, data] : SampleMembers()) {
+        std::optional<std::size_t> index = archive->Find(name);
+        ASSERT_TRUE(index) << name;
+        EXPECT_STREQ(archive->member(*index).name, name.c_str());
+        EXPECT_EQ(ReadAll(*archive, *index), data) << name;
+        Bytes chunks;
+        EXPECT_TRUE(archive->ReadChunks(*index, [&](const std::uint8_t* p, std::size_t n) {
+          chunks.insert(chunks.end(), p, p + n);
+          return true;
+        }));
+        EXPECT_EQ(chunks, data);
+        Bytes exact(data.size());
+        EXPECT_TRUE(archive->Read(*index, std::span<std::uint8_t>(exact)));
+        EXPECT_EQ(exact, data);
+      }
+      std::size_t total = 0;
+      for (std::size_t i = 0; i < archive->size(); ++i) total += ReadAll(*archive, i).size();
+      EXPECT_EQ(total, 70000u + 5000 + 1200000 + 9000 + 1 + 5 + 5);
+    }
+  }
+}
+
+TEST_F(ReaderTest, CallerErrorsAreValues) {
+  Build({{"a", TextData(100, 1)}}, "-c");
+  Archive archive;
+  ASSERT_TRUE(archive.OpenFile(Path("out.qvr")));
+  Bytes wrong(99);
+  EXPECT_EQ(archive.Read(0, std::span<std::uint8_t>(wrong)).code(), Status::Code::kBadBuffer);
+  EXPECT_EQ(archive.Read(5, wrong).code(), Status::Code::kNoSuchMember);
+  EXPECT_EQ(archive.ReadChunks(0, [](const std::uint8_t*, std::size_t) { return false; }).code(),
+            Status::Code::kStopped);
+  EXPECT_FALSE(archive.Find("A"));
+  EXPECT_FALSE(archive.Find(std::string(300, 'a')));
+  EXPECT_FALSE(archive.Find(std::string("a\0", 2)));
+  Archive missing;
+  EXPECT_EQ(missing.OpenFile(Path("absent.qvr")).code(), Status::Code::kOpenFailed);
+  EXPECT_EQ(missing.size(), 0u);
+}
+
+struct HandRecord {
+  std::string name;
+  std::string data;
+  std::uint32_t crc;
+};
+
+// A stored archive with its records in the given order and keys.
+Bytes HandMade(const std::vector<HandRecord>& records) {
+  Bytes out(kHeaderSize + kRecordSize * records.size());
+  ArchiveHeader header;
+  header.count = static_cast<std::int32_t>(records.size());
+  EncodeHeader(header, out.data());
+  std::int32_t offset = static_cast<std::int32_t>(out.size());
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    TocEntry entry;
+    std::strcpy(entry.name, records[i].name.c_str());
+    entry.crc = records[i].crc;
+    entry.original_length = static_cast<std::int32_t>(records[i].data.size());
+    entry.data_offset = offset;
+    offset += entry.original_length;
+    EncodeTocEntry(entry, out.data() + kHeaderSize + kRecordSize * i);
+  }
+  for (const HandRecord& r : records) out.insert(out.end(), r.data.begin(), r.data.end());
+  return out;
+}
+
+TEST_F(ReaderTest, LookupTakesTheSameMemberAsQuiverx) {
+  auto key = [](const char* name) { return NameCrc(name); };
+  const std::vector<std::vector<HandRecord>> tables = {
+      // Sorted, with a duplicate name and a case collision in one key run.
+      {{"dup", "first", key("dup")}, {"DUP", "upper", key("dup")}, {"dup", "second", key("dup")}},
+      // Not sorted, and with keys that do not match their names.
+      {{"zz", "z", 5}, {"dup", "first", 1}, {"aa", "a", 9}, {"dup", "second", 0}},
+  };
+  for (const auto& table : tables) {
+    Write("hand.qvr", HandMade(table));
+    Archive archive;
+    ASSERT_TRUE(archive.OpenFile(Path("hand.qvr")));
+    for (const HandRecord& r : table) {
+      std::optional<std::size_t> index = archive.Find(r.name);
+      ASSERT_TRUE(index) << r.name;
+      fs::remove(Path(r.name));
+      RunResult run = Quiverx({"hand", r.name});
+      ASSERT_EQ(run.status, 0) << run.output;
+      EXPECT_EQ(ReadAll(archive, *index), Read(r.name)) << r.name;
+      fs::remove(Path(r.name));
+    }
+    EXPECT_EQ(ReadAll(archive, *archive.Find("dup")), Text("first"));
+  }
+}
+
+TEST_F(ReaderTest, DamagedArchivesAndStreamsAreErrorValues) {
+  int opened = 0;
+  for (const auto& seed : fs::directory_iterator(fs::path(SEED_CORPUS_DIR) / "archive")) {
+    std::ifstream in(seed.path(), std::ios::binary);
+    Bytes image;
+    image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    Archive archive;
+    Status status = archive.OpenMemory(image);
+    const std::string name = seed.path().filename().string();
+    if (name.find("stream-") == 0) {
+      ASSERT_TRUE(status) << name;
+      Bytes out;
+      EXPECT_EQ(archive.Read(0, out).code(), Status::Code::kDecompression) << name;
+      EXPECT_TRUE(out.empty());
+      ++opened;
+    } else if (name.rfind("valid-", 0) != 0 && name.find("-name.") == std::string::npos) {
+      // Names unsafe to write are quiverx's to refuse; the others are damage.
+      EXPECT_EQ(status.code(), Status::Code::kDamaged) << name;
+      EXPECT_FALSE(status.message().empty());
+      EXPECT_EQ(archive.size(), 0u);
+    }
+  }
+  EXPECT_EQ(opened, 3);
+}
+
+TEST_F(ReaderTest, ConcurrentReadsOfOneArchive) {
+  Members members;
+  for (int i = 0; i < 40; ++i) {
+    std::string name = "m";
+    name += std::to_string(i);
+    members.push_back({name, i % 2 ? TextData(20000 + i, i) : RunsData(9000, i)});
+  }
+  Build(members, "-c");
+  Bytes image = Read("out.qvr");
+  Archive from_file;
+  ASSERT_TRUE(from_file.OpenFile(Path("out.qvr")));
+  Archive from_memory;
+  ASSERT_TRUE(from_memory.OpenMemory(image));
+  std::vector<std::thread> threads;
+  std::vector<int> mismatches(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      const Archive& archive = t % 2 ? from_file : from_memory;
+      for (int round = 0; round < 3; ++round) {
+        for (std::size_t i = 0; i < members.size(); ++i) {
+          std::size_t pick = (i * 7 + static_cast<std::size_t>(t)) % members.size();
+          std::optional<std::size_t> index = archive.Find(members[pick].first);
+          Bytes bytes;
+          if (!index || !archive.Read(*index, bytes) || bytes != members[pick].second)
+            ++mismatches[t];
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+}
+
+}  // namespace
+}  // namespace quiver::test
