@@ -9,6 +9,8 @@ namespace {
 
 bool ReadBytes(const ArchiveBytes& bytes, std::int64_t offset, std::uint8_t* out,
                std::size_t size) {
+  // An empty table has no buffer to copy into.
+  if (size == 0) return true;
   if (bytes.fd < 0) {
     std::memcpy(out, bytes.memory.data() + offset, size);
     return true;

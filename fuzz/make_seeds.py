@@ -97,6 +97,9 @@ def main(quiver):
         write("archive", name + ".qvr", content)
     # Found by fuzzing: a member whose 255-character name left no room for
     # the name of its unfinished output.
+    # Found by fuzzing: a table of no entries, read from memory, copied from a
+    # null buffer.
+    write("archive", "valid-empty-table.qvr", archive([], count=0) + b"evil")
     write("archive", "valid-long-name.qvr", archive([("n" * 200 + ".qvx-" + "n" * 50, 4, 0, evil)]))
 
 

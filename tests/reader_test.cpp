@@ -174,7 +174,10 @@ TEST_F(ReaderTest, DamagedArchivesAndStreamsAreErrorValues) {
       EXPECT_EQ(archive.Read(0, out).code(), Status::Code::kDecompression) << name;
       EXPECT_TRUE(out.empty());
       ++opened;
-    } else if (name.rfind("valid-", 0) != 0 && name.find("-name.") == std::string::npos) {
+    } else if (name.rfind("valid-", 0) == 0) {
+      ASSERT_TRUE(status) << name;
+      for (std::size_t i = 0; i < archive.size(); ++i) EXPECT_FALSE(ReadAll(archive, i).empty());
+    } else if (name.find("-name.") == std::string::npos) {
       // Names unsafe to write are quiverx's to refuse; the others are damage.
       EXPECT_EQ(status.code(), Status::Code::kDamaged) << name;
       EXPECT_FALSE(status.message().empty());
