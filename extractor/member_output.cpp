@@ -8,6 +8,7 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <utility>
 
 #include "member_path.h"
 
@@ -68,40 +69,73 @@ PendingFile::~PendingFile() {
   Discard();
 }
 
+namespace {
+
+// Gives the unnamed file `fd` the name `target`; fails with EEXIST when the
+// name is taken.
+bool LinkUnnamed(int fd, const std::string& target) {
+  if (::linkat(fd, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0) return true;
+  if (errno != ENOENT && errno != EPERM) return false;
+  // Without the privilege for an empty path, through the descriptor's link.
+  std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+}  // namespace
+
 bool PendingFile::Create(const std::string& path) {
   path_ = path;
   std::size_t slash = path.rfind('/');
-  std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  // An unnamed file in the member's directory: nothing of it can be seen,
+  // or be left behind, until it is linked in complete. Created with the
+  // permissions of any new file.
+  fd_ = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd_ >= 0) return true;
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
+  return Name([](const std::string& temp, int& fd) {
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return fd >= 0;
+  });
+}
+
+template <typename MakeFn>
+bool PendingFile::Name(MakeFn make) {
+  std::size_t slash = path_.rfind('/');
+  std::string directory = slash == std::string::npos ? "" : path_.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? path_ : path_.substr(slash + 1);
   static unsigned serial = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
     // Only the start of the name, so the temporary name fits where the
     // member's own does.
-    temp_ = directory + "." + base.substr(0, 32) + ".qvx-" + std::to_string(::getpid()) + "-" +
-            std::to_string(serial++);
-    if (temp_.size() >= sizeof live_temp) break;
+    std::string temp = directory + "." + base.substr(0, 32) + ".qvx-" + std::to_string(::getpid()) +
+                       "-" + std::to_string(serial++);
+    if (temp.size() >= sizeof live_temp) return false;
     BlockCleanupSignals(true);
-    // Created with the permissions of any new file; an existing file's own
-    // are put back on commit.
-    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ >= 0) {
-      std::memcpy(live_temp, temp_.c_str(), temp_.size() + 1);
+    bool made = make(temp, fd_);
+    if (made) {
+      temp_ = temp;
+      std::memcpy(live_temp, temp.c_str(), temp.size() + 1);
       live_temp_set = 1;
     }
     BlockCleanupSignals(false);
-    if (fd_ >= 0) return true;
-    if (errno != EEXIST) break;
+    if (made) return true;
+    if (errno != EEXIST) return false;
   }
-  temp_.clear();
   return false;
 }
 
 bool PendingFile::Commit() {
+  if (temp_.empty()) {
+    if (LinkUnnamed(fd_, path_)) return ::close(std::exchange(fd_, -1)) == 0;
+    if (errno != EEXIST) return false;
+    // Replacing a file: link under a temporary name, then rename over it.
+    if (!Name([](const std::string& temp, int& fd) { return LinkUnnamed(fd, temp); })) return false;
+  }
+  // An existing file keeps its permissions.
   struct stat st;
   if (::stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd_, st.st_mode & 07777);
-  int fd = fd_;
-  fd_ = -1;
-  bool ok = ::close(fd) == 0;
+  bool ok = ::close(std::exchange(fd_, -1)) == 0;
   BlockCleanupSignals(true);
   ok = ok && ::rename(temp_.c_str(), path_.c_str()) == 0;
   if (ok) {

@@ -19,8 +19,9 @@ using DirectoryCache = std::unordered_set<std::string>;
 // failure to create the file.
 void CreateMemberDirectories(const std::string& path, DirectoryCache& created);
 
-// A member's output under a temporary name beside its path; renamed onto the
-// path by Commit, removed otherwise.
+// A member's output: an unnamed file in its directory where the file system
+// offers one, else a temporary name beside its path. Commit puts it at the
+// path, replacing any file there; otherwise nothing of it remains.
 class PendingFile {
  public:
   PendingFile() = default;
@@ -34,6 +35,9 @@ class PendingFile {
 
  private:
   void Discard();
+  // Gives the output a temporary name beside the path through `make`.
+  template <typename MakeFn>
+  bool Name(MakeFn make);
 
   std::string path_;
   std::string temp_;
