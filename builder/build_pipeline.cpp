@@ -125,8 +125,13 @@ void AssignOffsets() {
 
 void SortTable() {
   TocEntry* toc = build_run.toc.get();
-  std::stable_sort(toc, toc + build_run.count,
-                   [](const TocEntry& a, const TocEntry& b) { return CompareCrc(a, b) < 0; });
+  // Data offsets rise in response-file order (no member is empty), so ties
+  // broken on them keep that order, as a stable sort would, without its
+  // table-sized buffer.
+  std::sort(toc, toc + build_run.count, [](const TocEntry& a, const TocEntry& b) {
+    int by_key = CompareCrc(a, b);
+    return by_key != 0 ? by_key < 0 : a.data_offset < b.data_offset;
+  });
   CheckCollisions(toc, build_run.count);
 }
 
@@ -135,21 +140,28 @@ void ArchiveWriteError() {
   FatalExit(kExitFailure);
 }
 
-void WriteHeaderAndTable() {
+void WriteHeaderAndTable(std::uint8_t* copy_buffer) {
   ArchiveHeader header;
   header.count = build_run.count;
   header.compressed = build_run.compress ? 1 : 0;
   std::uint8_t header_bytes[kHeaderSize];
   EncodeHeader(header, header_bytes);
   if (!WriteAll(build_run.archive_file, header_bytes, kHeaderSize)) ArchiveWriteError();
-  std::vector<std::uint8_t> table(kRecordSize * static_cast<std::size_t>(build_run.count));
-  for (std::int32_t i = 0; i < build_run.count; ++i)
-    EncodeTocEntry(build_run.toc[i], table.data() + kRecordSize * static_cast<std::size_t>(i));
-  if (!WriteAll(build_run.archive_file, table.data(), table.size())) ArchiveWriteError();
+  // Through the copy buffer, a buffer's worth of records per write, so the
+  // table's image never stands whole in memory beside the table itself.
+  constexpr std::int32_t kRecordsPerWrite = kCopyBufferSize / kRecordSize;
+  for (std::int32_t first = 0; first < build_run.count; first += kRecordsPerWrite) {
+    std::int32_t last = std::min(build_run.count, first + kRecordsPerWrite);
+    for (std::int32_t i = first; i < last; ++i)
+      EncodeTocEntry(build_run.toc[i],
+                     copy_buffer + kRecordSize * static_cast<std::size_t>(i - first));
+    if (!WriteAll(build_run.archive_file, copy_buffer,
+                  kRecordSize * static_cast<std::size_t>(last - first)))
+      ArchiveWriteError();
+  }
 }
 
-void CopyMembers() {
-  auto copy_buffer = std::make_unique<std::uint8_t[]>(kCopyBufferSize);
+void CopyMembers(std::uint8_t* copy_buffer) {
   std::int32_t to_go = build_run.count;
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     const StageEntry& stage = build_run.stage[i];
@@ -169,8 +181,7 @@ void CopyMembers() {
     --to_go;
     std::printf("Copying file %s of %" PRId64 " bytes | %i to go\n", stage.source_path, expected,
                 to_go);
-    switch (
-        CopyRange(fd, -1, build_run.archive_file, expected, copy_buffer.get(), kCopyBufferSize)) {
+    switch (CopyRange(fd, -1, build_run.archive_file, expected, copy_buffer, kCopyBufferSize)) {
       case CopyResult::kOk:
         break;
       case CopyResult::kShortSource:

@@ -2,6 +2,8 @@
 // write the header and table, copy the members' bytes.
 #pragma once
 
+#include <cstdint>
+
 #include "archive_layout.h"
 
 namespace quiver {
@@ -15,8 +17,9 @@ void CheckCollisions(TocEntry* toc, int count);
 void MeasureMembers();
 void AssignOffsets();
 void SortTable();
-void WriteHeaderAndTable();
-void CopyMembers();
+// Both move their bytes through the one copy buffer of kCopyBufferSize bytes.
+void WriteHeaderAndTable(std::uint8_t* copy_buffer);
+void CopyMembers(std::uint8_t* copy_buffer);
 
 // Reports a failed write to the unfinished archive and ends the run.
 [[noreturn]] void ArchiveWriteError();

@@ -87,8 +87,10 @@ int RunBuilder(int argc, char** argv) {
   AssignOffsets();
   build_run.toc_ready = true;
   SortTable();
-  WriteHeaderAndTable();
-  CopyMembers();
+  auto copy_buffer = std::make_unique<std::uint8_t[]>(kCopyBufferSize);
+  WriteHeaderAndTable(copy_buffer.get());
+  CopyMembers(copy_buffer.get());
+  copy_buffer.reset();
   build_run.toc.reset();
   ReportTotals();
   std::fclose(build_run.response_file);
