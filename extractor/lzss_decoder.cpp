@@ -20,9 +20,10 @@ class OutputWindow {
  public:
   explicit OutputWindow(ByteSink& sink) : sink_(sink) { std::memset(buffer_, 0, kWindowSize); }
 
+  std::uint8_t* start() { return buffer_ + kWindowSize; }
+  std::uint8_t* flush_point() { return buffer_ + kWindowSize + kOutputSpan; }
   std::uint8_t* cursor() { return cursor_; }
   void Advance(std::uint8_t* cursor) { cursor_ = cursor; }
-  bool NeedsFlush() const { return cursor_ >= buffer_ + kWindowSize + kOutputSpan; }
 
   bool Flush() {
     std::uint8_t* start = buffer_ + kWindowSize;
@@ -55,44 +56,58 @@ DecodeResult LzssDecoder(ByteSource& source, std::int64_t limit, ByteSink& sink)
   DecodeResult result;
   auto window = std::make_unique<OutputWindow>(sink);
   BitReader reader(source);
-  std::int64_t produced = 0;
+  std::int64_t flushed = 0;
   bool ended = false;
-  while (!reader.overrun()) {
+  bool stopped = false;
+  while (!stopped) {
+    std::uint8_t* const start = window->start();
     std::uint8_t* out = window->cursor();
-    // One token is at most 17 bits: flag, then 8 bits of literal or 12 of
-    // position and 4 of length.
-    std::uint32_t token = reader.PeekBits(17);
-    if (token & 0x10000) {
-      if (produced >= limit) break;
-      *out++ = static_cast<std::uint8_t>(token >> 8);
-      reader.SkipBits(9);
-      ++produced;
-    } else {
+    // Output may go up to the flush point, and never past the member's length.
+    std::uint8_t* const flush_at = window->flush_point();
+    std::uint8_t* const end =
+        limit - flushed < flush_at - start + 32 ? start + (limit - flushed) : flush_at + 32;
+    while (out < flush_at) {
+      // One token is at most 17 bits: flag, then 8 bits of literal or 12 of
+      // position and 4 of length.
+      std::uint32_t token = reader.PeekBits(17);
+      if (token & 0x10000) {
+        reader.SkipBits(9);
+        if (out >= end || reader.overrun()) {
+          stopped = true;
+          break;
+        }
+        *out++ = static_cast<std::uint8_t>(token >> 8);
+        continue;
+      }
       int position = static_cast<int>((token >> 4) & kPositionMask);
       if (position == 0) {
         reader.SkipBits(13);
         ended = !reader.overrun();
+        stopped = true;
         break;
       }
       reader.SkipBits(17);
       int length = static_cast<int>(token & 0xF) + 2;
-      if (reader.overrun() || produced + length > limit) break;
+      if (reader.overrun() || end - out < length) {
+        stopped = true;
+        break;
+      }
       // The window position of output byte k is (k + 1) mod 4096.
+      std::int64_t produced = flushed + (out - start);
       int distance = static_cast<int>((produced + 1 - position) & kPositionMask);
       if (distance == 0) distance = kWindowSize;
       CopyMatch(out, distance, length);
       out += length;
-      produced += length;
     }
     window->Advance(out);
-    if (window->NeedsFlush() && !window->Flush()) {
+    flushed += out - start;
+    if (!window->Flush()) {
       result.write_failed = true;
       return result;
     }
   }
-  if (!window->Flush()) result.write_failed = true;
-  result.produced = produced;
-  result.complete = ended && !reader.overrun();
+  result.produced = flushed;
+  result.complete = ended;
   return result;
 }
 
