@@ -24,6 +24,12 @@ std::string CheckEntry(const TocEntry& entry, std::size_t index, bool compressed
   if (std::memchr(entry.name, '\0', kNameSize) == nullptr) return at + " has an unterminated name";
   if (entry.original_length < 0 || entry.compressed_length < 0)
     return at + " (" + entry.name + ") has a negative length";
+  // 17 bits of stream make at most 17 bytes, so no stream yields more than
+  // 8 bytes for each of its own; a record that promises more is damaged
+  // (and would make readers reserve memory for nothing).
+  if (IsCompressedMember(entry, compressed) &&
+      entry.original_length > 8 * static_cast<std::int64_t>(entry.compressed_length))
+    return at + " (" + entry.name + ") is longer than its stream can hold";
   std::int64_t span = StoredSpan(entry, compressed);
   if (entry.data_offset < 0 || entry.data_offset + span > size)
     return at + " (" + entry.name + ") has data outside the file";

@@ -92,6 +92,7 @@ def main(quiver):
         "stream-too-many": archive([("victim", 9, 5, STREAMS["a10"][1])], compressed=1),
         "stream-too-few": archive([("victim", 11, 5, STREAMS["a10"][1])], compressed=1),
         "short-file": b"\x01\x00\x00\x00\x00\x00",
+        "length-beyond-stream": archive([("victim", 0x7FFFFFFF, 5, STREAMS["a10"][1])], compressed=1),
     }
     for name, content in hostile.items():
         write("archive", name + ".qvr", content)

@@ -150,6 +150,18 @@ TEST_F(HostileArchiveTest, CompressedStreamsProducingTooManyOrTooFewBytes) {
           "Decompression error for victim\n");
 }
 
+TEST_F(HostileArchiveTest, CompressedLengthNoStreamCouldReach) {
+  // Found by fuzzing: 2 GiB promised by a 5-byte stream made the reader
+  // reserve it all. Five bytes can yield 40 at the most.
+  const Bytes ten = {0xB0, 0x80, 0x05, 0xC0, 0x00};
+  Refused(MakeArchive({{"victim", 0x7FFFFFFF, kAfterTable, 5, ten}}, 1), {"+bad"},
+          "entry 0 (victim) is longer than its stream can hold");
+  Refused(MakeArchive({{"victim", 41, kAfterTable, 5, ten}}, 1), {"?bad"},
+          "is longer than its stream can hold");
+  Refused(MakeArchive({{"victim", 40, kAfterTable, 5, ten}}, 1), {"+bad"},
+          "Decompression error for victim\n");
+}
+
 TEST_F(HostileArchiveTest, FailureStopsAnExplodeAndKeepsWhatWentBefore) {
   Write("work/bad.qvr",
         MakeArchive({Stored("first", "1"), Stored("../escape", "2"), Stored("third", "3")}));
