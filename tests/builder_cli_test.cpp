@@ -26,12 +26,6 @@ const char kUsage[] =
     "Response file is assumed to have .rsp extension.\n"
     "\n";
 
-std::string Hex(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%x", value);
-  return text;
-}
-
 struct Member {
   std::string name;
   Bytes data;

@@ -12,12 +12,6 @@
 namespace quiver::test {
 namespace {
 
-std::string Hex(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%x", value);
-  return text;
-}
-
 class CompressedArchiveTest : public ScratchTest {
  protected:
   void Members(const std::vector<std::pair<std::string, Bytes>>& members) {

@@ -61,6 +61,12 @@ Bytes BinaryData(std::size_t size, std::uint64_t seed) {
   return out;
 }
 
+std::string Hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%x", value);
+  return text;
+}
+
 Bytes SortedData(std::size_t size) {
   Bytes out;
   char line[32];
