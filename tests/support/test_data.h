@@ -15,6 +15,9 @@ inline Bytes Text(std::string_view text) {
   return Bytes(text.begin(), text.end());
 }
 
+// A key as the programs print it: lower-case hexadecimal, no leading zeros.
+std::string Hex(std::uint32_t value);
+
 Bytes TextData(std::size_t size, std::uint64_t seed);
 Bytes RandomData(std::size_t size, std::uint64_t seed);
 Bytes RunsData(std::size_t size, std::uint64_t seed);
