@@ -11,11 +11,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "archive_layout.h"
 #include "extractor.h"
+#include "member_path.h"
 #include "quiver/reader.h"
 
 namespace fs = std::filesystem;
@@ -59,9 +61,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Run({"quiverx", "fz", name.c_str()});
   for (const auto& entry : fs::directory_iterator(top))
     if (entry.path() != work) std::abort();
-  const std::string unfinished = ".qvx-" + std::to_string(::getpid()) + "-";
+  // Only members and their directories may stand in the working directory:
+  // an unfinished output or anything else is a fault.
+  std::set<fs::path> allowed = {work / "fz.qvr"};
+  quiver::Archive table;
+  if (table.OpenMemory({data, size})) {
+    for (std::size_t i = 0; i < table.size(); ++i) {
+      fs::path p = (work / quiver::MapMemberPath(table.member(i).name)).lexically_normal();
+      for (; p != p.parent_path() && p != work; p = p.parent_path()) allowed.insert(p);
+    }
+  }
   for (const auto& entry : fs::recursive_directory_iterator(work))
-    if (entry.path().filename().string().find(unfinished) != std::string::npos) std::abort();
+    if (allowed.count(entry.path().lexically_normal()) == 0) std::abort();
   for (const auto& entry : fs::directory_iterator(work))
     if (entry.path().filename() != "fz.qvr") fs::remove_all(entry.path());
 
