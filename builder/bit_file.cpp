@@ -5,24 +5,42 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 #include "build_run.h"
 #include "file_io.h"
 
 namespace quiver {
 
-BitFile::BitFile(const char* path) {
-  stream_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (stream_ < 0) ReportError("BitFile::BitFile unable to open temporary file %s.", path);
+BitFile::BitFile(const char* path, bool report_failures) : report_failures_(report_failures) {
+  // Without reporting, the caller has made the file already: a file removed
+  // meanwhile by the run's clean-up is then never made again.
+  int create = report_failures ? O_CREAT : 0;
+  stream_ = ::open(path, O_WRONLY | O_TRUNC | O_CLOEXEC | create, 0666);
+  if (stream_ < 0) {
+    std::string message = "BitFile::BitFile unable to open temporary file ";
+    Fail((message + path + ".").c_str());
+  }
 }
 
 BitFile::~BitFile() {
+  Finish();
+}
+
+void BitFile::Finish() {
+  if (finished_) return;
+  finished_ = true;
   const char* message = "Fatal error in ~BitFile!\n";
   if (pending_ > 0) PutByte(static_cast<std::uint8_t>(accumulator_ << (8 - pending_)), message);
   Flush(message);
   // A failed close can lose bytes already handed over; a short stream must
   // never pass for a good one.
-  if (::close(stream_) != 0) ReportError("%s", message);
+  if (stream_ >= 0 && ::close(stream_) != 0) Fail(message);
+}
+
+void BitFile::Fail(const char* message) {
+  if (report_failures_) ReportError("%s", message);
+  if (failure_.empty()) failure_ = message;
 }
 
 void BitFile::OutputBit(std::int32_t bit) {
@@ -51,8 +69,8 @@ void BitFile::PutByte(std::uint8_t byte, const char* message) {
 }
 
 void BitFile::Flush(const char* message) {
-  if (fill_ == 0) return;
-  if (!WriteAll(stream_, buffer_, fill_)) ReportError("%s", message);
+  // After a failure nothing more is written; the first failure is the one reported.
+  if (fill_ > 0 && failure_.empty() && !WriteAll(stream_, buffer_, fill_)) Fail(message);
   fill_ = 0;
 }
 

@@ -3,14 +3,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace quiver {
 
 class BitFile {
  public:
-  // Creates or truncates the file; a failure ends the run through ReportError.
-  explicit BitFile(const char* path);
-  // Writes the waiting bits as a last byte and closes the file.
+  // Creates or truncates the file. A failure, here or in any later write,
+  // ends the run through ReportError; with report_failures false it is kept
+  // instead, in failure(), and nothing more is written.
+  explicit BitFile(const char* path, bool report_failures = true);
+  // Finish, if not done yet.
   ~BitFile();
   BitFile(const BitFile&) = delete;
   BitFile& operator=(const BitFile&) = delete;
@@ -19,10 +22,19 @@ class BitFile {
   // Appends the low `count` bits of `code` (1 to 32), most significant first.
   void OutputBits(std::uint32_t code, int count);
 
+  // Writes the waiting bits as a last byte and closes the file.
+  void Finish();
+  // The message of the first failure, empty when there was none.
+  const std::string& failure() const { return failure_; }
+
  private:
   void PutByte(std::uint8_t byte, const char* message);
   void Flush(const char* message);
+  void Fail(const char* message);
 
+  bool report_failures_;
+  bool finished_ = false;
+  std::string failure_;
   int stream_;
   // Bits waiting to make a byte, in the low `pending_` places.
   std::uint64_t accumulator_ = 0;

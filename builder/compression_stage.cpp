@@ -1,10 +1,20 @@
 #include "compression_stage.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
+#include "bit_file.h"
+#include "file_io.h"
 #include "lzss_encoder.h"
 #include "member_path.h"
 #include "temp_path.h"
@@ -16,48 +26,186 @@ std::int64_t CompressionRatio(std::int64_t compressed, std::int64_t original) {
   return 100 - compressed * 100 / original;
 }
 
-void CompressMembers() {
-  for (std::int32_t i = 0; i < build_run.count; ++i) {
-    TocEntry& entry = build_run.toc[i];
-    StageEntry& stage = build_run.stage[i];
-    std::string temp = MapMemberPath(MakeTempPath(stage.source_path).c_str());
+namespace {
+
+void CreateTempFile(StageEntry& stage) {
+  std::string temp = MapMemberPath(MakeTempPath(stage.source_path).c_str());
+  SignalBlock block;
+  if (!CreateExclusiveFile(temp, stage.temp_path, sizeof stage.temp_path)) {
+    std::printf("Unable to create temporary file %s\n", temp.c_str());
+    FatalExit(kExitFailure);
+  }
+  stage.temp_created = 1;
+}
+
+// Reports one member's compression, in response-file order.
+void RecordCompression(std::int32_t i, const CompressOutcome& outcome) {
+  TocEntry& entry = build_run.toc[i];
+  StageEntry& stage = build_run.stage[i];
+  switch (outcome.status) {
+    case CompressStatus::kOk:
+      break;
+    case CompressStatus::kSourceUnreadable:
+      std::printf("Unable to read %s for compression\n", entry.name);
+      FatalExit(kExitFailure);
+    case CompressStatus::kSourceChanged:
+      std::printf("%s changed length during compression\n", entry.name);
+      FatalExit(kExitFailure);
+    case CompressStatus::kTempUnreadable:
+      std::printf("Unable to measure temporary file %s\n", stage.temp_path);
+      FatalExit(kExitFailure);
+    case CompressStatus::kWriteFailed:
+      ReportError("%s", outcome.failure.c_str());
+  }
+  entry.compressed_length = outcome.length;
+  stage.compressed_length = outcome.length;
+  std::int64_t ratio = CompressionRatio(outcome.length, stage.original_length);
+  if (build_run.smallest && ratio <= 0) {
+    std::printf("%s logged - %x %i %i %" PRId64 "%% - storing uncompressed\n", entry.name,
+                entry.crc, stage.original_length, outcome.length, ratio);
+    build_run.compressed_total += stage.original_length;
+    entry.compressed_length = 0;
+    stage.compressed_length = 0;
+  } else {
+    std::printf("%s logged - %x %i %i %" PRId64 "%%\n", entry.name, entry.crc,
+                stage.original_length, outcome.length, ratio);
+    build_run.compressed_total += outcome.length;
+  }
+}
+
+// Moves `window` past a member from its last bytes, read straight from the
+// member; false when they cannot be read.
+bool AdvancePastMember(EncoderWindow& window, const StageEntry& stage) {
+  int fd = ::open(MapMemberPath(stage.source_path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::int64_t length = stage.original_length;
+  std::size_t tail = static_cast<std::size_t>(std::min<std::int64_t>(length, kWindowSize));
+  std::uint8_t bytes[kWindowSize];
+  bool read =
+      ReadFullAt(fd, bytes, tail, static_cast<off_t>(length - tail)) == static_cast<ssize_t>(tail);
+  ::close(fd);
+  if (read) AdvanceWindow(window, bytes, tail, length);
+  return read;
+}
+
+// Two workers compress members side by side, each from the window that the
+// members before it leave, so every stream is the one a single coder going
+// through the members in order would write.
+class CompressionWorkers {
+ public:
+  struct Task {
+    std::int32_t index;
+    EncoderWindow start;
+    CompressOutcome outcome{CompressStatus::kOk, 0, {}};
+    bool done = false;
+  };
+
+  explicit CompressionWorkers(int count) {
+    // The workers inherit a mask without the clean-up signals, so those
+    // always reach the main thread, whose SignalBlock then holds them off
+    // while it creates and records a file.
+    SignalBlock block;
+    for (int i = 0; i < count; ++i) threads_.emplace_back([this] { Work(); });
+  }
+  ~CompressionWorkers() {
     {
-      SignalBlock block;
-      if (!CreateExclusiveFile(temp, stage.temp_path, sizeof stage.temp_path)) {
-        std::printf("Unable to create temporary file %s\n", temp.c_str());
-        FatalExit(kExitFailure);
+      std::lock_guard<std::mutex> lock(mutex_);
+      closing_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+  void Submit(Task* task) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queue_.push_back(task);
+    }
+    wake_.notify_all();
+  }
+
+  void Finish(Task* task) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      task->done = true;
+    }
+    wake_.notify_all();
+  }
+
+  void Wait(const Task& task) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait(lock, [&task] { return task.done; });
+  }
+
+ private:
+  void Work() {
+    for (;;) {
+      Task* task;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        task = queue_.front();
+        queue_.pop_front();
       }
-      stage.temp_created = 1;
+      const StageEntry& stage = build_run.stage[task->index];
+      CompressOutcome outcome =
+          CompressMemberFrom(task->start, MapMemberPath(stage.source_path).c_str(), stage.temp_path,
+                             stage.original_length);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        task->outcome = std::move(outcome);
+      }
+      Finish(task);
     }
-    CompressOutcome outcome =
-        CompressMember(MapMemberPath(entry.name).c_str(), stage.temp_path, stage.original_length);
-    switch (outcome.status) {
-      case CompressStatus::kOk:
-        break;
-      case CompressStatus::kSourceUnreadable:
-        std::printf("Unable to read %s for compression\n", entry.name);
-        FatalExit(kExitFailure);
-      case CompressStatus::kSourceChanged:
-        std::printf("%s changed length during compression\n", entry.name);
-        FatalExit(kExitFailure);
-      case CompressStatus::kTempUnreadable:
-        std::printf("Unable to measure temporary file %s\n", stage.temp_path);
-        FatalExit(kExitFailure);
-    }
-    entry.compressed_length = outcome.length;
-    stage.compressed_length = outcome.length;
-    std::int64_t ratio = CompressionRatio(outcome.length, stage.original_length);
-    if (build_run.smallest && ratio <= 0) {
-      std::printf("%s logged - %x %i %i %" PRId64 "%% - storing uncompressed\n", entry.name,
-                  entry.crc, stage.original_length, outcome.length, ratio);
-      build_run.compressed_total += stage.original_length;
-      entry.compressed_length = 0;
-      stage.compressed_length = 0;
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Task*> queue_;
+  bool closing_ = false;
+  std::vector<std::thread> threads_;
+};
+
+void CompressSideBySide(int workers) {
+  CompressionWorkers pool(workers);
+  std::deque<std::unique_ptr<CompressionWorkers::Task>> in_flight;
+  EncoderWindow window;
+  const std::size_t most_in_flight = 2 * static_cast<std::size_t>(workers);
+  for (std::int32_t i = 0; i < build_run.count; ++i) {
+    StageEntry& stage = build_run.stage[i];
+    CreateTempFile(stage);
+    auto task = std::make_unique<CompressionWorkers::Task>();
+    task->index = i;
+    task->start = window;
+    if (AdvancePastMember(window, stage)) {
+      pool.Submit(task.get());
     } else {
-      std::printf("%s logged - %x %i %i %" PRId64 "%%\n", entry.name, entry.crc,
-                  stage.original_length, outcome.length, ratio);
-      build_run.compressed_total += outcome.length;
+      task->outcome.status = CompressStatus::kSourceUnreadable;
+      task->done = true;
     }
+    in_flight.push_back(std::move(task));
+    while (!in_flight.empty() && (in_flight.size() >= most_in_flight || i + 1 == build_run.count)) {
+      pool.Wait(*in_flight.front());
+      RecordCompression(in_flight.front()->index, in_flight.front()->outcome);
+      in_flight.pop_front();
+    }
+  }
+}
+
+}  // namespace
+
+void CompressMembers() {
+  unsigned cores = std::thread::hardware_concurrency();
+  if (build_run.count >= 2 && cores >= 2) {
+    CompressSideBySide(2);
+    return;
+  }
+  for (std::int32_t i = 0; i < build_run.count; ++i) {
+    StageEntry& stage = build_run.stage[i];
+    CreateTempFile(stage);
+    RecordCompression(i, CompressMember(MapMemberPath(stage.source_path).c_str(), stage.temp_path,
+                                        stage.original_length));
   }
 }
 

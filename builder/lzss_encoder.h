@@ -5,7 +5,9 @@
 // so the bytes a stream holds depend on the members compressed before it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace quiver {
 
@@ -21,11 +23,18 @@ enum class CompressStatus {
   kSourceUnreadable,  // could not be opened, is not a regular file, or a read failed
   kSourceChanged,     // held another number of bytes than expected
   kTempUnreadable,    // the finished stream's length could not be taken
+  kWriteFailed,       // the stream could not be written; see failure
 };
 
 struct CompressOutcome {
   CompressStatus status;
   std::int32_t length;  // of the stream, when status is kOk
+  std::string failure;  // the write failure's message, for ReportError
+};
+
+// What a window holds between members.
+struct EncoderWindow {
+  std::uint8_t bytes[kWindowSize] = {};
 };
 
 // Compresses the file at source_path into a stream at temp_path (created or
@@ -37,5 +46,17 @@ CompressOutcome CompressMember(const char* source_path, const char* temp_path,
 // Back to the state of program start: a zero window. For tests and benchmarks
 // that need each stream to be that of a first member.
 void ResetEncoderWindow();
+
+// The window a member of `length` bytes leaves on top of `window`, from its
+// last `tail_size` bytes (all of them, or at least its last 4096): members
+// can then be compressed side by side with the bytes of a run in order.
+void AdvanceWindow(EncoderWindow& window, const std::uint8_t* tail, std::size_t tail_size,
+                   std::int64_t length);
+
+// CompressMember from the window `start`, with a coder state of its own, so
+// that calls may run on several threads at once. A write failure is returned
+// as kWriteFailed instead of ending the run.
+CompressOutcome CompressMemberFrom(const EncoderWindow& start, const char* source_path,
+                                   const char* temp_path, std::int64_t expected_length);
 
 }  // namespace quiver

@@ -1,12 +1,14 @@
 // quiver -c and -s end to end, with quiverx extracting what they build.
 #include <signal.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
 #include "archive_layout.h"
 #include "lzss_encoder.h"
 #include "name_crc.h"
+#include "reference_encoder.h"
 #include "scratch.h"
 
 namespace quiver::test {
@@ -167,6 +169,38 @@ TEST_F(CompressedArchiveTest, ManyShapesInOneRunRoundTrip) {
   }
 }
 
+TEST_F(CompressedArchiveTest, StreamsAreThoseOfOneCoderGoingThroughTheMembersInOrder) {
+  // However the members are spread over threads, each stream must be the
+  // one the plain algorithm writes with the window the earlier members left.
+  std::vector<std::pair<std::string, Bytes>> members;
+  for (int i = 0; i < 60; ++i) {
+    std::string name = "m";
+    name += std::to_string(i);
+    std::size_t size = static_cast<std::size_t>(1 + (i * 977) % 9000);
+    members.push_back({name, i % 3 == 0   ? TextData(size, i)
+                             : i % 3 == 1 ? BinaryData(size, i)
+                                          : RunsData(size, i)});
+  }
+  members.push_back({"big.txt", TextData(300000, 99)});
+  Members(members);
+  members.push_back({"m0", members[0].second});
+  Bytes list = Read("list.rsp");
+  Write("list.rsp", std::string(list.begin(), list.end()) + "m0\n");
+  ASSERT_EQ(Quiver({"-c", "out", "@list"}).status, 0);
+  Bytes archive = Read("out.qvr");
+  std::size_t offset = kHeaderSize + kRecordSize * members.size();
+  ReferenceEncoder reference;
+  for (const auto& [name, data] : members) {
+    Bytes stream = reference.Compress(data);
+    ASSERT_LE(offset + stream.size(), archive.size());
+    ASSERT_TRUE(std::equal(stream.begin(), stream.end(),
+                           archive.begin() + static_cast<std::ptrdiff_t>(offset)))
+        << name;
+    offset += stream.size();
+  }
+  EXPECT_EQ(offset, archive.size());
+}
+
 TEST_F(CompressedArchiveTest, TemporaryNamesNeverTakeAnExistingFile) {
   // notes.txt beside the user's own notes.tx$; a.txt and a.tx share a.tx$;
   // keep.ab$ is its own temporary name.
@@ -223,15 +257,18 @@ TEST_F(CompressedArchiveTest, SigtermLeavesNothingOfTheRun) {
 }
 
 TEST_F(CompressedArchiveTest, MemberRemovedBeforeItsCompressionEndsTheBuild) {
-  Members({{"big.txt", TextData(4000000, 1)}, {"b.txt", TextData(1000, 2)}});
+  // Two large members keep both coders busy, so the small one waits its turn.
+  Members({{"big.txt", TextData(4000000, 1)},
+           {"big2.txt", TextData(4000000, 3)},
+           {"b.txt", TextData(1000, 2)}});
   RunningProgram build(QuiverPath(), {"-c", "out", "@list"}, dir_);
-  ASSERT_TRUE(WaitForPath(Path("big.tx$")));
+  ASSERT_TRUE(WaitForPath(Path("big2.tx$")));
   std::filesystem::remove(Path("b.txt"));
   RunResult run = build.Wait();
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("Unable to read b.txt for compression\n"), std::string::npos)
       << run.output;
-  EXPECT_EQ(Tree(), (std::vector<std::string>{"big.txt", "list.rsp"}));
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"big.txt", "big2.txt", "list.rsp"}));
 }
 
 }  // namespace
