@@ -16,15 +16,6 @@ namespace {
 
 class CompressedArchiveTest : public ScratchTest {
  protected:
-  void Members(const std::vector<std::pair<std::string, Bytes>>& members) {
-    std::string list;
-    for (const auto& [name, data] : members) {
-      Write(name, data);
-      list += name + "\n";
-    }
-    Write("list.rsp", list);
-  }
-
   // Explodes out.qvr into x/ and compares every member with its source.
   void ExpectExplodeMatches(const std::vector<std::pair<std::string, Bytes>>& members) {
     std::filesystem::remove_all(Path("x"));
@@ -48,7 +39,7 @@ class CompressedArchiveTest : public ScratchTest {
 };
 
 TEST_F(CompressedArchiveTest, CompressTranscript) {
-  Members({{"text.txt", TextData(1000, 1)}, {"one", Bytes{'!'}}});
+  WriteMembers({{"text.txt", TextData(1000, 1)}, {"one", Bytes{'!'}}});
   RunResult run = Quiver({"-c", "out", "@list"});
   ASSERT_EQ(run.status, 0);
   std::int32_t text = RecordedLength("text.txt");
@@ -102,7 +93,7 @@ TEST_F(CompressedArchiveTest, SmallestStoresWhatDoesNotShrink) {
   std::filesystem::remove(Path("probe"));
   std::filesystem::remove(Path("probe.t"));
   std::string n = std::to_string(boundary.size());
-  Members({{"edge.bin", boundary}, {"one", Bytes{'!'}}, {"text.txt", TextData(1000, 1)}});
+  WriteMembers({{"edge.bin", boundary}, {"one", Bytes{'!'}}, {"text.txt", TextData(1000, 1)}});
   RunResult run = Quiver({"-s", "out", "@list"});
   ASSERT_EQ(run.status, 0);
   EXPECT_NE(run.output.find("edge.bin logged - " + Hex(NameCrc("edge.bin")) + " " + n + " " + n +
@@ -140,7 +131,7 @@ TEST_F(CompressedArchiveTest, NoMembersGiveRatioZero) {
 }
 
 TEST_F(CompressedArchiveTest, AllStoredUnderSmallestStillMarksTheArchiveCompressed) {
-  Members({{"r", RandomData(500, 3)}});
+  WriteMembers({{"r", RandomData(500, 3)}});
   ASSERT_EQ(Quiver({"-s", "out", "@list"}).status, 0);
   Bytes archive = Read("out.qvr");
   EXPECT_EQ(DecodeHeader(archive.data()).compressed, 1);
@@ -156,7 +147,7 @@ TEST_F(CompressedArchiveTest, ManyShapesInOneRunRoundTrip) {
   members.push_back({"runs.bin", RunsData(1200000, 2)});
   members.push_back({"text.txt", TextData(1100000, 3)});
   members.push_back({"binary.dat", BinaryData(9000, 4)});
-  Members(members);
+  WriteMembers(members);
   // The first member listed twice: two compressions, two temporary files.
   Bytes list = Read("list.rsp");
   Write("list.rsp", "small0\n" + std::string(list.begin(), list.end()));
@@ -182,7 +173,7 @@ TEST_F(CompressedArchiveTest, StreamsAreThoseOfOneCoderGoingThroughTheMembersInO
                                           : RunsData(size, i)});
   }
   members.push_back({"big.txt", TextData(300000, 99)});
-  Members(members);
+  WriteMembers(members);
   members.push_back({"m0", members[0].second});
   Bytes list = Read("list.rsp");
   Write("list.rsp", std::string(list.begin(), list.end()) + "m0\n");
@@ -210,7 +201,7 @@ TEST_F(CompressedArchiveTest, TemporaryNamesNeverTakeAnExistingFile) {
                                                         {"a.txt", TextData(3000, 2)},
                                                         {"a.tx", TextData(2000, 3)},
                                                         {"keep.ab$", TextData(1000, 4)}};
-  Members(members);
+  WriteMembers(members);
   for (const std::string option : {"-c", "-s"}) {
     RunResult run = Quiver({option, "out", "@list"});
     ASSERT_EQ(run.status, 0) << run.output;
@@ -226,7 +217,7 @@ TEST_F(CompressedArchiveTest, TemporaryNamesNeverTakeAnExistingFile) {
 TEST_F(CompressedArchiveTest, FailingTemporaryWriteCleansUpWith255) {
   Bytes old = Text("old archive");
   Write("out.qvr", old);
-  Members({{"first.txt", TextData(5000, 1)}, {"big.bin", RandomData(400000, 2)}});
+  WriteMembers({{"first.txt", TextData(5000, 1)}, {"big.bin", RandomData(400000, 2)}});
   RunOptions limited;
   limited.file_size_limit = 200000;
   RunResult run = Quiver({"-c", "out", "@list"}, limited);
@@ -238,7 +229,7 @@ TEST_F(CompressedArchiveTest, FailingTemporaryWriteCleansUpWith255) {
 
 TEST_F(CompressedArchiveTest, FailingArchiveWriteRemovesTemporaryFiles) {
   // Each temporary file fits the limit; the archive holding both does not.
-  Members({{"big.txt", TextData(1500000, 1)}, {"big2.txt", TextData(1500000, 2)}});
+  WriteMembers({{"big.txt", TextData(1500000, 1)}, {"big2.txt", TextData(1500000, 2)}});
   RunOptions limited;
   limited.file_size_limit = 400000;
   RunResult run = Quiver({"-c", "out", "@list"}, limited);
@@ -248,7 +239,7 @@ TEST_F(CompressedArchiveTest, FailingArchiveWriteRemovesTemporaryFiles) {
 }
 
 TEST_F(CompressedArchiveTest, SigtermLeavesNothingOfTheRun) {
-  Members({{"big.txt", TextData(4000000, 1)}, {"b.txt", TextData(1000, 2)}});
+  WriteMembers({{"big.txt", TextData(4000000, 1)}, {"b.txt", TextData(1000, 2)}});
   RunningProgram build(QuiverPath(), {"-c", "out", "@list"}, dir_);
   ASSERT_TRUE(WaitForPath(Path("big.tx$")));
   ::kill(build.pid(), SIGTERM);
@@ -258,9 +249,9 @@ TEST_F(CompressedArchiveTest, SigtermLeavesNothingOfTheRun) {
 
 TEST_F(CompressedArchiveTest, MemberRemovedBeforeItsCompressionEndsTheBuild) {
   // Two large members keep both coders busy, so the small one waits its turn.
-  Members({{"big.txt", TextData(4000000, 1)},
-           {"big2.txt", TextData(4000000, 3)},
-           {"b.txt", TextData(1000, 2)}});
+  WriteMembers({{"big.txt", TextData(4000000, 1)},
+                {"big2.txt", TextData(4000000, 3)},
+                {"b.txt", TextData(1000, 2)}});
   RunningProgram build(QuiverPath(), {"-c", "out", "@list"}, dir_);
   ASSERT_TRUE(WaitForPath(Path("big2.tx$")));
   std::filesystem::remove(Path("b.txt"));

@@ -13,22 +13,12 @@
 namespace quiver::test {
 namespace {
 
-class FaultInjectionTest : public ScratchTest {
- protected:
-  void List(const std::vector<std::pair<std::string, Bytes>>& members) {
-    std::string list;
-    for (const auto& [name, data] : members) {
-      Write(name, data);
-      list += name + "\n";
-    }
-    Write("list.rsp", list);
-  }
-};
+class FaultInjectionTest : public ScratchTest {};
 
 TEST_F(FaultInjectionTest, FailingWriteOfAnExtractedMember) {
-  List({{"stored.bin", RandomData(300000, 1)}});
+  WriteMembers({{"stored.bin", RandomData(300000, 1)}});
   ASSERT_EQ(Quiver({"plain", "@list"}).status, 0);
-  List({{"packed.txt", TextData(3000000, 2)}});
+  WriteMembers({{"packed.txt", TextData(3000000, 2)}});
   ASSERT_EQ(Quiver({"-c", "packed", "@list"}).status, 0);
   std::filesystem::create_directory(Path("x"));
   std::filesystem::copy_file(Path("plain.qvr"), Path("x/plain.qvr"));
@@ -54,7 +44,7 @@ TEST_F(FaultInjectionTest, MemberThatGrowsOrShrinksBeforeItIsCopied) {
   for (bool grow : {true, false}) {
     Bytes old = Text("old archive");
     Write("out.qvr", old);
-    List({{"raw.bin", RandomData(5000, 1)}, {"big.txt", TextData(4000000, 2)}});
+    WriteMembers({{"raw.bin", RandomData(5000, 1)}, {"big.txt", TextData(4000000, 2)}});
     RunningProgram build(QuiverPath(), {"-s", "out", "@list"}, dir_);
     ASSERT_TRUE(WaitForPath(Path("big.tx$")));
     // Members compress side by side: give the small one time to finish.
@@ -71,7 +61,7 @@ TEST_F(FaultInjectionTest, MemberThatGrowsOrShrinksBeforeItIsCopied) {
 }
 
 TEST_F(FaultInjectionTest, MemberRemovedBeforeItIsCopied) {
-  List({{"raw.bin", RandomData(5000, 1)}, {"big.txt", TextData(4000000, 2)}});
+  WriteMembers({{"raw.bin", RandomData(5000, 1)}, {"big.txt", TextData(4000000, 2)}});
   RunningProgram build(QuiverPath(), {"-s", "out", "@list"}, dir_);
   ASSERT_TRUE(WaitForPath(Path("big.tx$")));
   ::usleep(300000);
@@ -87,7 +77,7 @@ TEST_F(FaultInjectionTest, TemporaryFileTheFileSystemRefuses) {
   // A 255-byte name is the longest a directory entry holds; its temporary
   // name is two bytes longer.
   std::string name(255, 'm');
-  List({{"first.txt", TextData(100, 1)}, {name, TextData(100, 2)}});
+  WriteMembers({{"first.txt", TextData(100, 1)}, {name, TextData(100, 2)}});
   RunResult run = Quiver({"-c", "out", "@list"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("Unable to create temporary file " + name + ".$\n"), std::string::npos)
@@ -97,7 +87,7 @@ TEST_F(FaultInjectionTest, TemporaryFileTheFileSystemRefuses) {
 
 TEST_F(FaultInjectionTest, UnreadableMemberAndReadOnlyDirectory) {
   if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
-  List({{"secret", TextData(100, 1)}});
+  WriteMembers({{"secret", TextData(100, 1)}});
   ::chmod(Path("secret").c_str(), 0);
   RunResult unreadable = Quiver({"out", "@list"});
   EXPECT_EQ(unreadable.status, 1);
@@ -113,9 +103,9 @@ TEST_F(FaultInjectionTest, UnreadableMemberAndReadOnlyDirectory) {
 }
 
 TEST_F(FaultInjectionTest, KillAtRandomPointsLeavesTheOldOrTheNewArchive) {
-  List({{"a.txt", TextData(2000000, 1)},
-        {"b.bin", RandomData(1500000, 2)},
-        {"c.txt", TextData(900000, 3)}});
+  WriteMembers({{"a.txt", TextData(2000000, 1)},
+                {"b.bin", RandomData(1500000, 2)},
+                {"c.txt", TextData(900000, 3)}});
   ASSERT_EQ(Quiver({"-c", "new", "@list"}).status, 0);
   const Bytes fresh = Read("new.qvr");
   const Bytes old = Text("the old archive");

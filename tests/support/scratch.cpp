@@ -48,6 +48,15 @@ bool ScratchTest::Exists(const std::string& relative) const {
   return fs::exists(fs::symlink_status(Path(relative), ignored));
 }
 
+void ScratchTest::WriteMembers(const std::vector<std::pair<std::string, Bytes>>& members) const {
+  std::string list;
+  for (const auto& [name, data] : members) {
+    Write(name, data);
+    list += name + "\n";
+  }
+  Write("list.rsp", list);
+}
+
 std::vector<std::string> ScratchTest::Tree() const {
   std::vector<std::string> paths;
   for (auto& entry : fs::recursive_directory_iterator(dir_)) {

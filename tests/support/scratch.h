@@ -23,6 +23,8 @@ class ScratchTest : public ::testing::Test {
   void Write(const std::string& relative, const std::string& text) const;
   Bytes Read(const std::string& relative) const;
   bool Exists(const std::string& relative) const;
+  // Writes each member at its name and a list.rsp naming them in order.
+  void WriteMembers(const std::vector<std::pair<std::string, Bytes>>& members) const;
   // Every path below the directory, sorted, directories with a trailing "/".
   std::vector<std::string> Tree() const;
 
