@@ -160,6 +160,14 @@ TEST_F(CodecTest, MatchesThePlainAlgorithmOnEveryShapeAndAcrossMembers) {
     }
   members.push_back(Bytes(9000, 0));
   members.push_back(Of(Repeat("abcdefghijklmnopq", 500)));
+  members.push_back(SortedData(70000));
+  // Few symbols: many strings share their first bytes, so the tree often
+  // loses a node with two children whose neighbours begin alike or not.
+  for (std::uint8_t symbols : {2, 3, 5}) {
+    Bytes few = RandomData(70000, symbols);
+    for (std::uint8_t& b : few) b = static_cast<std::uint8_t>('a' + b % symbols);
+    members.push_back(few);
+  }
   for (const Bytes& member : members) {
     Bytes stream = Compress(member);
     ASSERT_EQ(stream, reference.Compress(member)) << "member of " << member.size() << " bytes";

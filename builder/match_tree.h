@@ -1,0 +1,68 @@
+// The encoder's window and the MatchTree: a binary search tree of the
+// 17-byte strings that start at the window positions of the current member.
+// The tree's shape decides which of several equal matches is taken, so every
+// operation keeps exactly the shape that the plain insert and remove give.
+#pragma once
+
+#include <cstdint>
+
+#include "lzss_encoder.h"
+
+namespace quiver {
+
+struct EncoderState {
+  // The window carries over from member to member; the tree does not.
+  void SetWindow(const EncoderWindow& start);
+
+  void StoreByte(int position, std::uint8_t byte) {
+    window[position] = byte;
+    if (position < kLookAheadSize) window[kWindowSize + position] = byte;
+  }
+
+  // An empty tree but for position r.
+  void ResetTree(int r);
+  // Takes the tree's strings out of the entry tables; called once a member's
+  // last string is in, while those strings still stand in the window.
+  void ClearEntries();
+  void RemovePosition(int p);
+  // Files the string at n and returns the longest match the walk met (0 to
+  // 17), setting best_position to its node; position 0 is never filed.
+  int InsertPosition(int n, int& best_position);
+
+  // The first 17 bytes stand again past the end, so a string that crosses
+  // position 4095 reads straight on; the slack behind them lets a comparison
+  // load 8 bytes at any offset up to 16.
+  std::uint8_t window[kWindowSize + 32];
+
+  // The MatchTree, one array per field, links packed to 16 bits each so that
+  // tree and window stay in the first-level cache. Index 0 is no node and
+  // kRootAnchor the anchor whose higher link holds the root.
+  struct {
+    std::uint32_t links[kWindowSize + 1];  // lower link | higher link << 16
+    std::uint16_t parent[kWindowSize + 1];
+  } MatchTree;
+
+  // Where a walk may start: for each first byte, and for each first two
+  // bytes, the shallowest node whose string begins with them (0 when none).
+  // Every walk for a string with that beginning passes through that node,
+  // and the nodes above it, which begin otherwise, match it less.
+  std::uint16_t entry1[1 << 8];
+  std::uint16_t entry2[1 << 16];
+
+ private:
+  int Lower(int node) const { return static_cast<int>(MatchTree.links[node] & 0xFFFF); }
+  int Higher(int node) const { return static_cast<int>(MatchTree.links[node] >> 16); }
+  void SetLower(int node, int lower);
+  void SetHigher(int node, int higher);
+  void SetParent(int child, int parent);
+  int Prefix1(int node) const { return window[node]; }
+  int Prefix2(int node) const { return window[node] << 8 | window[node + 1]; }
+
+  void SpliceNode(int old_node, int new_node);
+  void SubstituteNode(int old_node, int new_node);
+  template <int kBytes>
+  int FindEntry(int subtree, int prefix) const;
+  int CommonLength(int a, int b) const;
+};
+
+}  // namespace quiver
