@@ -45,8 +45,10 @@ void EncoderState::SetHigher(int node, int higher) {
                                                                   << 16;
 }
 
+// Also for a child that is no node: record 0's parent is a scratch slot,
+// never read, which spares a branch.
 void EncoderState::SetParent(int child, int parent) {
-  if (child != kNoNode) MatchTree.parent[child] = static_cast<std::uint16_t>(parent);
+  MatchTree.parent[child] = static_cast<std::uint16_t>(parent);
 }
 
 void EncoderState::ClearEntries() {
@@ -101,7 +103,7 @@ int EncoderState::FindEntry(int subtree, int prefix) const {
 }
 
 void EncoderState::RemovePosition(int p) {
-  if (MatchTree.parent[p] == kNoNode) return;
+  if (p == kNoNode || MatchTree.parent[p] == kNoNode) return;
   const int p1 = Prefix1(p);
   const int p2 = Prefix2(p);
   const int lower = Lower(p);
@@ -188,10 +190,8 @@ int EncoderState::InsertPosition(int n, int& best_position) {
     above = (above & side) | (here & ~side);
     const std::uint32_t next = lower ^ ((lower ^ higher) & side);
     if (next == kNoNode) {
-      if (greater)
-        SetHigher(t, n);
-      else
-        SetLower(t, n);
+      // Into the empty link that the walk took.
+      MatchTree.links[t] |= static_cast<std::uint32_t>(n) << (16 & side);
       MatchTree.parent[n] = static_cast<std::uint16_t>(t);
       MatchTree.links[n] = 0;
       if (entry1[key1] == kNoNode) entry1[key1] = static_cast<std::uint16_t>(n);
