@@ -165,28 +165,27 @@ void CopyMembers(std::uint8_t* copy_buffer) {
   std::int32_t to_go = build_run.count;
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     const StageEntry& stage = build_run.stage[i];
-    std::string path;
-    std::int64_t expected = 0;
-    ChooseCopySource(stage, path, expected);
+    const CopySource source = ChooseCopySource(stage);
     struct stat st;
-    int fd = OpenRegularFile(path.c_str(), st);
+    int fd = OpenRegularFile(source.path.c_str(), st);
     if (fd < 0) {
-      std::printf("Unable to open %s\n", path.c_str());
+      std::printf("Unable to open %s\n", source.shown);
       FatalExit(kExitFailure);
     }
-    if (st.st_size != expected) {
+    if (st.st_size != source.expected) {
       std::printf("Length match error in copying stage - file %s", stage.source_path);
       FatalExit(kExitFailure);
     }
     --to_go;
-    std::printf("Copying file %s of %" PRId64 " bytes | %i to go\n", stage.source_path, expected,
-                to_go);
-    switch (CopyRange(fd, -1, build_run.archive_file, expected, copy_buffer, kCopyBufferSize)) {
+    std::printf("Copying file %s of %" PRId64 " bytes | %i to go\n", stage.source_path,
+                source.expected, to_go);
+    switch (
+        CopyRange(fd, -1, build_run.archive_file, source.expected, copy_buffer, kCopyBufferSize)) {
       case CopyResult::kOk:
         break;
       case CopyResult::kShortSource:
       case CopyResult::kReadError:
-        std::printf("Unable to read %s in copying stage\n", path.c_str());
+        std::printf("Unable to read %s in copying stage\n", source.shown);
         FatalExit(kExitFailure);
       case CopyResult::kWriteError:
         ArchiveWriteError();

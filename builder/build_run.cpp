@@ -51,7 +51,9 @@ void FatalExit(int status) {
   }
   if (build_run.response_open) std::fclose(build_run.response_file);
   if (build_run.archive_open) ::close(build_run.archive_file);
-  std::exit(status);
+  // Without running destructors: compression workers may still be reading
+  // the run state that they would free.
+  std::_Exit(status);
 }
 
 void InstallSignalCleanup() {

@@ -28,14 +28,21 @@ std::int64_t CompressionRatio(std::int64_t compressed, std::int64_t original) {
 
 namespace {
 
-void CreateTempFile(StageEntry& stage) {
+// Creates the member's temporary file, never over an existing file; false
+// when no name beside the member can be created.
+bool CreateTempFile(StageEntry& stage) {
   std::string temp = MapMemberPath(MakeTempPath(stage.source_path).c_str());
   SignalBlock block;
-  if (!CreateExclusiveFile(temp, stage.temp_path, sizeof stage.temp_path)) {
-    std::printf("Unable to create temporary file %s\n", temp.c_str());
-    FatalExit(kExitFailure);
-  }
+  if (!CreateExclusiveFile(temp, stage.temp_path, sizeof stage.temp_path)) return false;
   stage.temp_created = 1;
+  return true;
+}
+
+// The stream's file cannot be opened: a failure of the bit output stream,
+// reported as such, with the temporary name as the member's is written.
+[[noreturn]] void TempFileError(const StageEntry& stage) {
+  ReportError("BitFile::BitFile unable to open temporary file %s.",
+              MakeTempPath(stage.source_path).c_str());
 }
 
 // Reports one member's compression, in response-file order.
@@ -174,7 +181,14 @@ void CompressSideBySide(int workers) {
   const std::size_t most_in_flight = 2 * static_cast<std::size_t>(workers);
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     StageEntry& stage = build_run.stage[i];
-    CreateTempFile(stage);
+    if (!CreateTempFile(stage)) {
+      // The members before it are reported first, as one coder would.
+      for (; !in_flight.empty(); in_flight.pop_front()) {
+        pool.Wait(*in_flight.front());
+        RecordCompression(in_flight.front()->index, in_flight.front()->outcome);
+      }
+      TempFileError(stage);
+    }
     auto task = std::make_unique<CompressionWorkers::Task>();
     task->index = i;
     task->start = window;
@@ -203,20 +217,16 @@ void CompressMembers() {
   }
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     StageEntry& stage = build_run.stage[i];
-    CreateTempFile(stage);
+    if (!CreateTempFile(stage)) TempFileError(stage);
     RecordCompression(i, CompressMember(MapMemberPath(stage.source_path).c_str(), stage.temp_path,
                                         stage.original_length));
   }
 }
 
-void ChooseCopySource(const StageEntry& stage, std::string& path, std::int64_t& expected) {
-  if (!build_run.compress || (build_run.smallest && stage.compressed_length == 0)) {
-    path = MapMemberPath(stage.source_path);
-    expected = stage.original_length;
-  } else {
-    path = stage.temp_path;
-    expected = stage.compressed_length;
-  }
+CopySource ChooseCopySource(const StageEntry& stage) {
+  if (!build_run.compress || (build_run.smallest && stage.compressed_length == 0))
+    return {MapMemberPath(stage.source_path), stage.source_path, stage.original_length};
+  return {stage.temp_path, stage.temp_path, stage.compressed_length};
 }
 
 void ReportTotals() {

@@ -16,7 +16,12 @@ std::int64_t CompressionRatio(std::int64_t compressed, std::int64_t original);
 void CompressMembers();
 
 // In the copy stage: the file holding a member's stored bytes and its size.
-void ChooseCopySource(const StageEntry& stage, std::string& path, std::int64_t& expected);
+struct CopySource {
+  std::string path;
+  const char* shown;  // in messages: the member's name as written, or the temporary path
+  std::int64_t expected;
+};
+CopySource ChooseCopySource(const StageEntry& stage);
 
 // After copying: the totals, then the temporary files go.
 void ReportTotals();

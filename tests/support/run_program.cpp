@@ -1,5 +1,6 @@
 #include "run_program.h"
 
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +25,11 @@ RunningProgram::RunningProgram(const std::string& program, const std::vector<std
       struct rlimit limit = {static_cast<rlim_t>(options.file_size_limit),
                              static_cast<rlim_t>(options.file_size_limit)};
       ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (options.unprivileged && ::geteuid() == 0) {
+      constexpr uid_t kNobody = 65534;
+      if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+        ::_exit(126);
     }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));

@@ -13,6 +13,9 @@ struct RunResult {
 
 struct RunOptions {
   long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
+  // Run as the user nobody when the tests run as root, so that file
+  // permissions bind; the directory must then be open to all.
+  bool unprivileged = false;
 };
 
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
