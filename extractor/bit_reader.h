@@ -42,27 +42,40 @@ class BitReader {
   // True once a bit was taken that the stream does not hold.
   bool overrun() const { return overrun_; }
 
+  // The fast path, for a caller that has seen HasWord: RefillWord tops the
+  // buffer up to at least 56 bits without a branch, and bits are then taken
+  // with no checks, a token at a time.
+  bool HasWord() const { return end_ - cursor_ >= 8; }
+  void RefillWord() {
+    // Eight bytes at once; the bytes not counted as taken are loaded again,
+    // in the same places, by the next refill.
+    std::uint64_t word;
+    std::memcpy(&word, cursor_, 8);
+    bits_ |= __builtin_bswap64(word) >> available_;
+    cursor_ += (63 - available_) >> 3;
+    available_ |= 56;
+  }
+  std::uint32_t Peek(int count) const { return static_cast<std::uint32_t>(bits_ >> (64 - count)); }
+  void Skip(int count) {
+    bits_ <<= count;
+    available_ -= count;
+  }
+
  private:
   void Refill() {
-    if (end_ - cursor_ >= 8) {
-      // Eight bytes at once; the bytes not counted as taken are loaded again,
-      // in the same places, by the next refill.
-      std::uint64_t word;
-      std::memcpy(&word, cursor_, 8);
-      bits_ |= __builtin_bswap64(word) >> available_;
-      int taken = (63 - available_) >> 3;
-      cursor_ += taken;
-      available_ += taken * 8;
+    if (HasWord()) {
+      RefillWord();
       return;
     }
-    while (available_ <= 56) {
+    // Never past 63 bits, which RefillWord relies on.
+    while (available_ < 56) {
       if (cursor_ == end_) {
         auto chunk = source_.NextChunk();
         if (chunk.empty()) return;
         cursor_ = chunk.data();
         end_ = cursor_ + chunk.size();
-        if (end_ - cursor_ >= 8) {
-          Refill();
+        if (HasWord()) {
+          RefillWord();
           return;
         }
       }

@@ -35,19 +35,41 @@ class OutputWindow {
 
  private:
   ByteSink& sink_;
-  // Slack past the span: a flush check follows every token, and wide match
-  // copies may run up to 7 bytes past their end.
-  std::uint8_t buffer_[kWindowSize + kOutputSpan + 2 * kMaxMatch];
+  // Slack past the span: a token that starts before the flush point may
+  // write up to 24 bytes.
+  std::uint8_t buffer_[kWindowSize + kOutputSpan + 32];
   std::uint8_t* cursor_ = buffer_ + kWindowSize;
 };
 
+// Copies a match of at most 17 bytes that starts `distance` bytes back, as
+// if byte by byte, so an overlapping source repeats itself. Writes up to 24
+// bytes; those past the match are overwritten by the tokens after it.
 void CopyMatch(std::uint8_t* dst, int distance, int length) {
   const std::uint8_t* src = dst - distance;
-  if (distance >= 8) {
-    for (int i = 0; i < length; i += 8) std::memcpy(dst + i, src + i, 8);
-  } else {
-    for (int i = 0; i < length; ++i) dst[i] = src[i];
+  if (distance >= 24) {
+    std::memcpy(dst, src, 8);
+    std::memcpy(dst + 8, src + 8, 8);
+    std::memcpy(dst + 16, src + 16, 8);
+    return;
   }
+  if (distance >= 8) {
+    // Only the chunks the match needs: here a later chunk reads what an
+    // earlier one has just written, and such a read waits for the write.
+    std::memcpy(dst, src, 8);
+    if (length <= 8) return;
+    std::memcpy(dst + 8, src + 8, 8);
+    if (length <= 16) return;
+    std::memcpy(dst + 16, src + 16, 8);
+    return;
+  }
+  for (int i = 0; i < 8; ++i) dst[i] = dst[i - distance];
+  if (length <= 8) return;
+  // From its 8th byte on the match repeats with a period that is a multiple
+  // of the distance and at least 8.
+  static constexpr int kPeriod[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+  const int period = kPeriod[distance];
+  std::memcpy(dst + 8, dst + 8 - period, 8);
+  std::memcpy(dst + 16, dst + 16 - period, 8);
 }
 
 }  // namespace
@@ -66,7 +88,33 @@ DecodeResult LzssDecoder(ByteSource& source, std::int64_t limit, ByteSink& sink)
     std::uint8_t* const flush_at = window->flush_point();
     std::uint8_t* const end =
         limit - flushed < flush_at - start + 32 ? start + (limit - flushed) : flush_at + 32;
-    while (out < flush_at) {
+    // Away from the member's end every token fits, so while 8 bytes of input
+    // are at hand no check is needed but the end token.
+    if (end - flush_at >= kMaxMatch) {
+      while (out < flush_at && reader.HasWord()) {
+        reader.RefillWord();
+        const std::uint32_t token = reader.Peek(17);
+        if (token & 0x10000) {
+          reader.Skip(9);
+          *out++ = static_cast<std::uint8_t>(token >> 8);
+          continue;
+        }
+        const int position = static_cast<int>((token >> 4) & kPositionMask);
+        if (position == 0) {
+          reader.Skip(13);
+          ended = true;
+          stopped = true;
+          break;
+        }
+        reader.Skip(17);
+        const int length = static_cast<int>(token & 0xF) + 2;
+        const std::int64_t produced = flushed + (out - start);
+        const int distance = static_cast<int>((produced + 1 - position - 1) & kPositionMask) + 1;
+        CopyMatch(out, distance, length);
+        out += length;
+      }
+    }
+    while (out < flush_at && !stopped) {
       // One token is at most 17 bits: flag, then 8 bits of literal or 12 of
       // position and 4 of length.
       std::uint32_t token = reader.PeekBits(17);
@@ -92,10 +140,10 @@ DecodeResult LzssDecoder(ByteSource& source, std::int64_t limit, ByteSink& sink)
         stopped = true;
         break;
       }
-      // The window position of output byte k is (k + 1) mod 4096.
+      // The window position of output byte k is (k + 1) mod 4096; a source
+      // 4096 bytes back is the position about to be overwritten.
       std::int64_t produced = flushed + (out - start);
-      int distance = static_cast<int>((produced + 1 - position) & kPositionMask);
-      if (distance == 0) distance = kWindowSize;
+      int distance = static_cast<int>((produced + 1 - position - 1) & kPositionMask) + 1;
       CopyMatch(out, distance, length);
       out += length;
     }

@@ -231,6 +231,59 @@ TEST(DecoderTest, ArbitraryBytesStayWithinTheLimit) {
   }
 }
 
+// Streams of every token the format allows, written bit by bit, against the
+// window the format describes: matches of every length at every distance,
+// short ones overlapping their own output, across the window's end and
+// across the decoder's output buffer.
+TEST(DecoderTest, EveryMatchShapeDecodesAsTheFormatSays) {
+  std::uint64_t state = 99;
+  auto next = [&state](std::uint64_t bound) { return RandomData(1, state++)[0] * 7919u % bound; };
+  Bytes stream;
+  int bit_count = 0;
+  auto put = [&](std::uint32_t value, int count) {
+    for (int i = count - 1; i >= 0; --i) {
+      if (bit_count % 8 == 0) stream.push_back(0);
+      if ((value >> i) & 1) stream.back() |= static_cast<std::uint8_t>(0x80 >> (bit_count % 8));
+      ++bit_count;
+    }
+  };
+  std::uint8_t window[4096] = {};
+  int position = 1;
+  Bytes expected;
+  while (expected.size() < 300000) {
+    std::size_t produced = expected.size();
+    if (produced == 0 || next(4) == 0) {
+      auto byte = static_cast<std::uint8_t>(next(256));
+      put(1, 1);
+      put(byte, 8);
+      expected.push_back(byte);
+      window[position] = byte;
+      position = (position + 1) & 0xFFF;
+      continue;
+    }
+    int most = static_cast<int>(std::min<std::size_t>(produced, 4079));
+    int distance = next(3) == 0 ? 1 + static_cast<int>(next(std::min(most, 8)))
+                                : 1 + static_cast<int>(next(static_cast<std::uint64_t>(most)));
+    int length = 2 + static_cast<int>(next(16));
+    int source = (position - distance) & 0xFFF;
+    // Position 0 would read as the end token; the encoder never refers to it.
+    if (source == 0) continue;
+    put(0, 1);
+    put(static_cast<std::uint32_t>(source), 12);
+    put(static_cast<std::uint32_t>(length - 2), 4);
+    for (int i = 0; i < length; ++i) {
+      std::uint8_t byte = window[(source + i) & 0xFFF];
+      expected.push_back(byte);
+      window[position] = byte;
+      position = (position + 1) & 0xFFF;
+    }
+  }
+  put(0, 13);
+  Decoded decoded = Decode(stream, static_cast<std::int64_t>(expected.size()));
+  EXPECT_TRUE(decoded.result.complete);
+  EXPECT_EQ(decoded.bytes, expected);
+}
+
 TEST_F(CodecTest, SourceThatIsMissingOrChangedIsReported) {
   EXPECT_EQ(CompressMember(Path("absent").c_str(), Path("t").c_str(), 5).status,
             CompressStatus::kSourceUnreadable);
