@@ -1,5 +1,6 @@
 #include "lzss_decoder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -11,34 +12,44 @@ namespace {
 constexpr int kWindowSize = 4096;
 constexpr int kPositionMask = 0xFFF;
 constexpr int kMaxMatch = 17;
-constexpr std::size_t kOutputSpan = 1 << 16;
+// Output is handed on in pieces of up to 1 MiB: few large writes for a
+// large member, a small buffer for a small one.
+constexpr std::int64_t kMaxOutputSpan = 1 << 20;
+constexpr std::int64_t kMinOutputSpan = 1 << 12;
 
 // Output goes to a buffer that keeps the last 4096 bytes before the
 // unflushed ones, so a match copies from the buffer itself; those history
 // bytes start as zeros, the window's contents before a member's first byte.
 class OutputWindow {
  public:
-  explicit OutputWindow(ByteSink& sink) : sink_(sink) { std::memset(buffer_, 0, kWindowSize); }
+  OutputWindow(ByteSink& sink, std::int64_t limit)
+      : sink_(sink),
+        span_(static_cast<std::size_t>(std::clamp(limit, kMinOutputSpan, kMaxOutputSpan))),
+        // Slack past the span: a token that starts before the flush point
+        // may write up to 24 bytes.
+        buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kWindowSize + span_ + 32)),
+        cursor_(buffer_.get() + kWindowSize) {
+    std::memset(buffer_.get(), 0, kWindowSize);
+  }
 
-  std::uint8_t* start() { return buffer_ + kWindowSize; }
-  std::uint8_t* flush_point() { return buffer_ + kWindowSize + kOutputSpan; }
+  std::uint8_t* start() { return buffer_.get() + kWindowSize; }
+  std::uint8_t* flush_point() { return start() + span_; }
   std::uint8_t* cursor() { return cursor_; }
   void Advance(std::uint8_t* cursor) { cursor_ = cursor; }
 
   bool Flush() {
-    std::uint8_t* start = buffer_ + kWindowSize;
-    bool ok = cursor_ == start || sink_.Write(start, static_cast<std::size_t>(cursor_ - start));
-    std::memmove(buffer_, cursor_ - kWindowSize, kWindowSize);
-    cursor_ = start;
+    bool ok =
+        cursor_ == start() || sink_.Write(start(), static_cast<std::size_t>(cursor_ - start()));
+    std::memmove(buffer_.get(), cursor_ - kWindowSize, kWindowSize);
+    cursor_ = start();
     return ok;
   }
 
  private:
   ByteSink& sink_;
-  // Slack past the span: a token that starts before the flush point may
-  // write up to 24 bytes.
-  std::uint8_t buffer_[kWindowSize + kOutputSpan + 32];
-  std::uint8_t* cursor_ = buffer_ + kWindowSize;
+  std::size_t span_;
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::uint8_t* cursor_;
 };
 
 // Copies a match of at most 17 bytes that starts `distance` bytes back, as
@@ -76,16 +87,16 @@ void CopyMatch(std::uint8_t* dst, int distance, int length) {
 
 DecodeResult LzssDecoder(ByteSource& source, std::int64_t limit, ByteSink& sink) {
   DecodeResult result;
-  auto window = std::make_unique<OutputWindow>(sink);
+  OutputWindow output(sink, limit);
   BitReader reader(source);
   std::int64_t flushed = 0;
   bool ended = false;
   bool stopped = false;
   while (!stopped) {
-    std::uint8_t* const start = window->start();
-    std::uint8_t* out = window->cursor();
+    std::uint8_t* const start = output.start();
+    std::uint8_t* out = output.cursor();
     // Output may go up to the flush point, and never past the member's length.
-    std::uint8_t* const flush_at = window->flush_point();
+    std::uint8_t* const flush_at = output.flush_point();
     std::uint8_t* const end =
         limit - flushed < flush_at - start + 32 ? start + (limit - flushed) : flush_at + 32;
     // Away from the member's end every token fits, so while 8 bytes of input
@@ -147,9 +158,9 @@ DecodeResult LzssDecoder(ByteSource& source, std::int64_t limit, ByteSink& sink)
       CopyMatch(out, distance, length);
       out += length;
     }
-    window->Advance(out);
+    output.Advance(out);
     flushed += out - start;
-    if (!window->Flush()) {
+    if (!output.Flush()) {
       result.write_failed = true;
       return result;
     }
