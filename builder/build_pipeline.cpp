@@ -36,6 +36,14 @@ int OpenRegularFile(const char* path, struct stat& st) {
   return fd;
 }
 
+// Whether a member could be opened for reading, and is a regular file,
+// asked without opening it: measuring thousands of members costs two calls
+// each instead of three, and a device or FIFO is never touched.
+bool CanOpenRegularFile(const char* path, struct stat& st) {
+  return ::stat(path, &st) == 0 && S_ISREG(st.st_mode) &&
+         ::faccessat(AT_FDCWD, path, R_OK, AT_EACCESS) == 0;
+}
+
 std::int64_t StoredSize(const StageEntry& entry) {
   if (!build_run.compress) return entry.original_length;
   if (build_run.smallest && entry.compressed_length == 0) return entry.original_length;
@@ -84,12 +92,10 @@ void MeasureMembers() {
     StageEntry& stage = build_run.stage[i];
     entry.crc = NameCrc(entry.name);
     struct stat st;
-    int fd = OpenRegularFile(MapMemberPath(entry.name).c_str(), st);
-    if (fd < 0) {
+    if (!CanOpenRegularFile(MapMemberPath(entry.name).c_str(), st)) {
       std::printf("Unable to open %s\n", entry.name);
       FatalExit(kExitFailure);
     }
-    ::close(fd);
     if (st.st_size == 0) {
       std::printf("Filelength on %s == %i\n", entry.name, 0);
       FatalExit(kExitFailure);
