@@ -1,6 +1,7 @@
 #include "bit_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -16,7 +17,16 @@ BitFile::BitFile(const char* path, bool report_failures) : report_failures_(repo
   // Without reporting, the caller has made the file already: a file removed
   // meanwhile by the run's clean-up is then never made again.
   int create = report_failures ? O_CREAT : 0;
-  stream_ = ::open(path, O_WRONLY | O_TRUNC | O_CLOEXEC | create, 0666);
+  stream_ = ::open(path, O_WRONLY | O_CLOEXEC | create, 0666);
+  // Truncated only when it holds bytes: truncating even an empty file makes
+  // some file systems write it out at once on close, which for thousands of
+  // fresh temporary files costs more than compressing them.
+  struct stat st;
+  if (stream_ >= 0 &&
+      (::fstat(stream_, &st) != 0 || (st.st_size > 0 && ::ftruncate(stream_, 0) != 0))) {
+    ::close(stream_);
+    stream_ = -1;
+  }
   if (stream_ < 0) {
     std::string message = "BitFile::BitFile unable to open temporary file ";
     Fail((message + path + ".").c_str());
@@ -33,6 +43,9 @@ void BitFile::Finish() {
   const char* message = "Fatal error in ~BitFile!\n";
   if (pending_ > 0) PutByte(static_cast<std::uint8_t>(accumulator_ << (8 - pending_)), message);
   Flush(message);
+  // The file's length as the file system has it, taken before the close.
+  struct stat st;
+  if (stream_ >= 0 && ::fstat(stream_, &st) == 0) file_length_ = st.st_size;
   // A failed close can lose bytes already handed over; a short stream must
   // never pass for a good one.
   if (stream_ >= 0 && ::close(stream_) != 0) Fail(message);

@@ -26,6 +26,8 @@ class BitFile {
   void Finish();
   // The message of the first failure, empty when there was none.
   const std::string& failure() const { return failure_; }
+  // The finished file's length, or -1 when it could not be taken.
+  std::int64_t file_length() const { return file_length_; }
 
  private:
   void PutByte(std::uint8_t byte, const char* message);
@@ -35,6 +37,7 @@ class BitFile {
   bool report_failures_;
   bool finished_ = false;
   std::string failure_;
+  std::int64_t file_length_ = -1;
   int stream_;
   // Bits waiting to make a byte, in the low `pending_` places.
   std::uint64_t accumulator_ = 0;

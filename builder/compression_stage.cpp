@@ -16,6 +16,7 @@
 #include "bit_file.h"
 #include "file_io.h"
 #include "lzss_encoder.h"
+#include "match_tree.h"
 #include "member_path.h"
 #include "temp_path.h"
 
@@ -146,6 +147,8 @@ class CompressionWorkers {
 
  private:
   void Work() {
+    // One coder state per worker, for all its members.
+    auto state = std::make_unique<EncoderState>();
     for (;;) {
       Task* task;
       {
@@ -157,8 +160,8 @@ class CompressionWorkers {
       }
       const StageEntry& stage = build_run.stage[task->index];
       CompressOutcome outcome =
-          CompressMemberFrom(task->start, MapMemberPath(stage.source_path).c_str(), stage.temp_path,
-                             stage.original_length);
+          CompressMemberFrom(*state, task->start, MapMemberPath(stage.source_path).c_str(),
+                             stage.temp_path, stage.original_length);
       {
         std::lock_guard<std::mutex> lock(mutex_);
         task->outcome = std::move(outcome);

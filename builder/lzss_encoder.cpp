@@ -28,12 +28,14 @@ class SourceReader {
 
  private:
   bool Refill() {
-    if (failed_) return false;
+    // The coder asks on for up to 17 bytes past the end; one read says so.
+    if (failed_ || ended_) return false;
     ssize_t n;
     do {
       n = ::read(fd_, buffer_, sizeof buffer_);
     } while (n < 0 && errno == EINTR);
     if (n < 0) failed_ = true;
+    if (n == 0) ended_ = true;
     if (n <= 0) return false;
     next_ = 0;
     end_ = static_cast<std::size_t>(n);
@@ -42,6 +44,7 @@ class SourceReader {
 
   int fd_;
   bool failed_ = false;
+  bool ended_ = false;
   std::int64_t total_ = 0;
   std::size_t next_ = 0;
   std::size_t end_ = 0;
@@ -117,13 +120,9 @@ CompressOutcome Compress(EncoderState& state, const char* source_path, const cha
   if (source->failed()) return {CompressStatus::kSourceUnreadable, 0, {}};
   if (expected_length >= 0 && source->total() != expected_length)
     return {CompressStatus::kSourceChanged, 0, {}};
-  int temp = ::open(temp_path, O_RDONLY | O_CLOEXEC);
-  if (temp < 0) return {CompressStatus::kTempUnreadable, 0, {}};
-  struct stat st;
-  bool measured = ::fstat(temp, &st) == 0;
-  ::close(temp);
-  if (!measured || st.st_size > 0x7FFFFFFF) return {CompressStatus::kTempUnreadable, 0, {}};
-  return {CompressStatus::kOk, static_cast<std::int32_t>(st.st_size), {}};
+  const std::int64_t length = bits->file_length();
+  if (length < 0 || length > 0x7FFFFFFF) return {CompressStatus::kTempUnreadable, 0, {}};
+  return {CompressStatus::kOk, static_cast<std::int32_t>(length), {}};
 }
 
 }  // namespace
@@ -145,11 +144,11 @@ void AdvanceWindow(EncoderWindow& window, const std::uint8_t* tail, std::size_t 
     window.bytes[(first + static_cast<std::int64_t>(i) + 1) & kPositionMask] = tail[i];
 }
 
-CompressOutcome CompressMemberFrom(const EncoderWindow& start, const char* source_path,
-                                   const char* temp_path, std::int64_t expected_length) {
-  auto state = std::make_unique<EncoderState>();
-  state->SetWindow(start);
-  return Compress(*state, source_path, temp_path, expected_length, false);
+CompressOutcome CompressMemberFrom(EncoderState& state, const EncoderWindow& start,
+                                   const char* source_path, const char* temp_path,
+                                   std::int64_t expected_length) {
+  state.SetWindow(start);
+  return Compress(state, source_path, temp_path, expected_length, false);
 }
 
 }  // namespace quiver

@@ -53,10 +53,14 @@ void ResetEncoderWindow();
 void AdvanceWindow(EncoderWindow& window, const std::uint8_t* tail, std::size_t tail_size,
                    std::int64_t length);
 
-// CompressMember from the window `start`, with a coder state of its own, so
-// that calls may run on several threads at once. A write failure is returned
-// as kWriteFailed instead of ending the run.
-CompressOutcome CompressMemberFrom(const EncoderWindow& start, const char* source_path,
-                                   const char* temp_path, std::int64_t expected_length);
+// The window and match tree of one coder.
+struct EncoderState;
+
+// CompressMember from the window `start`, in the caller's coder state, so
+// that calls with states of their own may run on several threads at once. A
+// write failure is returned as kWriteFailed instead of ending the run.
+CompressOutcome CompressMemberFrom(EncoderState& state, const EncoderWindow& start,
+                                   const char* source_path, const char* temp_path,
+                                   std::int64_t expected_length);
 
 }  // namespace quiver

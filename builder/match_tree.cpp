@@ -32,8 +32,6 @@ int CompareFrom(const std::uint8_t* a, const std::uint8_t* b, int from, bool& gr
 void EncoderState::SetWindow(const EncoderWindow& start) {
   std::memcpy(window, start.bytes, kWindowSize);
   std::memcpy(window + kWindowSize, start.bytes, kLookAheadSize);
-  std::memset(entry1, 0, sizeof entry1);
-  std::memset(entry2, 0, sizeof entry2);
 }
 
 void EncoderState::SetLower(int node, int lower) {

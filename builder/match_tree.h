@@ -11,7 +11,9 @@
 namespace quiver {
 
 struct EncoderState {
-  // The window carries over from member to member; the tree does not.
+  // The window carries over from member to member; the tree does not. A
+  // state starts zero, and its entry tables are empty again after each
+  // member, so a state serves any number of members, one after another.
   void SetWindow(const EncoderWindow& start);
 
   void StoreByte(int position, std::uint8_t byte) {
