@@ -51,9 +51,12 @@ STREAMS = {
 
 def main(quiver):
     shutil.rmtree(CORPUS, ignore_errors=True)
+    # The member's length, the size of the pieces the stream arrives in (0:
+    # whole), the stream.
     for name, (length, stream) in STREAMS.items():
-        write("decoder", name, struct.pack("<I", length) + stream)
-    write("decoder", "no-end", struct.pack("<I", 4) + b"\xb0\xd8\x6c\x36\x10")
+        write("decoder", name, struct.pack("<IB", length, 0) + stream)
+        write("decoder", name + "-pieces", struct.pack("<IB", length, 3) + stream)
+    write("decoder", "no-end", struct.pack("<IB", 4, 0) + b"\xb0\xd8\x6c\x36\x10")
 
     for name in ("readme.txt", "maps/level1.map", "art/logo.bmp", "sounds/beep.raw"):
         with open(os.path.join(TOP, "examples", "assets", name), "rb") as f:
