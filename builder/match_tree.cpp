@@ -89,6 +89,13 @@ void EncoderState::SubstituteNode(int old_node, int new_node) {
   MatchTree.parent[old_node] = kNoNode;
 }
 
+// The highest node of the lower subtree of `node`, which has one.
+int EncoderState::Predecessor(int node) const {
+  int child = Lower(node);
+  while (Higher(child) != kNoNode) child = Higher(child);
+  return child;
+}
+
 // The shallowest node of `subtree` whose string begins with `prefix`.
 template <int kBytes>
 int EncoderState::FindEntry(int subtree, int prefix) const {
@@ -115,12 +122,11 @@ void EncoderState::RemovePosition(int p) {
     if (entry2[p2] == p) entry2[p2] = static_cast<std::uint16_t>(FindEntry<2>(child, p2));
     return;
   }
-  // Predecessor: the end of the higher spine of p's lower subtree. It leaves
-  // its place to its lower child and takes p's.
-  int r = lower;
-  while (Higher(r) != kNoNode) r = Higher(r);
+  // The predecessor has no higher child; it leaves its place to its lower
+  // child, as removing it would, and takes p's.
+  const int r = Predecessor(p);
   // r becomes the shallowest node of its beginning unless that node lies
-  // above p, that is, unless it is neither p nor on the spine.
+  // above p, that is, unless it is neither p nor on the way down to r.
   const int r1 = Prefix1(r);
   const int r2 = Prefix2(r);
   bool r1_below = entry1[r1] == p;

@@ -62,6 +62,7 @@ struct EncoderState {
 
   void SpliceNode(int old_node, int new_node);
   void SubstituteNode(int old_node, int new_node);
+  int Predecessor(int node) const;
   template <int kBytes>
   int FindEntry(int subtree, int prefix) const;
   int CommonLength(int a, int b) const;
