@@ -24,18 +24,6 @@ unsigned char FoldCase(char c) {
   return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
 }
 
-// Opens a member for reading without blocking on a FIFO; -1 unless it is a
-// regular file.
-int OpenRegularFile(const char* path, struct stat& st) {
-  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 // Whether a member could be opened for reading, and is a regular file,
 // asked without opening it: measuring thousands of members costs two calls
 // each instead of three, and a device or FIFO is never touched.
@@ -51,6 +39,16 @@ std::int64_t StoredSize(const StageEntry& entry) {
 }
 
 }  // namespace
+
+int OpenRegularFile(const char* path, struct stat& st) {
+  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
 
 int CompareCrc(const TocEntry& a, const TocEntry& b) {
   if (a.crc < b.crc) return -1;
@@ -86,32 +84,37 @@ void CheckCollisions(TocEntry* toc, int count) {
   }
 }
 
+void RecordMember(std::int32_t i, bool opened, std::int64_t size) {
+  TocEntry& entry = build_run.toc[i];
+  StageEntry& stage = build_run.stage[i];
+  entry.crc = NameCrc(entry.name);
+  if (!opened) {
+    std::printf("Unable to open %s\n", entry.name);
+    FatalExit(kExitFailure);
+  }
+  if (size == 0) {
+    std::printf("Filelength on %s == %i\n", entry.name, 0);
+    FatalExit(kExitFailure);
+  }
+  if (size > kMaxArchiveSize) {
+    std::printf("%s is too large for a quiver (2 GiB or more)\n", entry.name);
+    FatalExit(kExitFailure);
+  }
+  entry.original_length = static_cast<std::int32_t>(size);
+  stage.original_length = entry.original_length;
+  if (!build_run.compress) {
+    std::printf("%s logged - %x %i\n", entry.name, entry.crc, entry.original_length);
+    entry.compressed_length = 0;
+    stage.compressed_length = 0;
+  }
+  build_run.original_total += entry.original_length;
+}
+
 void MeasureMembers() {
   for (std::int32_t i = 0; i < build_run.count; ++i) {
-    TocEntry& entry = build_run.toc[i];
-    StageEntry& stage = build_run.stage[i];
-    entry.crc = NameCrc(entry.name);
     struct stat st;
-    if (!CanOpenRegularFile(MapMemberPath(entry.name).c_str(), st)) {
-      std::printf("Unable to open %s\n", entry.name);
-      FatalExit(kExitFailure);
-    }
-    if (st.st_size == 0) {
-      std::printf("Filelength on %s == %i\n", entry.name, 0);
-      FatalExit(kExitFailure);
-    }
-    if (st.st_size > kMaxArchiveSize) {
-      std::printf("%s is too large for a quiver (2 GiB or more)\n", entry.name);
-      FatalExit(kExitFailure);
-    }
-    entry.original_length = static_cast<std::int32_t>(st.st_size);
-    stage.original_length = entry.original_length;
-    if (!build_run.compress) {
-      std::printf("%s logged - %x %i\n", entry.name, entry.crc, entry.original_length);
-      entry.compressed_length = 0;
-      stage.compressed_length = 0;
-    }
-    build_run.original_total += entry.original_length;
+    bool opened = CanOpenRegularFile(MapMemberPath(build_run.toc[i].name).c_str(), st);
+    RecordMember(i, opened, opened ? st.st_size : 0);
   }
 }
 
@@ -147,6 +150,7 @@ void ArchiveWriteError() {
 }
 
 void WriteHeaderAndTable(std::uint8_t* copy_buffer) {
+  if (::lseek(build_run.archive_file, 0, SEEK_SET) != 0) ArchiveWriteError();
   ArchiveHeader header;
   header.count = build_run.count;
   header.compressed = build_run.compress ? 1 : 0;

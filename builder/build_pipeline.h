@@ -2,6 +2,8 @@
 // write the header and table, copy the members' bytes.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 
 #include "archive_layout.h"
@@ -14,10 +16,21 @@ int CompareNames(const TocEntry& a, const TocEntry& b);
 // Orders every run of equal keys by name, printing one line per collision.
 void CheckCollisions(TocEntry* toc, int count);
 
+// Opens a member for reading without blocking on a FIFO; -1 unless it is a
+// regular file.
+int OpenRegularFile(const char* path, struct stat& st);
+// Records member i's key and length once it is known whether its file opens
+// and how many bytes it holds; ends the run on a member that cannot be
+// opened, is empty or is too large. Prints the line of a stored member.
+void RecordMember(std::int32_t i, bool opened, std::int64_t size);
+
+// Measures every member of a compressed build, before the compression stage.
 void MeasureMembers();
 void AssignOffsets();
 void SortTable();
 // Both move their bytes through the one copy buffer of kCopyBufferSize bytes.
+// The header and table go to the start of the archive, after which the
+// compressed build's copy stage appends the members.
 void WriteHeaderAndTable(std::uint8_t* copy_buffer);
 void CopyMembers(std::uint8_t* copy_buffer);
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "archive_output.h"
@@ -10,6 +11,7 @@
 #include "command_line.h"
 #include "compression_stage.h"
 #include "response_file.h"
+#include "stored_build.h"
 
 namespace quiver {
 namespace {
@@ -67,9 +69,7 @@ void ReadMembers() {
   });
 }
 
-}  // namespace
-
-int RunBuilder(int argc, char** argv) {
+int Build(int argc, char** argv) {
   InstallSignalCleanup();
   ParseBuilderCommandLine(argc, argv);
   std::printf("Response file    = %s\n", build_run.response_name);
@@ -80,16 +80,23 @@ int RunBuilder(int argc, char** argv) {
     FatalExit(kExitFailure);
   }
   ReadMembers();
-  MeasureMembers();
-  if (build_run.compress) CompressMembers();
+  auto copy_buffer = std::make_unique<std::uint8_t[]>(kCopyBufferSize);
+  if (build_run.compress) {
+    MeasureMembers();
+    CompressMembers();
+  } else {
+    MeasureAndCopyMembers(copy_buffer.get());
+  }
   std::printf("toc size = %lld\n",
               static_cast<long long>(build_run.count) * static_cast<long long>(kRecordSize));
   AssignOffsets();
   build_run.toc_ready = true;
   SortTable();
-  auto copy_buffer = std::make_unique<std::uint8_t[]>(kCopyBufferSize);
   WriteHeaderAndTable(copy_buffer.get());
-  CopyMembers(copy_buffer.get());
+  if (build_run.compress)
+    CopyMembers(copy_buffer.get());
+  else
+    ReportStoredCopies();
   copy_buffer.reset();
   build_run.toc.reset();
   ReportTotals();
@@ -101,6 +108,17 @@ int RunBuilder(int argc, char** argv) {
   std::printf("Closed quiver %s\n", build_run.dest_name);
   std::fflush(stdout);
   return kExitSuccess;
+}
+
+}  // namespace
+
+int RunBuilder(int argc, char** argv) {
+  try {
+    return Build(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::printf("Out of memory\n");
+    FatalExit(kExitFailure);
+  }
 }
 
 }  // namespace quiver

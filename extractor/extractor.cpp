@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "archive_layout.h"
@@ -128,9 +129,7 @@ bool ExtractNamedMembers(OpenArchive& archive, int argc, char** argv, std::uint8
   return true;
 }
 
-}  // namespace
-
-int RunExtractor(int argc, char** argv) {
+int Extract(int argc, char** argv) {
   auto copy_buffer = std::make_unique<std::uint8_t[]>(kCopyBufferSize);
   if (argc < 2) {
     PrintUsage();
@@ -181,6 +180,19 @@ int RunExtractor(int argc, char** argv) {
   ::close(archive.fd);
   std::fflush(stdout);
   return ok ? status : kExitFailure;
+}
+
+}  // namespace
+
+int RunExtractor(int argc, char** argv) {
+  try {
+    return Extract(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // An unfinished member has been discarded on the way out.
+    std::printf("Out of memory\n");
+    std::fflush(stdout);
+    return kExitFailure;
+  }
 }
 
 }  // namespace quiver

@@ -301,6 +301,26 @@ TEST_F(BuilderCliTest, SizesTheFieldsCannotHoldAreRefusedBeforeWriting) {
   EXPECT_FALSE(Exists("out.qvr"));
 }
 
+TEST_F(BuilderCliTest, RunningOutOfMemoryIsReportedAndCreatesNothing) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address checker reserves more address space than the limit";
+#endif
+  // Tables for 300,000 members take about 240 MB.
+  std::string list;
+  for (int i = 0; i < 300000; ++i) {
+    list += 'm';
+    list += std::to_string(i);
+    list += '\n';
+  }
+  Write("list.rsp", list);
+  RunOptions limited;
+  limited.address_space_limit = 128 << 20;
+  RunResult run = Quiver({"out", "@list"}, limited);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.output.ends_with("filecount = 300000\nOut of memory\n")) << run.output;
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"list.rsp"}));
+}
+
 TEST_F(BuilderCliTest, CollisionsAndDuplicatesStayInTheTable) {
   Write("Name.txt", std::string("upper"));
   Write("name.txt", std::string("lower"));

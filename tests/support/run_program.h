@@ -12,7 +12,8 @@ struct RunResult {
 };
 
 struct RunOptions {
-  long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
+  long file_size_limit = -1;      // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
+  long address_space_limit = -1;  // RLIMIT_AS in bytes
   // Run as the user nobody when the tests run as root, so that file
   // permissions bind; the directory must then be open to all.
   bool unprivileged = false;

@@ -1,0 +1,61 @@
+#include "stored_build.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "build_pipeline.h"
+#include "build_run.h"
+#include "file_io.h"
+#include "member_path.h"
+
+namespace quiver {
+namespace {
+
+std::int32_t failed_member = -1;
+CopyResult failure = CopyResult::kOk;
+
+}  // namespace
+
+void MeasureAndCopyMembers(std::uint8_t* copy_buffer) {
+  std::int64_t offset = static_cast<std::int64_t>(kHeaderSize) +
+                        static_cast<std::int64_t>(kRecordSize) * build_run.count;
+  if (::lseek(build_run.archive_file, static_cast<off_t>(offset), SEEK_SET) != offset)
+    ArchiveWriteError();
+  // Off once a copy failed, or once the archive would pass 2 GiB, which the
+  // offsets then report.
+  bool copying = true;
+  for (std::int32_t i = 0; i < build_run.count; ++i) {
+    struct stat st;
+    int fd = OpenRegularFile(MapMemberPath(build_run.toc[i].name).c_str(), st);
+    RecordMember(i, fd >= 0, fd >= 0 ? st.st_size : 0);
+    const std::int64_t size = build_run.stage[i].original_length;
+    if (offset + size > kMaxArchiveSize) copying = false;
+    if (copying) {
+      // Exactly the bytes measured, from the file that was measured.
+      failure = CopyRange(fd, -1, build_run.archive_file, size, copy_buffer, kCopyBufferSize);
+      if (failure != CopyResult::kOk) {
+        failed_member = i;
+        copying = false;
+      }
+    }
+    offset += size;
+    ::close(fd);
+  }
+}
+
+void ReportStoredCopies() {
+  std::int32_t to_go = build_run.count;
+  for (std::int32_t i = 0; i < build_run.count; ++i) {
+    const StageEntry& stage = build_run.stage[i];
+    --to_go;
+    std::printf("Copying file %s of %i bytes | %i to go\n", stage.source_path,
+                stage.original_length, to_go);
+    if (i != failed_member) continue;
+    if (failure == CopyResult::kWriteError) ArchiveWriteError();
+    std::printf("Unable to read %s in copying stage\n", stage.source_path);
+    FatalExit(kExitFailure);
+  }
+}
+
+}  // namespace quiver
