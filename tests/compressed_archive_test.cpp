@@ -248,9 +248,10 @@ TEST_F(CompressedArchiveTest, SigtermLeavesNothingOfTheRun) {
 }
 
 TEST_F(CompressedArchiveTest, MemberRemovedBeforeItsCompressionEndsTheBuild) {
-  // Two large members keep both coders busy, so the small one waits its turn.
-  WriteMembers({{"big.txt", TextData(4000000, 1)},
-                {"big2.txt", TextData(4000000, 3)},
+  // Two large members of the coder's slowest input keep both coders busy for
+  // a second or two, so the small one waits its turn.
+  WriteMembers({{"big.txt", SortedData(4000000)},
+                {"big2.txt", SortedData(4000001)},
                 {"b.txt", TextData(1000, 2)}});
   RunningProgram build(QuiverPath(), {"-c", "out", "@list"}, dir_);
   ASSERT_TRUE(WaitForPath(Path("big2.tx$")));
