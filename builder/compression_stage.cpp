@@ -182,14 +182,16 @@ void CompressSideBySide(int workers) {
   std::deque<std::unique_ptr<CompressionWorkers::Task>> in_flight;
   EncoderWindow window;
   const std::size_t most_in_flight = 2 * static_cast<std::size_t>(workers);
+  // Members are reported in order, as one coder would report them.
+  auto record_oldest = [&] {
+    pool.Wait(*in_flight.front());
+    RecordCompression(in_flight.front()->index, in_flight.front()->outcome);
+    in_flight.pop_front();
+  };
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     StageEntry& stage = build_run.stage[i];
     if (!CreateTempFile(stage)) {
-      // The members before it are reported first, as one coder would.
-      for (; !in_flight.empty(); in_flight.pop_front()) {
-        pool.Wait(*in_flight.front());
-        RecordCompression(in_flight.front()->index, in_flight.front()->outcome);
-      }
+      while (!in_flight.empty()) record_oldest();
       TempFileError(stage);
     }
     auto task = std::make_unique<CompressionWorkers::Task>();
@@ -202,11 +204,8 @@ void CompressSideBySide(int workers) {
       task->done = true;
     }
     in_flight.push_back(std::move(task));
-    while (!in_flight.empty() && (in_flight.size() >= most_in_flight || i + 1 == build_run.count)) {
-      pool.Wait(*in_flight.front());
-      RecordCompression(in_flight.front()->index, in_flight.front()->outcome);
-      in_flight.pop_front();
-    }
+    while (!in_flight.empty() && (in_flight.size() >= most_in_flight || i + 1 == build_run.count))
+      record_oldest();
   }
 }
 
