@@ -144,8 +144,17 @@ void SortTable() {
   CheckCollisions(toc, build_run.count);
 }
 
+void ReportCopy(const char* source_path, std::int64_t size, std::int32_t to_go) {
+  std::printf("Copying file %s of %" PRId64 " bytes | %i to go\n", source_path, size, to_go);
+}
+
 void ArchiveWriteError() {
   std::printf("Unable to write quiver %s\n", build_run.dest_name);
+  FatalExit(kExitFailure);
+}
+
+void CopyReadError(const char* shown) {
+  std::printf("Unable to read %s in copying stage\n", shown);
   FatalExit(kExitFailure);
 }
 
@@ -187,16 +196,14 @@ void CopyMembers(std::uint8_t* copy_buffer) {
       FatalExit(kExitFailure);
     }
     --to_go;
-    std::printf("Copying file %s of %" PRId64 " bytes | %i to go\n", stage.source_path,
-                source.expected, to_go);
+    ReportCopy(stage.source_path, source.expected, to_go);
     switch (
         CopyRange(fd, -1, build_run.archive_file, source.expected, copy_buffer, kCopyBufferSize)) {
       case CopyResult::kOk:
         break;
       case CopyResult::kShortSource:
       case CopyResult::kReadError:
-        std::printf("Unable to read %s in copying stage\n", source.shown);
-        FatalExit(kExitFailure);
+        CopyReadError(source.shown);
       case CopyResult::kWriteError:
         ArchiveWriteError();
     }

@@ -34,7 +34,12 @@ void SortTable();
 void WriteHeaderAndTable(std::uint8_t* copy_buffer);
 void CopyMembers(std::uint8_t* copy_buffer);
 
+// The copy stage's progress line for one member.
+void ReportCopy(const char* source_path, std::int64_t size, std::int32_t to_go);
+
 // Reports a failed write to the unfinished archive and ends the run.
 [[noreturn]] void ArchiveWriteError();
+// Reports a member file that could not be read in full and ends the run.
+[[noreturn]] void CopyReadError(const char* shown);
 
 }  // namespace quiver

@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-
 #include "build_pipeline.h"
 #include "build_run.h"
 #include "file_io.h"
@@ -49,12 +47,10 @@ void ReportStoredCopies() {
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     const StageEntry& stage = build_run.stage[i];
     --to_go;
-    std::printf("Copying file %s of %i bytes | %i to go\n", stage.source_path,
-                stage.original_length, to_go);
+    ReportCopy(stage.source_path, stage.original_length, to_go);
     if (i != failed_member) continue;
     if (failure == CopyResult::kWriteError) ArchiveWriteError();
-    std::printf("Unable to read %s in copying stage\n", stage.source_path);
-    FatalExit(kExitFailure);
+    CopyReadError(stage.source_path);
   }
 }
 
