@@ -59,6 +59,9 @@ void RecordCompression(std::int32_t i, const CompressOutcome& outcome) {
     case CompressStatus::kSourceChanged:
       std::printf("%s changed length during compression\n", entry.name);
       FatalExit(kExitFailure);
+    case CompressStatus::kSourceModified:
+      std::printf("%s changed during compression\n", entry.name);
+      FatalExit(kExitFailure);
     case CompressStatus::kTempUnreadable:
       std::printf("Unable to measure temporary file %s\n", stage.temp_path);
       FatalExit(kExitFailure);

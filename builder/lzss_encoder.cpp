@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
+#include <thread>
 
 #include "bit_file.h"
+#include "block_encoder.h"
 #include "match_tree.h"
 
 namespace quiver {
@@ -107,19 +110,45 @@ void EncodeMember(EncoderState& state, SourceReader& source, BitFile& bits) {
 
 EncoderState process_state;
 
+// How a member is coded: in one pass, or in blocks of block_size bytes on
+// `workers` threads.
+struct Coding {
+  std::int64_t block_size;
+  int workers;
+};
+
+Coding ChooseCoding(std::int64_t expected_length) {
+  const unsigned cores = std::thread::hardware_concurrency();
+  if (expected_length >= kBlockThreshold && cores >= 2) return {kBlockSize, 2};
+  return {0, 1};
+}
+
 CompressOutcome Compress(EncoderState& state, const char* source_path, const char* temp_path,
-                         std::int64_t expected_length, bool report_failures) {
+                         std::int64_t expected_length, bool report_failures, Coding coding) {
   int fd = OpenSource(source_path);
   if (fd < 0) return {CompressStatus::kSourceUnreadable, 0, {}};
-  auto source = std::make_unique<SourceReader>(fd);
   auto bits = std::make_unique<BitFile>(temp_path, report_failures);
-  if (bits->failure().empty()) EncodeMember(state, *source, *bits);
+  CompressStatus status = CompressStatus::kOk;
+  if (coding.block_size > 0) {
+    if (bits->failure().empty()) {
+      EncoderWindow window;
+      std::memcpy(window.bytes, state.window, kWindowSize);
+      status =
+          EncodeInBlocks(fd, expected_length, window, *bits, coding.block_size, coding.workers);
+      state.SetWindow(window);
+    }
+  } else {
+    auto source = std::make_unique<SourceReader>(fd);
+    if (bits->failure().empty()) EncodeMember(state, *source, *bits);
+    if (source->failed())
+      status = CompressStatus::kSourceUnreadable;
+    else if (expected_length >= 0 && source->total() != expected_length)
+      status = CompressStatus::kSourceChanged;
+  }
   bits->Finish();
   ::close(fd);
   if (!bits->failure().empty()) return {CompressStatus::kWriteFailed, 0, bits->failure()};
-  if (source->failed()) return {CompressStatus::kSourceUnreadable, 0, {}};
-  if (expected_length >= 0 && source->total() != expected_length)
-    return {CompressStatus::kSourceChanged, 0, {}};
+  if (status != CompressStatus::kOk) return {status, 0, {}};
   const std::int64_t length = bits->file_length();
   if (length < 0 || length > 0x7FFFFFFF) return {CompressStatus::kTempUnreadable, 0, {}};
   return {CompressStatus::kOk, static_cast<std::int32_t>(length), {}};
@@ -133,7 +162,8 @@ void ResetEncoderWindow() {
 
 CompressOutcome CompressMember(const char* source_path, const char* temp_path,
                                std::int64_t expected_length) {
-  return Compress(process_state, source_path, temp_path, expected_length, true);
+  return Compress(process_state, source_path, temp_path, expected_length, true,
+                  ChooseCoding(expected_length));
 }
 
 void AdvanceWindow(EncoderWindow& window, const std::uint8_t* tail, std::size_t tail_size,
@@ -148,7 +178,16 @@ CompressOutcome CompressMemberFrom(EncoderState& state, const EncoderWindow& sta
                                    const char* source_path, const char* temp_path,
                                    std::int64_t expected_length) {
   state.SetWindow(start);
-  return Compress(state, source_path, temp_path, expected_length, false);
+  return Compress(state, source_path, temp_path, expected_length, false,
+                  ChooseCoding(expected_length));
+}
+
+CompressOutcome CompressMemberInBlocks(EncoderState& state, const EncoderWindow& start,
+                                       const char* source_path, const char* temp_path,
+                                       std::int64_t expected_length, std::int64_t block_size,
+                                       int workers) {
+  state.SetWindow(start);
+  return Compress(state, source_path, temp_path, expected_length, false, {block_size, workers});
 }
 
 }  // namespace quiver

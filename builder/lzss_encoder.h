@@ -22,6 +22,7 @@ enum class CompressStatus {
   kOk,
   kSourceUnreadable,  // could not be opened, is not a regular file, or a read failed
   kSourceChanged,     // held another number of bytes than expected
+  kSourceModified,    // its bytes changed while it was being read
   kTempUnreadable,    // the finished stream's length could not be taken
   kWriteFailed,       // the stream could not be written; see failure
 };
@@ -62,5 +63,18 @@ struct EncoderState;
 CompressOutcome CompressMemberFrom(EncoderState& state, const EncoderWindow& start,
                                    const char* source_path, const char* temp_path,
                                    std::int64_t expected_length);
+
+// A member of at least kBlockThreshold bytes is coded in blocks of
+// kBlockSize on two threads when there are two cores; its stream stays the
+// same.
+inline constexpr std::int64_t kBlockSize = 256 << 10;
+inline constexpr std::int64_t kBlockThreshold = 4 * kBlockSize;
+
+// CompressMemberFrom, coded in blocks of `block_size` bytes (at least 8192)
+// on `workers` threads whatever the member's length, which must be given.
+CompressOutcome CompressMemberInBlocks(EncoderState& state, const EncoderWindow& start,
+                                       const char* source_path, const char* temp_path,
+                                       std::int64_t expected_length, std::int64_t block_size,
+                                       int workers);
 
 }  // namespace quiver

@@ -153,8 +153,9 @@ int EncoderState::CommonLength(int a, int b) const {
   return CompareFrom(window + a, window + b, 0, greater);
 }
 
-int EncoderState::InsertPosition(int n, int& best_position) {
-  if (n == 0) return 0;
+// Walks down from where strings beginning as n's do, and either files n as
+// a leaf or, when it meets an equal string, puts n in that string's place.
+inline EncoderState::WalkEnd EncoderState::Walk(int n) {
   const std::uint8_t* key = window + n;
   const std::uint64_t key_head = LoadBigEndian(key);
   const int key1 = Prefix1(n);
@@ -162,6 +163,7 @@ int EncoderState::InsertPosition(int n, int& best_position) {
   int t = entry2[key2];
   if (t == kNoNode) t = entry1[key1];
   if (t == kNoNode) t = Higher(kRootAnchor);
+  const int start = t;
   // The last nodes passed on either side: n's neighbours in string order
   // once the walk ends.
   std::uint32_t below = kNoNode;
@@ -181,11 +183,10 @@ int EncoderState::InsertPosition(int n, int& best_position) {
     if (head == key_head) {
       if (CompareFrom(key, window + t, 8, greater) == kLookAheadSize) {
         // The newer of two equal strings takes the older one's place.
-        best_position = t;
         SubstituteNode(t, n);
         if (entry1[key1] == t) entry1[key1] = static_cast<std::uint16_t>(n);
         if (entry2[key2] == t) entry2[key2] = static_cast<std::uint16_t>(n);
-        return kLookAheadSize;
+        return {start, t, below, above, true};
       }
     }
     const std::uint32_t side = 0u - static_cast<std::uint32_t>(greater);
@@ -200,17 +201,24 @@ int EncoderState::InsertPosition(int n, int& best_position) {
       MatchTree.links[n] = 0;
       if (entry1[key1] == kNoNode) entry1[key1] = static_cast<std::uint16_t>(n);
       if (entry2[key2] == kNoNode) entry2[key2] = static_cast<std::uint16_t>(n);
-      break;
+      return {start, t, below, above, false};
     }
     node_links = lower_links ^ ((lower_links ^ higher_links) & side);
     head = lower_head ^ ((lower_head ^ higher_head) & (0 - static_cast<std::uint64_t>(greater)));
     t = static_cast<int>(next);
   }
+}
+
+int EncoderState::InsertPosition(int n, int& best_position) {
+  if (n == 0) return 0;
+  const WalkEnd end = Walk(n);
+  best_position = end.t;
+  if (end.equal) return kLookAheadSize;
   // The longest match on a walk is with one of n's neighbours, and of equal
   // lengths the deeper node wins: t, where the walk ended.
-  const int other = static_cast<int>(static_cast<std::uint32_t>(t) == below ? above : below);
-  int best_length = CommonLength(n, t);
-  best_position = t;
+  const auto t = static_cast<std::uint32_t>(end.t);
+  const int other = static_cast<int>(t == end.below ? end.above : end.below);
+  int best_length = CommonLength(n, end.t);
   if (other != kNoNode) {
     int length = CommonLength(n, other);
     if (length > best_length) {
@@ -219,6 +227,34 @@ int EncoderState::InsertPosition(int n, int& best_position) {
     }
   }
   return best_length;
+}
+
+// The nearest node above `node` whose `side` subtree holds it: the
+// neighbour of a subtree's keys on the other side, 0 when there is none.
+int EncoderState::AncestorBeside(int node, bool higher_side) const {
+  for (int parent = MatchTree.parent[node]; parent != kRootAnchor;
+       node = parent, parent = MatchTree.parent[node]) {
+    if ((higher_side ? Higher(parent) : Lower(parent)) == node) return parent;
+  }
+  return kNoNode;
+}
+
+NeighbourRecord EncoderState::InsertNeighbours(int n) {
+  const WalkEnd end = Walk(n);
+  if (end.equal) return MakeNeighbourRecord(end.t, kNoNode, kLookAheadSize, NeighbourKind::kEqual);
+  // A walk from an entry node passes only n's neighbours within that node's
+  // subtree; one beyond it is an ancestor of the entry node.
+  int below = static_cast<int>(end.below);
+  int above = static_cast<int>(end.above);
+  if (below == kNoNode) below = AncestorBeside(end.start, true);
+  if (above == kNoNode) above = AncestorBeside(end.start, false);
+  const int below_length = below == kNoNode ? -1 : CommonLength(n, below);
+  const int above_length = above == kNoNode ? -1 : CommonLength(n, above);
+  if (below_length > above_length)
+    return MakeNeighbourRecord(below, above, below_length, NeighbourKind::kBelow);
+  if (above_length > below_length)
+    return MakeNeighbourRecord(below, above, above_length, NeighbourKind::kAbove);
+  return MakeNeighbourRecord(below, above, below_length, NeighbourKind::kTie);
 }
 
 }  // namespace quiver

@@ -10,6 +10,32 @@
 
 namespace quiver {
 
+// What filing a string found, for a coder that settles the tree's shape
+// elsewhere: n's neighbours in string order (0 when none) and which of them
+// matches n further. Of two that match equally, the deeper one in the tree
+// wins, and that depends on the order in which the strings came in; an equal
+// string is the one that n replaced. Packed into 32 bits: below in bits 0-11,
+// above in 12-23, the length in 24-28 and the kind in 29-30.
+enum class NeighbourKind : std::uint32_t { kBelow, kAbove, kTie, kEqual };
+using NeighbourRecord = std::uint32_t;
+
+inline NeighbourRecord MakeNeighbourRecord(int below, int above, int length, NeighbourKind kind) {
+  return static_cast<std::uint32_t>(below) | static_cast<std::uint32_t>(above) << 12 |
+         static_cast<std::uint32_t>(length) << 24 | static_cast<std::uint32_t>(kind) << 29;
+}
+inline int RecordBelow(NeighbourRecord r) {
+  return static_cast<int>(r & 0xFFF);
+}
+inline int RecordAbove(NeighbourRecord r) {
+  return static_cast<int>(r >> 12 & 0xFFF);
+}
+inline int RecordLength(NeighbourRecord r) {
+  return static_cast<int>(r >> 24 & 0x1F);
+}
+inline NeighbourKind RecordKind(NeighbourRecord r) {
+  return static_cast<NeighbourKind>(r >> 29);
+}
+
 struct EncoderState {
   // The window carries over from member to member; the tree does not. A
   // state starts zero, and its entry tables are empty again after each
@@ -30,6 +56,9 @@ struct EncoderState {
   // Files the string at n and returns the longest match the walk met (0 to
   // 17), setting best_position to its node; position 0 is never filed.
   int InsertPosition(int n, int& best_position);
+  // Files the string at n, which is not 0, as InsertPosition does, and
+  // reports its neighbours instead of choosing between them.
+  NeighbourRecord InsertNeighbours(int n);
 
   // The first 17 bytes stand again past the end, so a string that crosses
   // position 4095 reads straight on; the slack behind them lets a comparison
@@ -60,6 +89,14 @@ struct EncoderState {
   int Prefix1(int node) const { return window[node]; }
   int Prefix2(int node) const { return window[node] << 8 | window[node + 1]; }
 
+  struct WalkEnd {
+    int start;  // the node the walk began at
+    int t;      // the node the walk ended at, or the equal string
+    std::uint32_t below, above;
+    bool equal;
+  };
+  WalkEnd Walk(int n);
+  int AncestorBeside(int node, bool higher_side) const;
   void SpliceNode(int old_node, int new_node);
   void SubstituteNode(int old_node, int new_node);
   int Predecessor(int node) const;

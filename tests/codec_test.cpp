@@ -3,12 +3,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "bit_file.h"
 #include "byte_stream.h"
 #include "lzss_decoder.h"
 #include "lzss_encoder.h"
+#include "match_tree.h"
 #include "reference_encoder.h"
 #include "scratch.h"
 
@@ -185,6 +188,67 @@ TEST_F(CodecTest, LargeMembersRoundTrip) {
     Decoded decoded = Decode(stream, static_cast<std::int64_t>(member.size()));
     ASSERT_TRUE(decoded.result.complete);
     ASSERT_EQ(decoded.bytes, member);
+  }
+}
+
+// Members coded in blocks on several threads, against the plain coder going
+// through the same members in one run.
+class BlockCodingTest : public CodecTest {
+ protected:
+  Bytes CompressInBlocks(const EncoderWindow& start, const Bytes& member, std::int64_t block_size) {
+    Write("member", member);
+    Write("member.tmp", Bytes{});  // made by the caller, as the builder does
+    auto state = std::make_unique<EncoderState>();
+    CompressOutcome outcome =
+        CompressMemberInBlocks(*state, start, Path("member").c_str(), Path("member.tmp").c_str(),
+                               static_cast<std::int64_t>(member.size()), block_size, 2);
+    EXPECT_EQ(outcome.status, CompressStatus::kOk);
+    return Read("member.tmp");
+  }
+};
+
+TEST_F(BlockCodingTest, BlocksWriteTheStreamOfOneCoder) {
+  Bytes few = RandomData(90000, 4);
+  for (std::uint8_t& b : few) b = static_cast<std::uint8_t>('a' + b % 3);
+  const std::vector<Bytes> members = {TextData(100000, 1), BinaryData(70001, 2),
+                                      RunsData(90000, 3),  RandomData(40000, 4),
+                                      SortedData(100000),  few,
+                                      Bytes(50000, 0),     Of(Repeat("abcdefghijklmnopq", 3000))};
+  // 12271 puts the second block's first string where the one before the
+  // window span sits at position 0, which is never in the tree.
+  for (std::int64_t block_size : {8192, 12271}) {
+    ReferenceEncoder reference;
+    EncoderWindow window;
+    Bytes before = TextData(3000, 5);
+    reference.Compress(before);
+    AdvanceWindow(window, before.data(), before.size(), static_cast<std::int64_t>(before.size()));
+    for (const Bytes& member : members) {
+      ASSERT_EQ(CompressInBlocks(window, member, block_size), reference.Compress(member))
+          << member.size() << " bytes in blocks of " << block_size;
+      AdvanceWindow(window, member.data() + member.size() - kWindowSize, kWindowSize,
+                    static_cast<std::int64_t>(member.size()));
+    }
+  }
+}
+
+TEST_F(BlockCodingTest, LongMemberInTheRunLeavesTheWindowOfOneCoder) {
+  // Long enough to be coded in blocks where there are two cores.
+  ReferenceEncoder reference;
+  for (const Bytes& member : {TextData(kBlockThreshold + 5000, 6), TextData(3000, 7)}) {
+    ASSERT_EQ(Compress(member), reference.Compress(member)) << member.size() << " bytes";
+  }
+}
+
+TEST_F(BlockCodingTest, MemberThatShrankOrGrewIsReported) {
+  Write("member", TextData(50000, 8));
+  Write("t", Bytes{});
+  auto state = std::make_unique<EncoderState>();
+  for (std::int64_t expected : {60000, 40000}) {
+    EXPECT_EQ(CompressMemberInBlocks(*state, EncoderWindow{}, Path("member").c_str(),
+                                     Path("t").c_str(), expected, 8192, 2)
+                  .status,
+              CompressStatus::kSourceChanged)
+        << expected;
   }
 }
 
