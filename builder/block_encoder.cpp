@@ -11,6 +11,7 @@
 #include "build_run.h"
 #include "file_io.h"
 #include "match_tree.h"
+#include "token_output.h"
 #include "tree_replay.h"
 
 namespace quiver {
@@ -197,17 +198,7 @@ CompressStatus EncodeInBlocks(int fd, std::int64_t length, EncoderWindow& window
   std::int64_t k = 0;
   while (look_ahead > 0) {
     if (best_length > look_ahead) best_length = look_ahead;
-    int steps;
-    if (best_length <= 1) {
-      bits.OutputBit(1);
-      bits.OutputBits(block->ByteAt(k), 8);
-      steps = 1;
-    } else {
-      bits.OutputBit(0);
-      bits.OutputBits(static_cast<std::uint32_t>(best_position), 12);
-      bits.OutputBits(static_cast<std::uint32_t>(best_length - kMinMatchLength), 4);
-      steps = best_length;
-    }
+    const int steps = OutputToken(bits, best_length, best_position, block->ByteAt(k));
     for (int i = 0; i < steps; ++i) {
       ++k;
       if (k == block->end && k < length) {
@@ -229,8 +220,7 @@ CompressStatus EncodeInBlocks(int fd, std::int64_t length, EncoderWindow& window
                                 best_position);
     }
   }
-  bits.OutputBit(0);
-  bits.OutputBits(0, 12);
+  OutputEndToken(bits);
   // A member that grew since it was measured is no longer the one measured.
   std::uint8_t extra;
   const ssize_t more = ReadFullAt(fd, &extra, 1, static_cast<off_t>(length));

@@ -12,6 +12,7 @@
 #include "bit_file.h"
 #include "block_encoder.h"
 #include "match_tree.h"
+#include "token_output.h"
 
 namespace quiver {
 namespace {
@@ -80,17 +81,7 @@ void EncodeMember(EncoderState& state, SourceReader& source, BitFile& bits) {
   state.ResetTree(current);
   while (look_ahead > 0) {
     if (best_length > look_ahead) best_length = look_ahead;
-    int steps;
-    if (best_length <= 1) {
-      bits.OutputBit(1);
-      bits.OutputBits(state.window[current], 8);
-      steps = 1;
-    } else {
-      bits.OutputBit(0);
-      bits.OutputBits(static_cast<std::uint32_t>(best_position), 12);
-      bits.OutputBits(static_cast<std::uint32_t>(best_length - kMinMatchLength), 4);
-      steps = best_length;
-    }
+    const int steps = OutputToken(bits, best_length, best_position, state.window[current]);
     for (int i = 0; i < steps; ++i) {
       int incoming = (current + kLookAheadSize) & kPositionMask;
       state.RemovePosition(incoming);
@@ -104,8 +95,7 @@ void EncodeMember(EncoderState& state, SourceReader& source, BitFile& bits) {
     }
   }
   state.ClearEntries();
-  bits.OutputBit(0);
-  bits.OutputBits(0, 12);
+  OutputEndToken(bits);
 }
 
 EncoderState process_state;
