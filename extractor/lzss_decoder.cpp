@@ -102,20 +102,20 @@ DecodeResult LzssDecoder(ByteSource& source, std::int64_t limit, ByteSink& sink)
     // Away from the member's end every token fits, so while 8 bytes of input
     // are at hand no check is needed but the end token.
     if (end - flush_at >= kMaxMatch) {
-      while (out < flush_at && reader.HasWord()) {
-        reader.RefillWord();
+      // One unchecked token; false at the end token.
+      auto token_step = [&] {
         const std::uint32_t token = reader.Peek(17);
         if (token & 0x10000) {
           reader.Skip(9);
           *out++ = static_cast<std::uint8_t>(token >> 8);
-          continue;
+          return true;
         }
         const int position = static_cast<int>((token >> 4) & kPositionMask);
         if (position == 0) {
           reader.Skip(13);
           ended = true;
           stopped = true;
-          break;
+          return false;
         }
         reader.Skip(17);
         const int length = static_cast<int>(token & 0xF) + 2;
@@ -123,6 +123,18 @@ DecodeResult LzssDecoder(ByteSource& source, std::int64_t limit, ByteSink& sink)
         const int distance = static_cast<int>((produced + 1 - position - 1) & kPositionMask) + 1;
         CopyMatch(out, distance, length);
         out += length;
+        return true;
+      };
+      // A refill leaves at least 56 bits, three tokens' worth, and three
+      // tokens that start this far before the flush point all start before it.
+      std::uint8_t* const three_at = flush_at - 2 * kMaxMatch;
+      while (out < three_at && reader.HasWord()) {
+        reader.RefillWord();
+        if (!token_step() || !token_step() || !token_step()) break;
+      }
+      while (!stopped && out < flush_at && reader.HasWord()) {
+        reader.RefillWord();
+        if (!token_step()) break;
       }
     }
     while (out < flush_at && !stopped) {
