@@ -40,16 +40,6 @@ std::int64_t StoredSize(const StageEntry& entry) {
 
 }  // namespace
 
-int OpenRegularFile(const char* path, struct stat& st) {
-  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 int CompareCrc(const TocEntry& a, const TocEntry& b) {
   if (a.crc < b.crc) return -1;
   return a.crc == b.crc ? 0 : 1;

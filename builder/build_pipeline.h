@@ -2,8 +2,6 @@
 // write the header and table, copy the members' bytes.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdint>
 
 #include "archive_layout.h"
@@ -16,9 +14,6 @@ int CompareNames(const TocEntry& a, const TocEntry& b);
 // Orders every run of equal keys by name, printing one line per collision.
 void CheckCollisions(TocEntry* toc, int count);
 
-// Opens a member for reading without blocking on a FIFO; -1 unless it is a
-// regular file.
-int OpenRegularFile(const char* path, struct stat& st);
 // Records member i's key and length once it is known whether its file opens
 // and how many bytes it holds; ends the run on a member that cannot be
 // opened, is empty or is too large. Prints the line of a stored member.

@@ -11,6 +11,7 @@
 
 #include "bit_file.h"
 #include "block_encoder.h"
+#include "file_io.h"
 #include "match_tree.h"
 #include "token_output.h"
 
@@ -54,17 +55,6 @@ class SourceReader {
   std::size_t end_ = 0;
   std::uint8_t buffer_[1 << 16];
 };
-
-int OpenSource(const char* path) {
-  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 // One member's tokens, from the window and tree of `state`.
 void EncodeMember(EncoderState& state, SourceReader& source, BitFile& bits) {
@@ -115,7 +105,8 @@ Coding ChooseCoding(std::int64_t expected_length) {
 
 CompressOutcome Compress(EncoderState& state, const char* source_path, const char* temp_path,
                          std::int64_t expected_length, bool report_failures, Coding coding) {
-  int fd = OpenSource(source_path);
+  struct stat st;
+  int fd = OpenRegularFile(source_path, st);
   if (fd < 0) return {CompressStatus::kSourceUnreadable, 0, {}};
   auto bits = std::make_unique<BitFile>(temp_path, report_failures);
   CompressStatus status = CompressStatus::kOk;

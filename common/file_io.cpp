@@ -1,11 +1,22 @@
 #include "file_io.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 
 namespace quiver {
+
+int OpenRegularFile(const char* path, struct stat& st) {
+  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
 
 bool WriteAll(int fd, const void* data, std::size_t size) {
   const auto* p = static_cast<const char*>(data);

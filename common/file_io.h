@@ -1,12 +1,17 @@
 // Descriptor reads and writes that retry on interruption and short counts.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
 
 namespace quiver {
+
+// Opens a file for reading without blocking on a FIFO; -1 unless it is a
+// regular file, whose status is then in `st`.
+int OpenRegularFile(const char* path, struct stat& st);
 
 // True when all `size` bytes were written.
 bool WriteAll(int fd, const void* data, std::size_t size);
