@@ -206,7 +206,7 @@ CompressStatus EncodeInBlocks(int fd, std::int64_t length, EncoderWindow& window
         if (next->status != CompressStatus::kOk) return next->status;
         if (!SameOverlap(*block, *next)) return CompressStatus::kSourceModified;
         blocks.Release(index - 1);
-        if (!bits.failure().empty()) return CompressStatus::kOk;
+        if (!bits.failure().empty()) return CompressStatus::kWriteFailed;
         block = next;
       }
       replay->RemovePosition((current + kLookAheadSize) & kPositionMask);
