@@ -56,6 +56,7 @@ class BitReader {
     available_ |= 56;
   }
   std::uint32_t Peek(int count) const { return static_cast<std::uint32_t>(bits_ >> (64 - count)); }
+  std::uint64_t PeekWide(int count) const { return bits_ >> (64 - count); }
   void Skip(int count) {
     bits_ <<= count;
     available_ -= count;

@@ -12,6 +12,8 @@ namespace {
 constexpr int kWindowSize = 4096;
 constexpr int kPositionMask = 0xFFF;
 constexpr int kMaxMatch = 17;
+// The flag bits of six literal tokens in a row, read as 54 bits.
+constexpr std::uint64_t kSixLiteralFlags = 0x20100804020100;
 // Output is handed on in pieces of up to 1 MiB: few large writes for a
 // large member, a small buffer for a small one.
 constexpr std::int64_t kMaxOutputSpan = 1 << 20;
@@ -55,7 +57,7 @@ class OutputWindow {
 // Copies a match of at most 17 bytes that starts `distance` bytes back, as
 // if byte by byte, so an overlapping source repeats itself. Writes up to 24
 // bytes; those past the match are overwritten by the tokens after it.
-void CopyMatch(std::uint8_t* dst, int distance, int length) {
+[[gnu::always_inline]] inline void CopyMatch(std::uint8_t* dst, int distance, int length) {
   const std::uint8_t* src = dst - distance;
   if (distance >= 24) {
     std::memcpy(dst, src, 8);
@@ -99,47 +101,59 @@ DecodeResult LzssDecoder(ByteSource& source, std::int64_t limit, ByteSink& sink)
     std::uint8_t* const flush_at = output.flush_point();
     std::uint8_t* const end =
         limit - flushed < flush_at - start + 32 ? start + (limit - flushed) : flush_at + 32;
-    // Away from the member's end every token fits, so while 8 bytes of input
-    // are at hand no check is needed but the end token.
-    if (end - flush_at >= kMaxMatch) {
-      // One unchecked token; false at the end token.
-      auto token_step = [&] {
-        const std::uint32_t token = reader.Peek(17);
-        if (token & 0x10000) {
-          reader.Skip(9);
-          *out++ = static_cast<std::uint8_t>(token >> 8);
-          return true;
-        }
-        const int position = static_cast<int>((token >> 4) & kPositionMask);
-        if (position == 0) {
-          reader.Skip(13);
-          ended = true;
-          stopped = true;
-          return false;
-        }
-        reader.Skip(17);
-        const int length = static_cast<int>(token & 0xF) + 2;
-        const std::int64_t produced = flushed + (out - start);
-        const int distance = static_cast<int>((produced + 1 - position - 1) & kPositionMask) + 1;
-        CopyMatch(out, distance, length);
-        out += length;
+    // A token that starts before `fast_end` fits, so while 8 bytes of input
+    // are at hand no check is needed but the end token. Past the flush point
+    // only the tokens that started before it may write.
+    std::uint8_t* const fast_end = end - flush_at >= kMaxMatch ? flush_at : end - kMaxMatch;
+    // One unchecked token; false at the end token.
+    auto token_step = [&] {
+      const std::uint32_t token = reader.Peek(17);
+      if (token & 0x10000) {
+        reader.Skip(9);
+        *out++ = static_cast<std::uint8_t>(token >> 8);
         return true;
-      };
-      // A refill leaves at least 56 bits, three tokens' worth, and three
-      // tokens that start this far before the flush point all start before it.
-      std::uint8_t* const three_at = flush_at - 2 * kMaxMatch;
+      }
+      const int position = static_cast<int>((token >> 4) & kPositionMask);
+      if (position == 0) {
+        reader.Skip(13);
+        ended = true;
+        stopped = true;
+        return false;
+      }
+      reader.Skip(17);
+      const int length = static_cast<int>(token & 0xF) + 2;
+      const std::int64_t produced = flushed + (out - start);
+      const int distance = static_cast<int>((produced + 1 - position - 1) & kPositionMask) + 1;
+      CopyMatch(out, distance, length);
+      out += length;
+      return true;
+    };
+    // A refill leaves at least 56 bits, three steps' worth, and three steps
+    // that start this far before `fast_end` all start before it.
+    std::uint8_t* const three_at = fast_end - 2 * kMaxMatch;
+    while (out < flush_at && !stopped) {
       while (out < three_at && reader.HasWord()) {
         reader.RefillWord();
+        // Data that does not compress is nearly all literals: six of them
+        // fill the 54 bits at hand and need no chain of shifts.
+        const std::uint64_t six = reader.PeekWide(54);
+        if ((six & kSixLiteralFlags) == kSixLiteralFlags) {
+          for (int i = 0; i < 6; ++i) out[i] = static_cast<std::uint8_t>(six >> (45 - 9 * i));
+          out += 6;
+          reader.Skip(54);
+          continue;
+        }
         if (!token_step() || !token_step() || !token_step()) break;
       }
-      while (!stopped && out < flush_at && reader.HasWord()) {
+      while (!stopped && out < fast_end && reader.HasWord()) {
         reader.RefillWord();
         if (!token_step()) break;
       }
-    }
-    while (out < flush_at && !stopped) {
-      // One token is at most 17 bits: flag, then 8 bits of literal or 12 of
-      // position and 4 of length.
+      if (stopped || out >= flush_at) break;
+      // One checked token, where the input runs short (its refill moves on to
+      // the next piece of input) or near the member's end. A token is at
+      // most 17 bits: flag, then 8 bits of literal or 12 of position and 4
+      // of length.
       std::uint32_t token = reader.PeekBits(17);
       if (token & 0x10000) {
         reader.SkipBits(9);
