@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -42,11 +44,27 @@ struct Decoded {
   Bytes bytes;
 };
 
-Decoded Decode(const Bytes& stream, std::int64_t limit = 1 << 30) {
-  MemorySource source(stream);
+// A stream handed over in pieces of one size, as a file is read.
+class PieceSource : public ByteSource {
+ public:
+  PieceSource(const Bytes& stream, std::size_t piece) : rest_(stream), piece_(piece) {}
+  std::span<const std::uint8_t> NextChunk() override {
+    auto chunk = rest_.first(std::min(piece_, rest_.size()));
+    rest_ = rest_.subspan(chunk.size());
+    return chunk;
+  }
+
+ private:
+  std::span<const std::uint8_t> rest_;
+  std::size_t piece_;
+};
+
+Decoded Decode(const Bytes& stream, std::int64_t limit = 1 << 30, std::size_t piece = 0) {
+  MemorySource whole(stream);
+  PieceSource pieces(stream, piece);
   VectorSink sink;
   Decoded decoded;
-  decoded.result = LzssDecoder(source, limit, sink);
+  decoded.result = LzssDecoder(piece == 0 ? static_cast<ByteSource&>(whole) : pieces, limit, sink);
   decoded.bytes = sink.bytes;
   return decoded;
 }
@@ -272,18 +290,20 @@ TEST(DecoderTest, WorkedStreamsAndMatchesAcrossTheWindowEnd) {
 
 TEST(DecoderTest, DamagedStreamsAreNeverComplete) {
   const Bytes good = {0xB0, 0xD8, 0xAC, 0x60, 0x01, 0x70, 0x00, 0x00};
-  EXPECT_TRUE(Decode(good, 12).result.complete);
-  // Cut anywhere before the end token: no trustworthy count.
-  for (std::size_t cut = 0; cut + 1 < good.size(); ++cut) {
-    Bytes shorter(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
-    EXPECT_FALSE(Decode(shorter, 12).result.complete) << cut;
+  for (std::size_t piece : {0, 1, 3}) {
+    EXPECT_TRUE(Decode(good, 12, piece).result.complete);
+    // Cut anywhere before the end token: no trustworthy count.
+    for (std::size_t cut = 0; cut + 1 < good.size(); ++cut) {
+      Bytes shorter(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
+      EXPECT_FALSE(Decode(shorter, 12, piece).result.complete) << cut;
+    }
+    // More output than the member may have.
+    Decoded over = Decode(good, 11, piece);
+    EXPECT_FALSE(over.result.complete);
+    EXPECT_LE(over.bytes.size(), 11u);
+    // Literals without an end token.
+    EXPECT_FALSE(Decode(Bytes(64, 0xFF), 1 << 30, piece).result.complete);
   }
-  // More output than the member may have.
-  Decoded over = Decode(good, 11);
-  EXPECT_FALSE(over.result.complete);
-  EXPECT_LE(over.bytes.size(), 11u);
-  // Literals without an end token.
-  EXPECT_FALSE(Decode(Bytes(64, 0xFF)).result.complete);
 }
 
 TEST(DecoderTest, ArbitraryBytesStayWithinTheLimit) {
@@ -343,9 +363,20 @@ TEST(DecoderTest, EveryMatchShapeDecodesAsTheFormatSays) {
     }
   }
   put(0, 13);
-  Decoded decoded = Decode(stream, static_cast<std::int64_t>(expected.size()));
-  EXPECT_TRUE(decoded.result.complete);
-  EXPECT_EQ(decoded.bytes, expected);
+  // Whole, and in pieces that end anywhere within a token.
+  for (std::size_t piece : {0, 1, 5, 8, 9, 4093}) {
+    Decoded decoded = Decode(stream, static_cast<std::int64_t>(expected.size()), piece);
+    EXPECT_TRUE(decoded.result.complete) << piece;
+    EXPECT_EQ(decoded.bytes, expected) << piece;
+    // A member said to be shorter than its stream: never more than it may
+    // hold, wherever its end falls within a token.
+    for (std::int64_t limit = 150000; limit < 150017; ++limit) {
+      Decoded cut = Decode(stream, limit, piece);
+      EXPECT_FALSE(cut.result.complete) << piece;
+      ASSERT_LE(static_cast<std::int64_t>(cut.bytes.size()), limit) << piece;
+      EXPECT_TRUE(std::equal(cut.bytes.begin(), cut.bytes.end(), expected.begin())) << piece;
+    }
+  }
 }
 
 TEST_F(CodecTest, SourceThatIsMissingOrChangedIsReported) {
