@@ -1,18 +1,22 @@
 // Throughput of the encoder and the decoder on data of several shapes, in
-// bytes of member data per second.
+// bytes of member data per second: the decoder on a stream in memory, and
+// through the reader on a member of an archive file.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "archive_layout.h"
 #include "byte_stream.h"
 #include "lzss_decoder.h"
 #include "lzss_encoder.h"
+#include "quiver/reader.h"
 #include "test_data.h"
 
 namespace quiver::test {
@@ -109,12 +113,45 @@ void BM_LzssDecoder(benchmark::State& state) {
   state.SetLabel(kShapeNames[state.range(0)]);
 }
 
+// The member as an archive file holds it: one compressed record, then the
+// stream, read back in chunks as a program or quiverx reads it.
+void BM_ReadMemberFromFile(benchmark::State& state) {
+  ScratchFiles files;
+  Bytes member = Shape(static_cast<int>(state.range(0)));
+  WriteFile(files.Path("member"), member);
+  ResetEncoderWindow();
+  CompressMember(files.Path("member").c_str(), files.Path("stream").c_str(), -1);
+  Bytes stream = ReadFile(files.Path("stream"));
+  Bytes image(kHeaderSize + kRecordSize);
+  ArchiveHeader header;
+  header.count = 1;
+  header.compressed = 1;
+  EncodeHeader(header, image.data());
+  TocEntry entry;
+  std::strcpy(entry.name, "member");
+  entry.original_length = static_cast<std::int32_t>(member.size());
+  entry.compressed_length = static_cast<std::int32_t>(stream.size());
+  entry.data_offset = static_cast<std::int32_t>(image.size());
+  EncodeTocEntry(entry, image.data() + kHeaderSize);
+  image.insert(image.end(), stream.begin(), stream.end());
+  WriteFile(files.Path("archive.qvr"), image);
+  Archive archive;
+  if (!archive.OpenFile(files.Path("archive.qvr"))) state.SkipWithError("no archive");
+  for (auto _ : state) {
+    Status status = archive.ReadChunks(0, [](const std::uint8_t*, std::size_t) { return true; });
+    if (!status) state.SkipWithError("member did not read");
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * member.size()));
+  state.SetLabel(kShapeNames[state.range(0)]);
+}
+
 BENCHMARK(BM_CompressMember)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompressMemberInBlocks)
     ->DenseRange(0, 4)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_LzssDecoder)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadMemberFromFile)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quiver::test
