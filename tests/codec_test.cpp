@@ -59,12 +59,12 @@ class PieceSource : public ByteSource {
   std::size_t piece_;
 };
 
+// `piece` 0 hands the stream over whole.
 Decoded Decode(const Bytes& stream, std::int64_t limit = 1 << 30, std::size_t piece = 0) {
-  MemorySource whole(stream);
-  PieceSource pieces(stream, piece);
+  PieceSource source(stream, piece == 0 ? stream.size() : piece);
   VectorSink sink;
   Decoded decoded;
-  decoded.result = LzssDecoder(piece == 0 ? static_cast<ByteSource&>(whole) : pieces, limit, sink);
+  decoded.result = LzssDecoder(source, limit, sink);
   decoded.bytes = sink.bytes;
   return decoded;
 }
