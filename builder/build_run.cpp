@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "standard_output.h"
+
 namespace quiver {
 
 BuildRun build_run;
@@ -44,7 +46,7 @@ void RemoveRunFiles() {
 }
 
 void FatalExit(int status) {
-  std::fflush(stdout);
+  status = FinishStandardOutput(status, "quiver");
   {
     SignalBlock block;
     RemoveRunFiles();

@@ -11,6 +11,7 @@
 #include "command_line.h"
 #include "compression_stage.h"
 #include "response_file.h"
+#include "standard_output.h"
 #include "stored_build.h"
 
 namespace quiver {
@@ -103,11 +104,12 @@ int Build(int argc, char** argv) {
   std::fclose(build_run.response_file);
   build_run.response_open = false;
   std::printf("Closed .rsp file %s\n", build_run.response_name);
+  // A run whose report was lost is a failed run, so it replaces nothing.
+  if (StandardOutputFailed()) FatalExit(kExitFailure);
   if (!CommitArchive()) ArchiveWriteError();
   build_run.stage.reset();
   std::printf("Closed quiver %s\n", build_run.dest_name);
-  std::fflush(stdout);
-  return kExitSuccess;
+  return FinishStandardOutput(kExitSuccess, "quiver");
 }
 
 }  // namespace

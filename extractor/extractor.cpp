@@ -16,6 +16,7 @@
 #include "member_output.h"
 #include "member_path.h"
 #include "quiver/reader.h"
+#include "standard_output.h"
 
 namespace quiver {
 namespace {
@@ -178,7 +179,6 @@ int Extract(int argc, char** argv) {
     ok = ExtractNamedMembers(archive, argc, argv, copy_buffer.get());
   }
   ::close(archive.fd);
-  std::fflush(stdout);
   return ok ? status : kExitFailure;
 }
 
@@ -186,12 +186,11 @@ int Extract(int argc, char** argv) {
 
 int RunExtractor(int argc, char** argv) {
   try {
-    return Extract(argc, argv);
+    return FinishStandardOutput(Extract(argc, argv), "quiverx");
   } catch (const std::bad_alloc&) {
     // An unfinished member has been discarded on the way out.
     std::printf("Out of memory\n");
-    std::fflush(stdout);
-    return kExitFailure;
+    return FinishStandardOutput(kExitFailure, "quiverx");
   }
 }
 

@@ -230,6 +230,24 @@ TEST_F(BuilderCliTest, FailingWriteReportsAndKeepsTheOldArchive) {
   EXPECT_EQ(Tree(), (std::vector<std::string>{"big", "list.rsp", "out.qvr"}));
 }
 
+TEST_F(BuilderCliTest, LostTranscriptFailsTheBuildAndKeepsTheOldArchive) {
+  Bytes old = RandomData(300, 4);
+  Write("out.qvr", old);
+  Write("m", std::string("member"));
+  Write("list.rsp", std::string("m\n"));
+  RunOptions full;
+  full.output_to_full_device = true;
+  for (const char* option : {"", "-s"}) {
+    std::vector<std::string> args = {"out", "@list"};
+    if (*option != '\0') args.insert(args.begin(), option);
+    RunResult run = Quiver(args, full);
+    EXPECT_EQ(run.status, 1) << option;
+    EXPECT_EQ(run.output, "quiver: unable to write standard output\n") << option;
+    EXPECT_EQ(Read("out.qvr"), old) << option;
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"list.rsp", "m", "out.qvr"})) << option;
+  }
+}
+
 TEST_F(BuilderCliTest, RebuildOverALongerArchiveKeepsNoTail) {
   Write("out.qvr", RandomData(5000, 6));
   Write("m", std::string("tiny"));

@@ -76,6 +76,15 @@ TEST_F(ExtractorCliTest, ListShowsStoredSizes) {
                                                   "src/list.rsp"}));
 }
 
+TEST_F(ExtractorCliTest, ListingThatCannotBeWrittenFails) {
+  Build({{"a.txt", TextData(100, 1)}});
+  RunOptions full;
+  full.output_to_full_device = true;
+  RunResult run = Quiverx({"?out"}, full);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, "quiverx: unable to write standard output\n");
+}
+
 TEST_F(ExtractorCliTest, EmptyFileIsAnArchiveWithoutMembers) {
   Write("out.qvr", Bytes{});
   EXPECT_EQ(Quiverx({"?out"}).output,

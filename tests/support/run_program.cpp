@@ -1,5 +1,6 @@
 #include "run_program.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -16,7 +17,13 @@ RunningProgram::RunningProgram(const std::string& program, const std::vector<std
   if (::pipe(pipe_fds) != 0) std::abort();
   pid_ = ::fork();
   if (pid_ == 0) {
-    ::dup2(pipe_fds[1], STDOUT_FILENO);
+    if (options.output_to_full_device) {
+      int full = ::open("/dev/full", O_WRONLY);
+      if (full < 0 || ::dup2(full, STDOUT_FILENO) < 0) ::_exit(126);
+      ::dup2(pipe_fds[1], STDERR_FILENO);
+    } else {
+      ::dup2(pipe_fds[1], STDOUT_FILENO);
+    }
     ::close(pipe_fds[0]);
     ::close(pipe_fds[1]);
     if (::chdir(directory.c_str()) != 0) ::_exit(126);

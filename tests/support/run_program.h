@@ -17,6 +17,9 @@ struct RunOptions {
   // Run as the user nobody when the tests run as root, so that file
   // permissions bind; the directory must then be open to all.
   bool unprivileged = false;
+  // Standard output goes to a full device, and `output` holds what the
+  // program wrote on standard error instead.
+  bool output_to_full_device = false;
 };
 
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
