@@ -98,7 +98,9 @@ struct Coding {
 };
 
 Coding ChooseCoding(std::int64_t expected_length) {
-  const unsigned cores = std::thread::hardware_concurrency();
+  // Asked once: each asking reads a file, which thousands of small members
+  // would pay for.
+  static const unsigned cores = std::thread::hardware_concurrency();
   if (expected_length >= kBlockThreshold && cores >= 2) return {kBlockSize, 2};
   return {0, 1};
 }
