@@ -33,6 +33,8 @@ BitFile::BitFile(const char* path, bool report_failures) : report_failures_(repo
   }
 }
 
+BitFile::BitFile(int fd) : report_failures_(false), stream_(fd) {}
+
 BitFile::~BitFile() {
   Finish();
 }

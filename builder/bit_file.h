@@ -13,6 +13,9 @@ class BitFile {
   // ends the run through ReportError; with report_failures false it is kept
   // instead, in failure(), and nothing more is written.
   explicit BitFile(const char* path, bool report_failures = true);
+  // Writes into the new, empty file open at `fd`, which it then owns;
+  // failures are kept, not reported.
+  explicit BitFile(int fd);
   // Finish, if not done yet.
   ~BitFile();
   BitFile(const BitFile&) = delete;

@@ -1,6 +1,7 @@
 #include "compression_stage.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,14 +30,15 @@ std::int64_t CompressionRatio(std::int64_t compressed, std::int64_t original) {
 
 namespace {
 
-// Creates the member's temporary file, never over an existing file; false
-// when no name beside the member can be created.
-bool CreateTempFile(StageEntry& stage) {
+// Creates the member's temporary file, never over an existing file, and
+// returns it open for writing; -1 when no name beside the member can be
+// created.
+int CreateTempFile(StageEntry& stage) {
   std::string temp = MapMemberPath(MakeTempPath(stage.source_path).c_str());
   SignalBlock block;
-  if (!CreateExclusiveFile(temp, stage.temp_path, sizeof stage.temp_path)) return false;
-  stage.temp_created = 1;
-  return true;
+  int fd = CreateExclusiveFile(temp, stage.temp_path, sizeof stage.temp_path);
+  if (fd >= 0) stage.temp_created = 1;
+  return fd;
 }
 
 // The stream's file cannot be opened: a failure of the bit output stream,
@@ -84,19 +86,23 @@ void RecordCompression(std::int32_t i, const CompressOutcome& outcome) {
   }
 }
 
-// Moves `window` past a member from its last bytes, read straight from the
-// member; false when they cannot be read.
-bool AdvancePastMember(EncoderWindow& window, const StageEntry& stage) {
-  int fd = ::open(MapMemberPath(stage.source_path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+// Opens a member and moves `window` past it from its last bytes; returns
+// the member open at its start for its compression, or -1 when it cannot
+// be opened or those bytes cannot be read.
+int OpenAndAdvancePast(EncoderWindow& window, const StageEntry& stage) {
+  struct stat st;
+  int fd = OpenRegularFile(MapMemberPath(stage.source_path).c_str(), st);
+  if (fd < 0) return -1;
   std::int64_t length = stage.original_length;
   std::size_t tail = static_cast<std::size_t>(std::min<std::int64_t>(length, kWindowSize));
   std::uint8_t bytes[kWindowSize];
-  bool read =
-      ReadFullAt(fd, bytes, tail, static_cast<off_t>(length - tail)) == static_cast<ssize_t>(tail);
-  ::close(fd);
-  if (read) AdvanceWindow(window, bytes, tail, length);
-  return read;
+  if (ReadFullAt(fd, bytes, tail, static_cast<off_t>(length - tail)) !=
+      static_cast<ssize_t>(tail)) {
+    ::close(fd);
+    return -1;
+  }
+  AdvanceWindow(window, bytes, tail, length);
+  return fd;
 }
 
 // Two workers compress members side by side, each from the window that the
@@ -106,6 +112,8 @@ class CompressionWorkers {
  public:
   struct Task {
     std::int32_t index;
+    int source_fd;
+    int temp_fd;
     EncoderWindow start;
     CompressOutcome outcome{CompressStatus::kOk, 0, {}};
     bool done = false;
@@ -161,10 +169,9 @@ class CompressionWorkers {
         task = queue_.front();
         queue_.pop_front();
       }
-      const StageEntry& stage = build_run.stage[task->index];
       CompressOutcome outcome =
-          CompressMemberFrom(*state, task->start, MapMemberPath(stage.source_path).c_str(),
-                             stage.temp_path, stage.original_length);
+          CompressMemberFrom(*state, task->start, task->source_fd, task->temp_fd,
+                             build_run.stage[task->index].original_length);
       {
         std::lock_guard<std::mutex> lock(mutex_);
         task->outcome = std::move(outcome);
@@ -184,7 +191,6 @@ void CompressSideBySide(int workers) {
   CompressionWorkers pool(workers);
   std::deque<std::unique_ptr<CompressionWorkers::Task>> in_flight;
   EncoderWindow window;
-  const std::size_t most_in_flight = 2 * static_cast<std::size_t>(workers);
   // Members are reported in order, as one coder would report them.
   auto record_oldest = [&] {
     pool.Wait(*in_flight.front());
@@ -193,21 +199,24 @@ void CompressSideBySide(int workers) {
   };
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     StageEntry& stage = build_run.stage[i];
-    if (!CreateTempFile(stage)) {
+    auto task = std::make_unique<CompressionWorkers::Task>();
+    task->index = i;
+    task->temp_fd = CreateTempFile(stage);
+    if (task->temp_fd < 0) {
       while (!in_flight.empty()) record_oldest();
       TempFileError(stage);
     }
-    auto task = std::make_unique<CompressionWorkers::Task>();
-    task->index = i;
     task->start = window;
-    if (AdvancePastMember(window, stage)) {
+    task->source_fd = OpenAndAdvancePast(window, stage);
+    if (task->source_fd >= 0) {
       pool.Submit(task.get());
     } else {
+      ::close(task->temp_fd);
       task->outcome.status = CompressStatus::kSourceUnreadable;
       task->done = true;
     }
     in_flight.push_back(std::move(task));
-    while (!in_flight.empty() && (in_flight.size() >= most_in_flight || i + 1 == build_run.count))
+    while (!in_flight.empty() && (in_flight.size() >= kMembersInFlight || i + 1 == build_run.count))
       record_oldest();
   }
 }
@@ -222,7 +231,9 @@ void CompressMembers() {
   }
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     StageEntry& stage = build_run.stage[i];
-    if (!CreateTempFile(stage)) TempFileError(stage);
+    int temp_fd = CreateTempFile(stage);
+    if (temp_fd < 0) TempFileError(stage);
+    ::close(temp_fd);
     RecordCompression(i, CompressMember(MapMemberPath(stage.source_path).c_str(), stage.temp_path,
                                         stage.original_length));
   }

@@ -2,6 +2,7 @@
 // beside it, and under -s stored raw when compression does not shrink it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -14,6 +15,12 @@ std::int64_t CompressionRatio(std::int64_t compressed, std::int64_t original);
 
 // After measuring: compress every member and record its stored form.
 void CompressMembers();
+
+// With two cores, members are compressed side by side, at most this many
+// opened ahead of the oldest one not yet reported: far enough that while
+// that one, a long one, is still being compressed, the workers go on with
+// the members after it.
+inline constexpr std::size_t kMembersInFlight = 16;
 
 // In the copy stage: the file holding a member's stored bytes and its size.
 struct CopySource {

@@ -105,12 +105,9 @@ Coding ChooseCoding(std::int64_t expected_length) {
   return {0, 1};
 }
 
-CompressOutcome Compress(EncoderState& state, const char* source_path, const char* temp_path,
-                         std::int64_t expected_length, bool report_failures, Coding coding) {
-  struct stat st;
-  int fd = OpenRegularFile(source_path, st);
-  if (fd < 0) return {CompressStatus::kSourceUnreadable, 0, {}};
-  auto bits = std::make_unique<BitFile>(temp_path, report_failures);
+// Codes the source open at `fd` into `bits`, then closes both.
+CompressOutcome Encode(EncoderState& state, int fd, std::unique_ptr<BitFile> bits,
+                       std::int64_t expected_length, Coding coding) {
   CompressStatus status = CompressStatus::kOk;
   if (coding.block_size > 0) {
     if (bits->failure().empty()) {
@@ -137,6 +134,15 @@ CompressOutcome Compress(EncoderState& state, const char* source_path, const cha
   return {CompressStatus::kOk, static_cast<std::int32_t>(length), {}};
 }
 
+CompressOutcome Compress(EncoderState& state, const char* source_path, const char* temp_path,
+                         std::int64_t expected_length, bool report_failures, Coding coding) {
+  struct stat st;
+  int fd = OpenRegularFile(source_path, st);
+  if (fd < 0) return {CompressStatus::kSourceUnreadable, 0, {}};
+  return Encode(state, fd, std::make_unique<BitFile>(temp_path, report_failures), expected_length,
+                coding);
+}
+
 }  // namespace
 
 void ResetEncoderWindow() {
@@ -157,12 +163,11 @@ void AdvanceWindow(EncoderWindow& window, const std::uint8_t* tail, std::size_t 
     window.bytes[(first + static_cast<std::int64_t>(i) + 1) & kPositionMask] = tail[i];
 }
 
-CompressOutcome CompressMemberFrom(EncoderState& state, const EncoderWindow& start,
-                                   const char* source_path, const char* temp_path,
-                                   std::int64_t expected_length) {
+CompressOutcome CompressMemberFrom(EncoderState& state, const EncoderWindow& start, int source_fd,
+                                   int temp_fd, std::int64_t expected_length) {
   state.SetWindow(start);
-  return Compress(state, source_path, temp_path, expected_length, false,
-                  ChooseCoding(expected_length));
+  return Encode(state, source_fd, std::make_unique<BitFile>(temp_fd), expected_length,
+                ChooseCoding(expected_length));
 }
 
 CompressOutcome CompressMemberInBlocks(EncoderState& state, const EncoderWindow& start,

@@ -58,11 +58,12 @@ void AdvanceWindow(EncoderWindow& window, const std::uint8_t* tail, std::size_t 
 struct EncoderState;
 
 // CompressMember from the window `start`, in the caller's coder state, so
-// that calls with states of their own may run on several threads at once. A
-// write failure is returned as kWriteFailed instead of ending the run.
-CompressOutcome CompressMemberFrom(EncoderState& state, const EncoderWindow& start,
-                                   const char* source_path, const char* temp_path,
-                                   std::int64_t expected_length);
+// that calls with states of their own may run on several threads at once;
+// on files the caller opened (the source at its start, the new, empty
+// temporary file), which it closes. A write failure is returned as
+// kWriteFailed instead of ending the run.
+CompressOutcome CompressMemberFrom(EncoderState& state, const EncoderWindow& start, int source_fd,
+                                   int temp_fd, std::int64_t expected_length);
 
 // A member of at least kBlockThreshold bytes is coded in blocks of
 // kBlockSize on two threads when there are two cores; its stream stays the

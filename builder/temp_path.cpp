@@ -32,19 +32,18 @@ std::string MakeTempPath(const char* source_path) {
   return extension[0] == '.' ? stem + extension : stem + "." + extension;
 }
 
-bool CreateExclusiveFile(const std::string& path, char* created, std::size_t capacity) {
+int CreateExclusiveFile(const std::string& path, char* created, std::size_t capacity) {
   for (int attempt = 0; attempt < 1000; ++attempt) {
     std::string name = attempt == 0 ? path : path + "." + std::to_string(attempt);
-    if (name.size() >= capacity) return false;
+    if (name.size() >= capacity) return -1;
     int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
-      ::close(fd);
       std::memcpy(created, name.c_str(), name.size() + 1);
-      return true;
+      return fd;
     }
-    if (errno != EEXIST) return false;
+    if (errno != EEXIST) return -1;
   }
-  return false;
+  return -1;
 }
 
 }  // namespace quiver

@@ -12,7 +12,8 @@ std::string MakeTempPath(const char* source_path);
 
 // Creates a new, empty file at `path`, or, when that name is taken, at a
 // free variant beside it; never opens an existing file. Writes the name used
-// into `created` (of `capacity` bytes). False when no file could be created.
-bool CreateExclusiveFile(const std::string& path, char* created, std::size_t capacity);
+// into `created` (of `capacity` bytes) and returns the file open for
+// writing, or -1 when no file could be created.
+int CreateExclusiveFile(const std::string& path, char* created, std::size_t capacity);
 
 }  // namespace quiver

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "archive_layout.h"
+#include "compression_stage.h"
 #include "lzss_encoder.h"
 #include "name_crc.h"
 #include "reference_encoder.h"
@@ -248,19 +249,27 @@ TEST_F(CompressedArchiveTest, SigtermLeavesNothingOfTheRun) {
 }
 
 TEST_F(CompressedArchiveTest, MemberRemovedBeforeItsCompressionEndsTheBuild) {
-  // Two large members of the coder's slowest input keep both coders busy for
-  // a second or two, so the small one waits its turn.
-  WriteMembers({{"big.txt", SortedData(4000000)},
-                {"big2.txt", SortedData(4000001)},
-                {"b.txt", TextData(1000, 2)}});
+  // A large member of the coder's slowest input keeps the builder busy for a
+  // second or so with as many members opened after it as it opens ahead;
+  // the one after those waits its turn.
+  std::vector<std::pair<std::string, Bytes>> members = {{"big.txt", SortedData(4000000)}};
+  std::vector<std::string> tree = {"big.txt"};
+  for (std::size_t i = 1; i < kMembersInFlight; ++i) {
+    members.push_back({std::to_string(i) + ".txt", TextData(1000, i)});
+    tree.push_back(members.back().first);
+  }
+  members.push_back({"b.txt", TextData(1000, 2)});
+  WriteMembers(members);
   RunningProgram build(QuiverPath(), {"-c", "out", "@list"}, dir_);
-  ASSERT_TRUE(WaitForPath(Path("big2.tx$")));
+  ASSERT_TRUE(WaitForPath(Path(std::to_string(kMembersInFlight - 1) + ".tx$")));
   std::filesystem::remove(Path("b.txt"));
   RunResult run = build.Wait();
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("Unable to read b.txt for compression\n"), std::string::npos)
       << run.output;
-  EXPECT_EQ(Tree(), (std::vector<std::string>{"big.txt", "big2.txt", "list.rsp"}));
+  tree.push_back("list.rsp");
+  std::sort(tree.begin(), tree.end());
+  EXPECT_EQ(Tree(), tree);
 }
 
 }  // namespace
