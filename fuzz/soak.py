@@ -7,6 +7,7 @@ three modes, each round-tripped and compared byte for byte.
 Uses build/release; prints a count of runs and failures at the end and exits
 non-zero when anything failed.
 """
+import argparse
 import os
 import random
 import shutil
@@ -59,8 +60,12 @@ def random_tree(rng, root):
 
 
 def main():
-    rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 50
-    rng = random.Random(int(sys.argv[2]) if len(sys.argv) > 2 else 1)
+    parser = argparse.ArgumentParser(description="Round trips of random trees in all three modes.")
+    parser.add_argument("rounds", type=int, nargs="?", default=50)
+    parser.add_argument("seed", type=int, nargs="?", default=1)
+    args = parser.parse_args()
+    rounds = args.rounds
+    rng = random.Random(args.seed)
     runs = failures = 0
     for round_number in range(rounds):
         with tempfile.TemporaryDirectory() as scratch:
