@@ -16,6 +16,7 @@
 #include "member_output.h"
 #include "member_path.h"
 #include "quiver/reader.h"
+#include "shown_name.h"
 #include "standard_output.h"
 
 namespace quiver {
@@ -50,12 +51,13 @@ struct OpenArchive {
 // Writes one member at its stored name; false after printing why not.
 bool ExtractMember(OpenArchive& archive, std::size_t index, std::uint8_t* copy_buffer) {
   const MemberInfo info = archive.reader.member(index);
-  const char* name = info.name;
-  if (const char* reason = UnsafeNameReason(name)) {
+  const std::string shown = ShownName(info.name);
+  const char* name = shown.c_str();
+  if (const char* reason = UnsafeNameReason(info.name)) {
     std::printf("Unable to extract %s - unsafe name (%s).\n", name, reason);
     return false;
   }
-  std::string path = MapMemberPath(name);
+  std::string path = MapMemberPath(info.name);
   CreateMemberDirectories(path, archive.directories);
   PendingFile output;
   if (!output.Create(path)) {
@@ -101,7 +103,7 @@ void ListMembers(const OpenArchive& archive) {
   for (std::size_t i = 0; i < archive.reader.size(); ++i) {
     // The recorded compressed length whenever there is one, whatever the header says.
     const MemberInfo info = archive.reader.member(i);
-    std::printf("%s - %d\n", info.name,
+    std::printf("%s - %d\n", ShownName(info.name).c_str(),
                 info.compressed_length != 0 ? info.compressed_length : info.original_length);
   }
 }

@@ -184,5 +184,20 @@ TEST_F(HostileArchiveTest, ExcessBytesAfterTheLastMemberAreIgnored) {
   EXPECT_EQ(Read("work/ok"), Bytes({'f', 'i', 'n', 'e'}));
 }
 
+TEST_F(HostileArchiveTest, ControlCharactersInNamesReachTheConsoleAsQuestionMarks) {
+  // Would retitle the terminal and forge a line of the report; the file
+  // still gets its name as stored.
+  const std::string name = "a\x1b]0;owned\x07\nb extracted.";
+  Write("work/bad.qvr", MakeArchive({Stored(name, "data")}));
+  const std::string opened = "Opened bad.qvr.\nFilecount - 1\nFiles are not compressed.\n";
+  RunResult list = RunProgram(QuiverxPath(), {"?bad"}, work_);
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.output, opened + "a?]0;owned??b extracted. - 4\n");
+  RunResult explode = RunProgram(QuiverxPath(), {"+bad"}, work_);
+  EXPECT_EQ(explode.status, 0);
+  EXPECT_EQ(explode.output, opened + "a?]0;owned??b extracted. extracted.\n");
+  EXPECT_EQ(Read("work/" + name), Text("data"));
+}
+
 }  // namespace
 }  // namespace quiver::test
