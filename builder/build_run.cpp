@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "cleanup_signals.h"
 #include "standard_output.h"
 
 namespace quiver {
@@ -12,19 +13,10 @@ BuildRun build_run;
 
 namespace {
 
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
 void CleanupSignalHandler(int signal_number) {
   RemoveRunFiles();
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
-}
-
-sigset_t CleanupSignalSet() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int s : kCleanupSignals) sigaddset(&set, s);
-  return set;
 }
 
 }  // namespace
@@ -59,12 +51,7 @@ void FatalExit(int status) {
 }
 
 void InstallSignalCleanup() {
-  for (int s : kCleanupSignals) {
-    struct sigaction action = {};
-    action.sa_handler = CleanupSignalHandler;
-    sigemptyset(&action.sa_mask);
-    sigaction(s, &action, nullptr);
-  }
+  InstallCleanupHandler(CleanupSignalHandler);
 }
 
 SignalBlock::SignalBlock() {

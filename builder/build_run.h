@@ -61,7 +61,7 @@ void RemoveRunFiles();
 // Releases what build_run holds, removes the run's files and ends the process.
 [[noreturn]] void FatalExit(int status);
 
-// SIGINT, SIGTERM and SIGHUP remove the run's files before the process dies.
+// The clean-up signals remove the run's files before the process dies.
 void InstallSignalCleanup();
 
 // Keeps the clean-up signals away while a file is created and recorded.

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "cleanup_signals.h"
 #include "member_path.h"
 
 namespace quiver {
@@ -20,11 +21,7 @@ char live_temp[PATH_MAX];
 volatile std::sig_atomic_t live_temp_set = 0;
 
 void BlockCleanupSignals(bool block) {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
+  sigset_t set = CleanupSignalSet();
   sigprocmask(block ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
@@ -159,12 +156,7 @@ void PendingFile::Discard() {
 }
 
 void InstallMemberCleanup() {
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction action = {};
-    action.sa_handler = CleanupSignalHandler;
-    sigemptyset(&action.sa_mask);
-    sigaction(s, &action, nullptr);
-  }
+  InstallCleanupHandler(CleanupSignalHandler);
 }
 
 }  // namespace quiver

@@ -44,8 +44,7 @@ class PendingFile {
   int fd_ = -1;
 };
 
-// SIGINT, SIGTERM and SIGHUP remove an unfinished member before the process
-// dies.
+// The clean-up signals remove an unfinished member before the process dies.
 void InstallMemberCleanup();
 
 }  // namespace quiver

@@ -236,7 +236,7 @@ TEST_F(BuilderCliTest, LostTranscriptFailsTheBuildAndKeepsTheOldArchive) {
   Write("m", std::string("member"));
   Write("list.rsp", std::string("m\n"));
   RunOptions full;
-  full.output_to_full_device = true;
+  full.standard_output = StandardOutput::kFullDevice;
   for (const char* option : {"", "-s"}) {
     std::vector<std::string> args = {"out", "@list"};
     if (*option != '\0') args.insert(args.begin(), option);

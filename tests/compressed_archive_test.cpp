@@ -248,6 +248,38 @@ TEST_F(CompressedArchiveTest, SigtermLeavesNothingOfTheRun) {
   EXPECT_EQ(Tree(), (std::vector<std::string>{"b.txt", "big.txt", "list.rsp"}));
 }
 
+TEST_F(CompressedArchiveTest, ReaderOfTheReportGoneLeavesNothingOfTheRun) {
+  // Enough lines to fill the output buffer while temporary files exist.
+  std::vector<std::pair<std::string, Bytes>> members;
+  std::vector<std::string> tree = {"list.rsp", "out.qvr"};
+  for (int i = 0; i < 300; ++i) {
+    members.push_back({std::to_string(i) + ".txt", TextData(200, i)});
+    tree.push_back(members.back().first);
+  }
+  WriteMembers(members);
+  Write("out.qvr", std::string("old archive"));
+  std::sort(tree.begin(), tree.end());
+  RunOptions closed;
+  closed.standard_output = StandardOutput::kClosedPipe;
+  for (const char* option : {"-s", "-c"}) {
+    EXPECT_EQ(Quiver({option, "out", "@list"}, closed).status, 128 + SIGPIPE) << option;
+    EXPECT_EQ(Tree(), tree) << option;
+    EXPECT_EQ(Read("out.qvr"), Text("old archive")) << option;
+  }
+}
+
+TEST_F(CompressedArchiveTest, HangupIgnoredAtStartStaysIgnored) {
+  // As under nohup: the build goes on to the end.
+  WriteMembers({{"big.txt", TextData(4000000, 1)}, {"b.txt", TextData(1000, 2)}});
+  RunOptions nohup;
+  nohup.ignored_signals = {SIGHUP};
+  RunningProgram build(QuiverPath(), {"-c", "out", "@list"}, dir_, nohup);
+  ASSERT_TRUE(WaitForPath(Path("big.tx$")));
+  ::kill(build.pid(), SIGHUP);
+  EXPECT_EQ(build.Wait().status, 0);
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"b.txt", "big.txt", "list.rsp", "out.qvr"}));
+}
+
 TEST_F(CompressedArchiveTest, MemberRemovedBeforeItsCompressionEndsTheBuild) {
   // A large member of the coder's slowest input keeps the builder busy for a
   // second or so with as many members opened after it as it opens ahead;

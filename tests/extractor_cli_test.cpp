@@ -79,7 +79,7 @@ TEST_F(ExtractorCliTest, ListShowsStoredSizes) {
 TEST_F(ExtractorCliTest, ListingThatCannotBeWrittenFails) {
   Build({{"a.txt", TextData(100, 1)}});
   RunOptions full;
-  full.output_to_full_device = true;
+  full.standard_output = StandardOutput::kFullDevice;
   RunResult run = Quiverx({"?out"}, full);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.output, "quiverx: unable to write standard output\n");

@@ -17,13 +17,22 @@ RunningProgram::RunningProgram(const std::string& program, const std::vector<std
   if (::pipe(pipe_fds) != 0) std::abort();
   pid_ = ::fork();
   if (pid_ == 0) {
-    if (options.output_to_full_device) {
-      int full = ::open("/dev/full", O_WRONLY);
-      if (full < 0 || ::dup2(full, STDOUT_FILENO) < 0) ::_exit(126);
-      ::dup2(pipe_fds[1], STDERR_FILENO);
-    } else {
+    if (options.standard_output == StandardOutput::kCaptured) {
       ::dup2(pipe_fds[1], STDOUT_FILENO);
+    } else {
+      int sink = -1;
+      int unread[2];
+      if (options.standard_output == StandardOutput::kFullDevice) {
+        sink = ::open("/dev/full", O_WRONLY);
+      } else if (::pipe(unread) == 0) {
+        ::close(unread[0]);
+        sink = unread[1];
+      }
+      if (sink < 0 || ::dup2(sink, STDOUT_FILENO) < 0) ::_exit(126);
+      ::dup2(pipe_fds[1], STDERR_FILENO);
     }
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(s, SIG_DFL);
+    for (int s : options.ignored_signals) std::signal(s, SIG_IGN);
     ::close(pipe_fds[0]);
     ::close(pipe_fds[1]);
     if (::chdir(directory.c_str()) != 0) ::_exit(126);

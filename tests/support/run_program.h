@@ -11,15 +11,21 @@ struct RunResult {
   std::string output;
 };
 
+enum class StandardOutput {
+  kCaptured,    // into RunResult::output
+  kFullDevice,  // every write fails; `output` holds standard error instead
+  kClosedPipe,  // a pipe nobody reads; `output` holds standard error instead
+};
+
 struct RunOptions {
   long file_size_limit = -1;      // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
   long address_space_limit = -1;  // RLIMIT_AS in bytes
   // Run as the user nobody when the tests run as root, so that file
   // permissions bind; the directory must then be open to all.
   bool unprivileged = false;
-  // Standard output goes to a full device, and `output` holds what the
-  // program wrote on standard error instead.
-  bool output_to_full_device = false;
+  StandardOutput standard_output = StandardOutput::kCaptured;
+  // Signals the program starts with ignored, as under nohup.
+  std::vector<int> ignored_signals;
 };
 
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
