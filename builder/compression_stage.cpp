@@ -233,9 +233,14 @@ void CompressMembers() {
     StageEntry& stage = build_run.stage[i];
     int temp_fd = CreateTempFile(stage);
     if (temp_fd < 0) TempFileError(stage);
-    ::close(temp_fd);
-    RecordCompression(i, CompressMember(MapMemberPath(stage.source_path).c_str(), stage.temp_path,
-                                        stage.original_length));
+    struct stat st;
+    int source_fd = OpenRegularFile(MapMemberPath(stage.source_path).c_str(), st);
+    CompressOutcome outcome{CompressStatus::kSourceUnreadable, 0, {}};
+    if (source_fd >= 0)
+      outcome = CompressOpenMember(source_fd, temp_fd, stage.original_length);
+    else
+      ::close(temp_fd);
+    RecordCompression(i, outcome);
   }
 }
 

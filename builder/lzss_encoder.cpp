@@ -145,6 +145,11 @@ CompressOutcome Compress(EncoderState& state, const char* source_path, const cha
 
 }  // namespace
 
+CompressOutcome CompressOpenMember(int source_fd, int temp_fd, std::int64_t expected_length) {
+  return Encode(process_state, source_fd, std::make_unique<BitFile>(temp_fd), expected_length,
+                ChooseCoding(expected_length));
+}
+
 void ResetEncoderWindow() {
   process_state.SetWindow(EncoderWindow{});
 }

@@ -44,6 +44,11 @@ struct EncoderWindow {
 CompressOutcome CompressMember(const char* source_path, const char* temp_path,
                                std::int64_t expected_length);
 
+// CompressMember on files the caller opened: the source at its start and
+// the new, empty temporary file, both closed on return. A write failure is
+// returned as kWriteFailed instead of ending the run.
+CompressOutcome CompressOpenMember(int source_fd, int temp_fd, std::int64_t expected_length);
+
 // Back to the state of program start: a zero window. For tests and benchmarks
 // that need each stream to be that of a first member.
 void ResetEncoderWindow();

@@ -221,11 +221,16 @@ TEST_F(CompressedArchiveTest, FailingTemporaryWriteCleansUpWith255) {
   WriteMembers({{"first.txt", TextData(5000, 1)}, {"big.bin", RandomData(400000, 2)}});
   RunOptions limited;
   limited.file_size_limit = 200000;
-  RunResult run = Quiver({"-c", "out", "@list"}, limited);
-  EXPECT_EQ(run.status, 255);
-  EXPECT_NE(run.output.find("Fatal error: Fatal error in Output"), std::string::npos) << run.output;
-  EXPECT_EQ(Read("out.qvr"), old);
-  EXPECT_EQ(Tree(), (std::vector<std::string>{"big.bin", "first.txt", "list.rsp", "out.qvr"}));
+  // Members side by side, and a member alone.
+  for (const char* list : {"first.txt big.bin\n", "big.bin\n"}) {
+    Write("list.rsp", std::string(list));
+    RunResult run = Quiver({"-c", "out", "@list"}, limited);
+    EXPECT_EQ(run.status, 255) << list;
+    EXPECT_NE(run.output.find("Fatal error: Fatal error in Output"), std::string::npos)
+        << run.output;
+    EXPECT_EQ(Read("out.qvr"), old) << list;
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"big.bin", "first.txt", "list.rsp", "out.qvr"}));
+  }
 }
 
 TEST_F(CompressedArchiveTest, FailingArchiveWriteRemovesTemporaryFiles) {
