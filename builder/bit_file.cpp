@@ -13,20 +13,9 @@
 
 namespace quiver {
 
-BitFile::BitFile(const char* path, bool report_failures) : report_failures_(report_failures) {
-  // Without reporting, the caller has made the file already: a file removed
-  // meanwhile by the run's clean-up is then never made again.
-  int create = report_failures ? O_CREAT : 0;
-  stream_ = ::open(path, O_WRONLY | O_CLOEXEC | create, 0666);
-  // Truncated only when it holds bytes: truncating even an empty file makes
-  // some file systems write it out at once on close, which for thousands of
-  // fresh temporary files costs more than compressing them.
-  struct stat st;
-  if (stream_ >= 0 &&
-      (::fstat(stream_, &st) != 0 || (st.st_size > 0 && ::ftruncate(stream_, 0) != 0))) {
-    ::close(stream_);
-    stream_ = -1;
-  }
+BitFile::BitFile(const char* path)
+    : report_failures_(true),
+      stream_(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
   if (stream_ < 0) {
     std::string message = "BitFile::BitFile unable to open temporary file ";
     Fail((message + path + ".").c_str());

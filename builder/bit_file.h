@@ -10,11 +10,10 @@ namespace quiver {
 class BitFile {
  public:
   // Creates or truncates the file. A failure, here or in any later write,
-  // ends the run through ReportError; with report_failures false it is kept
-  // instead, in failure(), and nothing more is written.
-  explicit BitFile(const char* path, bool report_failures = true);
-  // Writes into the new, empty file open at `fd`, which it then owns;
-  // failures are kept, not reported.
+  // ends the run through ReportError.
+  explicit BitFile(const char* path);
+  // Writes into the new, empty file open at `fd`, which it then owns. A
+  // failure is kept instead, in failure(), and nothing more is written.
   explicit BitFile(int fd);
   // Finish, if not done yet.
   ~BitFile();

@@ -134,15 +134,6 @@ CompressOutcome Encode(EncoderState& state, int fd, std::unique_ptr<BitFile> bit
   return {CompressStatus::kOk, static_cast<std::int32_t>(length), {}};
 }
 
-CompressOutcome Compress(EncoderState& state, const char* source_path, const char* temp_path,
-                         std::int64_t expected_length, bool report_failures, Coding coding) {
-  struct stat st;
-  int fd = OpenRegularFile(source_path, st);
-  if (fd < 0) return {CompressStatus::kSourceUnreadable, 0, {}};
-  return Encode(state, fd, std::make_unique<BitFile>(temp_path, report_failures), expected_length,
-                coding);
-}
-
 }  // namespace
 
 CompressOutcome CompressOpenMember(int source_fd, int temp_fd, std::int64_t expected_length) {
@@ -156,8 +147,11 @@ void ResetEncoderWindow() {
 
 CompressOutcome CompressMember(const char* source_path, const char* temp_path,
                                std::int64_t expected_length) {
-  return Compress(process_state, source_path, temp_path, expected_length, true,
-                  ChooseCoding(expected_length));
+  struct stat st;
+  int fd = OpenRegularFile(source_path, st);
+  if (fd < 0) return {CompressStatus::kSourceUnreadable, 0, {}};
+  return Encode(process_state, fd, std::make_unique<BitFile>(temp_path), expected_length,
+                ChooseCoding(expected_length));
 }
 
 void AdvanceWindow(EncoderWindow& window, const std::uint8_t* tail, std::size_t tail_size,
@@ -176,11 +170,11 @@ CompressOutcome CompressMemberFrom(EncoderState& state, const EncoderWindow& sta
 }
 
 CompressOutcome CompressMemberInBlocks(EncoderState& state, const EncoderWindow& start,
-                                       const char* source_path, const char* temp_path,
-                                       std::int64_t expected_length, std::int64_t block_size,
-                                       int workers) {
+                                       int source_fd, int temp_fd, std::int64_t expected_length,
+                                       std::int64_t block_size, int workers) {
   state.SetWindow(start);
-  return Compress(state, source_path, temp_path, expected_length, false, {block_size, workers});
+  return Encode(state, source_fd, std::make_unique<BitFile>(temp_fd), expected_length,
+                {block_size, workers});
 }
 
 }  // namespace quiver

@@ -79,8 +79,7 @@ inline constexpr std::int64_t kBlockThreshold = 4 * kBlockSize;
 // CompressMemberFrom, coded in blocks of `block_size` bytes (at least 8192)
 // on `workers` threads whatever the member's length, which must be given.
 CompressOutcome CompressMemberInBlocks(EncoderState& state, const EncoderWindow& start,
-                                       const char* source_path, const char* temp_path,
-                                       std::int64_t expected_length, std::int64_t block_size,
-                                       int workers);
+                                       int source_fd, int temp_fd, std::int64_t expected_length,
+                                       std::int64_t block_size, int workers);
 
 }  // namespace quiver

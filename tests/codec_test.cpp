@@ -76,6 +76,15 @@ class CodecTest : public ScratchTest {
     ResetEncoderWindow();
   }
 
+  // Files as the builder hands them to the coder: the member open at its
+  // start, the temporary file new and empty.
+  int OpenSource(const std::string& name) {
+    return ::open(Path(name).c_str(), O_RDONLY | O_CLOEXEC);
+  }
+  int CreateTemp(const std::string& name) {
+    return ::open(Path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  }
+
   Bytes Compress(const Bytes& member) {
     Write("member", member);
     CompressOutcome outcome = CompressMember(Path("member").c_str(), Path("member.tmp").c_str(),
@@ -215,10 +224,9 @@ class BlockCodingTest : public CodecTest {
  protected:
   Bytes CompressInBlocks(const EncoderWindow& start, const Bytes& member, std::int64_t block_size) {
     Write("member", member);
-    Write("member.tmp", Bytes{});  // made by the caller, as the builder does
     auto state = std::make_unique<EncoderState>();
     CompressOutcome outcome =
-        CompressMemberInBlocks(*state, start, Path("member").c_str(), Path("member.tmp").c_str(),
+        CompressMemberInBlocks(*state, start, OpenSource("member"), CreateTemp("member.tmp"),
                                static_cast<std::int64_t>(member.size()), block_size, 2);
     EXPECT_EQ(outcome.status, CompressStatus::kOk);
     return Read("member.tmp");
@@ -259,11 +267,10 @@ TEST_F(BlockCodingTest, LongMemberInTheRunLeavesTheWindowOfOneCoder) {
 
 TEST_F(BlockCodingTest, MemberThatShrankOrGrewIsReported) {
   Write("member", TextData(50000, 8));
-  Write("t", Bytes{});
   auto state = std::make_unique<EncoderState>();
   for (std::int64_t expected : {60000, 40000}) {
-    EXPECT_EQ(CompressMemberInBlocks(*state, EncoderWindow{}, Path("member").c_str(),
-                                     Path("t").c_str(), expected, 8192, 2)
+    EXPECT_EQ(CompressMemberInBlocks(*state, EncoderWindow{}, OpenSource("member"), CreateTemp("t"),
+                                     expected, 8192, 2)
                   .status,
               CompressStatus::kSourceChanged)
         << expected;
