@@ -86,12 +86,17 @@ void RecordCompression(std::int32_t i, const CompressOutcome& outcome) {
   }
 }
 
+// The member open at its start for its compression, or -1.
+int OpenMember(const StageEntry& stage) {
+  struct stat st;
+  return OpenRegularFile(MapMemberPath(stage.source_path).c_str(), st);
+}
+
 // Opens a member and moves `window` past it from its last bytes; returns
 // the member open at its start for its compression, or -1 when it cannot
 // be opened or those bytes cannot be read.
 int OpenAndAdvancePast(EncoderWindow& window, const StageEntry& stage) {
-  struct stat st;
-  int fd = OpenRegularFile(MapMemberPath(stage.source_path).c_str(), st);
+  int fd = OpenMember(stage);
   if (fd < 0) return -1;
   std::int64_t length = stage.original_length;
   std::size_t tail = static_cast<std::size_t>(std::min<std::int64_t>(length, kWindowSize));
@@ -233,8 +238,7 @@ void CompressMembers() {
     StageEntry& stage = build_run.stage[i];
     int temp_fd = CreateTempFile(stage);
     if (temp_fd < 0) TempFileError(stage);
-    struct stat st;
-    int source_fd = OpenRegularFile(MapMemberPath(stage.source_path).c_str(), st);
+    int source_fd = OpenMember(stage);
     CompressOutcome outcome{CompressStatus::kSourceUnreadable, 0, {}};
     if (source_fd >= 0)
       outcome = CompressOpenMember(source_fd, temp_fd, stage.original_length);
