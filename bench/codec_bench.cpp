@@ -16,8 +16,10 @@
 #include "byte_stream.h"
 #include "lzss_decoder.h"
 #include "lzss_encoder.h"
+#include "platform.h"
 #include "quiver/reader.h"
 #include "test_data.h"
+#include "worker_pool.h"
 
 namespace quiver::test {
 namespace {
@@ -70,18 +72,23 @@ class NullSink : public ByteSink {
   bool Write(const std::uint8_t*, std::size_t) override { return true; }
 };
 
-// Without a length the coder goes through the member in one pass; given
-// it, a member this long is coded in blocks on two threads where there are
-// two cores, so that one is timed by the clock on the wall.
-void CompressShape(benchmark::State& state, bool length_known) {
+// The member compressed as the first of a run.
+CompressOutcome CompressFirst(const ScratchFiles& files, std::int64_t length, WorkerPool& pool) {
+  FileStatus status;
+  return CompressMember(EncoderWindow{}, OpenForReading(files.Path("member").c_str(), status),
+                        CreateOrTruncate(files.Path("stream").c_str()), length, pool);
+}
+
+// On one thread the coder goes through the member in one pass; on two, a
+// member this long is coded in blocks, so that one is timed by the clock on
+// the wall.
+void CompressShape(benchmark::State& state, int threads) {
   ScratchFiles files;
   Bytes member = Shape(static_cast<int>(state.range(0)));
   WriteFile(files.Path("member"), member);
-  const std::int64_t length = length_known ? static_cast<std::int64_t>(member.size()) : -1;
+  WorkerPool pool(threads);
   for (auto _ : state) {
-    ResetEncoderWindow();
-    CompressOutcome outcome =
-        CompressMember(files.Path("member").c_str(), files.Path("stream").c_str(), length);
+    CompressOutcome outcome = CompressFirst(files, static_cast<std::int64_t>(member.size()), pool);
     benchmark::DoNotOptimize(outcome);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * member.size()));
@@ -89,18 +96,18 @@ void CompressShape(benchmark::State& state, bool length_known) {
 }
 
 void BM_CompressMember(benchmark::State& state) {
-  CompressShape(state, false);
+  CompressShape(state, 1);
 }
 
 void BM_CompressMemberInBlocks(benchmark::State& state) {
-  CompressShape(state, true);
+  CompressShape(state, 2);
 }
 
 // The stream one coder writes for `member` as the first of a run.
 Bytes StreamOf(const ScratchFiles& files, const Bytes& member) {
   WriteFile(files.Path("member"), member);
-  ResetEncoderWindow();
-  CompressMember(files.Path("member").c_str(), files.Path("stream").c_str(), -1);
+  WorkerPool pool(1);
+  CompressFirst(files, static_cast<std::int64_t>(member.size()), pool);
   return ReadFile(files.Path("stream"));
 }
 

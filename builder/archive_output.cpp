@@ -1,81 +1,76 @@
 #include "archive_output.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "build_run.h"
+#include "exit_paths.h"
+#include "member_path.h"
+#include "platform.h"
 
 namespace quiver {
-namespace {
-
-std::string DirectoryOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Follows symbolic links so the archive replaces the file a link points to.
-std::string ResolveDestination(const char* dest) {
-  std::string path = dest;
-  for (int depth = 0; depth < 40; ++depth) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    char target[PATH_MAX];
-    ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
-    if (n < 0) return path;
-    target[n] = '\0';
-    path = target[0] == '/' ? std::string(target) : DirectoryOf(path) + "/" + target;
-  }
-  return path;
-}
-
-mode_t NewFileMode() {
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
-}
-
-}  // namespace
 
 bool OpenArchiveOutput() {
-  std::string target = ResolveDestination(build_run.dest_name);
-  mode_t mode = NewFileMode();
-  struct stat st;
-  if (::stat(target.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) return false;
-    mode = st.st_mode & 07777;
+  // A destination that is a symbolic link keeps the link; the file it
+  // points to is replaced.
+  const std::string target = FollowLinks(build_run.dest_name);
+  std::uint32_t permissions = NewFilePermissions();
+  FileStatus existing;
+  if (StatusOfPath(target.c_str(), existing)) {
+    if (!existing.regular) return false;
+    permissions = existing.permissions;
   }
-  // Beside the target, and short enough to fit wherever the target's name does.
-  std::size_t slash = target.rfind('/');
-  std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string temp = directory + "." + base.substr(0, 32) + ".XXXXXX";
-  if (temp.size() >= sizeof build_run.archive_temp) return false;
+  const std::string prefix = HiddenSiblingPrefix(target) + ".";
+  if (prefix.size() + 6 >= sizeof build_run.archive_temp) return false;
   std::snprintf(build_run.archive_target, sizeof build_run.archive_target, "%s", target.c_str());
+  CleanupSignalBlock block;
+  std::string temp;
+  const FileHandle file = CreateUniqueFile(temp, prefix);
+  if (file == kNoFile) return false;
   std::snprintf(build_run.archive_temp, sizeof build_run.archive_temp, "%s", temp.c_str());
-  SignalBlock block;
-  int fd = ::mkostemp(build_run.archive_temp, O_CLOEXEC);
-  if (fd < 0) return false;
   build_run.archive_temp_live = 1;
-  build_run.archive_file = fd;
+  build_run.archive_file = file;
   build_run.archive_open = true;
-  ::fchmod(fd, mode);
+  SetPermissions(file, permissions);
   return true;
+}
+
+void WriteHeaderAndTable(std::vector<std::uint8_t>& copy_buffer) {
+  if (!SeekTo(build_run.archive_file, 0)) ArchiveWriteError();
+  ArchiveHeader header;
+  header.count = build_run.count;
+  header.compressed = build_run.compress ? 1 : 0;
+  std::uint8_t header_bytes[kHeaderSize];
+  EncodeHeader(header, header_bytes);
+  if (!WriteAll(build_run.archive_file, header_bytes, kHeaderSize)) ArchiveWriteError();
+  // A buffer's worth of records per write, so the table's image never stands
+  // whole in memory beside the table itself.
+  copy_buffer.resize(kCopyBufferSize);
+  constexpr std::int32_t kRecordsPerWrite = kCopyBufferSize / kRecordSize;
+  for (std::int32_t first = 0; first < build_run.count; first += kRecordsPerWrite) {
+    const std::int32_t last = std::min(build_run.count, first + kRecordsPerWrite);
+    for (std::int32_t i = first; i < last; ++i)
+      EncodeTocEntry(build_run.toc[i],
+                     copy_buffer.data() + kRecordSize * static_cast<std::size_t>(i - first));
+    if (!WriteAll(build_run.archive_file, copy_buffer.data(),
+                  kRecordSize * static_cast<std::size_t>(last - first)))
+      ArchiveWriteError();
+  }
 }
 
 bool CommitArchive() {
   build_run.archive_open = false;
-  if (::close(build_run.archive_file) != 0) return false;
-  SignalBlock block;
-  if (::rename(build_run.archive_temp, build_run.archive_target) != 0) return false;
+  if (!CloseFile(build_run.archive_file)) return false;
+  CleanupSignalBlock block;
+  if (!RenameFile(build_run.archive_temp, build_run.archive_target)) return false;
   build_run.archive_temp_live = 0;
   return true;
+}
+
+void ArchiveWriteError() {
+  std::printf("Unable to write quiver %s\n", build_run.dest_name);
+  FatalExit(kExitFailure);
 }
 
 }  // namespace quiver

@@ -1,28 +1,20 @@
 #include "bit_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdarg>
-#include <cstdio>
 #include <string>
 
-#include "build_run.h"
-#include "file_io.h"
+#include "exit_paths.h"
+#include "platform.h"
 
 namespace quiver {
 
-BitFile::BitFile(const char* path)
-    : report_failures_(true),
-      stream_(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
-  if (stream_ < 0) {
+BitFile::BitFile(const char* path) : report_failures_(true), stream_(CreateOrTruncate(path)) {
+  if (stream_ == kNoFile) {
     std::string message = "BitFile::BitFile unable to open temporary file ";
     Fail((message + path + ".").c_str());
   }
 }
 
-BitFile::BitFile(int fd) : report_failures_(false), stream_(fd) {}
+BitFile::BitFile(FileHandle file) : report_failures_(false), stream_(file) {}
 
 BitFile::~BitFile() {
   Finish();
@@ -35,11 +27,11 @@ void BitFile::Finish() {
   if (pending_ > 0) PutByte(static_cast<std::uint8_t>(accumulator_ << (8 - pending_)), message);
   Flush(message);
   // The file's length as the file system has it, taken before the close.
-  struct stat st;
-  if (stream_ >= 0 && ::fstat(stream_, &st) == 0) file_length_ = st.st_size;
+  FileStatus status;
+  if (stream_ != kNoFile && StatusOf(stream_, status)) file_length_ = status.size;
   // A failed close can lose bytes already handed over; a short stream must
   // never pass for a good one.
-  if (stream_ >= 0 && ::close(stream_) != 0) Fail(message);
+  if (stream_ != kNoFile && !CloseFile(stream_)) Fail(message);
 }
 
 void BitFile::Fail(const char* message) {
@@ -76,15 +68,6 @@ void BitFile::Flush(const char* message) {
   // After a failure nothing more is written; the first failure is the one reported.
   if (fill_ > 0 && failure_.empty() && !WriteAll(stream_, buffer_, fill_)) Fail(message);
   fill_ = 0;
-}
-
-void ReportError(const char* format, ...) {
-  std::printf("Fatal error: ");
-  va_list args;
-  va_start(args, format);
-  std::vprintf(format, args);
-  va_end(args);
-  FatalExit(kExitReportError);
 }
 
 }  // namespace quiver

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform.h"
+
 namespace quiver {
 
 class BitFile {
@@ -12,9 +14,9 @@ class BitFile {
   // Creates or truncates the file. A failure, here or in any later write,
   // ends the run through ReportError.
   explicit BitFile(const char* path);
-  // Writes into the new, empty file open at `fd`, which it then owns. A
-  // failure is kept instead, in failure(), and nothing more is written.
-  explicit BitFile(int fd);
+  // Writes into the new, empty file `file`, which it then owns. A failure
+  // is kept instead, in failure(), and nothing more is written.
+  explicit BitFile(FileHandle file);
   // Finish, if not done yet.
   ~BitFile();
   BitFile(const BitFile&) = delete;
@@ -40,16 +42,12 @@ class BitFile {
   bool finished_ = false;
   std::string failure_;
   std::int64_t file_length_ = -1;
-  int stream_;
+  FileHandle stream_;
   // Bits waiting to make a byte, in the low `pending_` places.
   std::uint64_t accumulator_ = 0;
   int pending_ = 0;
   std::size_t fill_ = 0;
   std::uint8_t buffer_[1 << 16];
 };
-
-// Prints "Fatal error: " and the message, removes the run's unfinished files
-// and ends the process with status 255.
-[[noreturn]] void ReportError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace quiver

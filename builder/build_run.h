@@ -1,4 +1,5 @@
-// The builder's process-wide run state and the one way out on failure.
+// The builder's process-wide run state: what FatalExit and the clean-up
+// signals consult to release the run's files.
 #pragma once
 
 #include <climits>
@@ -8,13 +9,9 @@
 #include <memory>
 
 #include "archive_layout.h"
+#include "platform.h"
 
 namespace quiver {
-
-inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitFailure = 1;
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitReportError = 255;
 
 struct StageEntry {
   char source_path[kNameSize];
@@ -30,7 +27,7 @@ struct StageEntry {
 
 struct BuildRun {
   std::FILE* response_file = nullptr;
-  int archive_file = -1;
+  FileHandle archive_file = kNoFile;
   std::unique_ptr<TocEntry[]> toc;
   std::unique_ptr<StageEntry[]> stage;
   std::int32_t count = 0;
@@ -38,7 +35,6 @@ struct BuildRun {
   bool smallest = false;
   bool response_open = false;
   bool archive_open = false;
-  bool toc_ready = false;
   // Wider than the archive's fields: the sum of members under compression may
   // pass 2 GiB while the archive stays small.
   std::int64_t original_total = 0;
@@ -54,26 +50,15 @@ struct BuildRun {
 
 extern BuildRun build_run;
 
-// Removes every file this run created and has not committed. Safe to call
-// from a signal handler.
-void RemoveRunFiles();
+// Whether the archive holds a member's own bytes rather than its stream:
+// always without compression, and under -s when the stream did not shrink.
+inline bool StoredRaw(const StageEntry& stage) {
+  return !build_run.compress || stage.compressed_length == 0;
+}
 
-// Releases what build_run holds, removes the run's files and ends the process.
-[[noreturn]] void FatalExit(int status);
-
-// The clean-up signals remove the run's files before the process dies.
-void InstallSignalCleanup();
-
-// Keeps the clean-up signals away while a file is created and recorded.
-class SignalBlock {
- public:
-  SignalBlock();
-  ~SignalBlock();
-  SignalBlock(const SignalBlock&) = delete;
-  SignalBlock& operator=(const SignalBlock&) = delete;
-
- private:
-  sigset_t saved_;
-};
+// Bytes the member occupies in the archive.
+inline std::int64_t StoredLength(const StageEntry& stage) {
+  return StoredRaw(stage) ? stage.original_length : stage.compressed_length;
+}
 
 }  // namespace quiver

@@ -1,74 +1,24 @@
 #include "builder.h"
 
 #include <cstdio>
-#include <cstring>
 #include <new>
-#include <string>
+#include <vector>
 
 #include "archive_output.h"
-#include "build_pipeline.h"
 #include "build_run.h"
 #include "command_line.h"
 #include "compression_stage.h"
+#include "copy_stage.h"
+#include "exit_paths.h"
+#include "measure_members.h"
 #include "response_file.h"
 #include "standard_output.h"
 #include "stored_build.h"
+#include "toc_table.h"
+#include "totals.h"
 
 namespace quiver {
 namespace {
-
-std::string response_bytes;
-
-void OpenResponseFile() {
-  build_run.response_file = std::fopen(build_run.response_name, "rb");
-  if (build_run.response_file == nullptr) {
-    std::printf("Unable to open response file %s\n", build_run.response_name);
-    FatalExit(kExitFailure);
-  }
-  build_run.response_open = true;
-  char chunk[1 << 14];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, build_run.response_file)) > 0)
-    response_bytes.append(chunk, n);
-  if (std::ferror(build_run.response_file)) {
-    std::printf("Unable to open response file %s\n", build_run.response_name);
-    FatalExit(kExitFailure);
-  }
-  std::printf("Opened %s\n", build_run.response_name);
-}
-
-void CopyName(char* buffer, std::string_view token) {
-  std::memcpy(buffer, token.data(), token.size());
-  buffer[token.size()] = '\0';
-}
-
-void ReadMembers() {
-  std::string_view text = ResponseText(response_bytes);
-  std::size_t count = ForEachMember(text, [](std::string_view token) {
-    if (token.size() >= kNameSize) {
-      std::printf("Member name longer than %zu characters in %s: %.*s\n", kNameSize - 1,
-                  build_run.response_name, static_cast<int>(token.size()), token.data());
-      FatalExit(kExitFailure);
-    }
-    return true;
-  });
-  if (count > 0x7FFFFFFF / kRecordSize) {
-    std::printf("Quiver %s would be 2 GiB or larger\n", build_run.dest_name);
-    FatalExit(kExitFailure);
-  }
-  build_run.count = static_cast<std::int32_t>(count);
-  std::printf("filecount = %d\n", build_run.count);
-  build_run.toc = std::make_unique<TocEntry[]>(count);
-  build_run.stage = std::make_unique<StageEntry[]>(count);
-  std::size_t i = 0;
-  ForEachMember(text, [&i](std::string_view token) {
-    if (i == static_cast<std::size_t>(build_run.count)) return false;
-    CopyName(build_run.toc[i].name, token);
-    CopyName(build_run.stage[i].source_path, token);
-    ++i;
-    return true;
-  });
-}
 
 int Build(int argc, char** argv) {
   InstallSignalCleanup();
@@ -81,26 +31,26 @@ int Build(int argc, char** argv) {
     FatalExit(kExitFailure);
   }
   ReadMembers();
-  auto copy_buffer = std::make_unique<std::uint8_t[]>(kCopyBufferSize);
+  std::vector<std::uint8_t> copy_buffer;
   if (build_run.compress) {
     MeasureMembers();
     CompressMembers();
   } else {
-    MeasureAndCopyMembers(copy_buffer.get());
+    MeasureAndCopyMembers(copy_buffer);
   }
   std::printf("toc size = %lld\n",
               static_cast<long long>(build_run.count) * static_cast<long long>(kRecordSize));
   AssignOffsets();
-  build_run.toc_ready = true;
   SortTable();
-  WriteHeaderAndTable(copy_buffer.get());
+  WriteHeaderAndTable(copy_buffer);
   if (build_run.compress)
-    CopyMembers(copy_buffer.get());
+    CopyMembers(copy_buffer);
   else
     ReportStoredCopies();
-  copy_buffer.reset();
+  copy_buffer = {};
   build_run.toc.reset();
   ReportTotals();
+  if (build_run.compress) DeleteTemporaryFiles();
   std::fclose(build_run.response_file);
   build_run.response_open = false;
   std::printf("Closed .rsp file %s\n", build_run.response_name);
@@ -118,8 +68,7 @@ int RunBuilder(int argc, char** argv) {
   try {
     return Build(argc, argv);
   } catch (const std::bad_alloc&) {
-    std::printf("Out of memory\n");
-    FatalExit(kExitFailure);
+    OutOfMemory();
   }
 }
 

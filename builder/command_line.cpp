@@ -4,13 +4,12 @@
 #include <cstring>
 
 #include "build_run.h"
+#include "exit_paths.h"
 
 namespace quiver {
 namespace {
 
 constexpr char kResponseExtension[] = ".rsp";
-// A base name must leave room for a four-character extension and the NUL.
-constexpr std::size_t kMaxBaseName = kNameSize - 5;
 
 void SetPath(char* buffer, const char* base, const char* extension, const char* what) {
   if (std::strlen(base) > kMaxBaseName) {

@@ -1,44 +1,50 @@
 #include "compression_stage.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cinttypes>
-#include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <memory>
-#include <mutex>
-#include <thread>
-#include <vector>
+#include <new>
 
-#include "bit_file.h"
-#include "file_io.h"
+#include "build_run.h"
+#include "exit_paths.h"
 #include "lzss_encoder.h"
-#include "match_tree.h"
 #include "member_path.h"
+#include "platform.h"
 #include "temp_path.h"
+#include "totals.h"
+#include "worker_pool.h"
 
 namespace quiver {
-
-std::int64_t CompressionRatio(std::int64_t compressed, std::int64_t original) {
-  if (original == 0) return 0;
-  return 100 - compressed * 100 / original;
-}
-
 namespace {
 
+// One member on its way through the coder.
+struct MemberTask {
+  explicit MemberTask(std::int32_t member, WorkerPool& pool)
+      : index(member), task([this, &pool] {
+          outcome =
+              CompressMember(start, source, temp, build_run.stage[index].original_length, pool);
+        }) {}
+
+  std::int32_t index;
+  FileHandle source = kNoFile;
+  FileHandle temp = kNoFile;
+  // The window the members before it leave.
+  EncoderWindow start;
+  CompressOutcome outcome{CompressStatus::kSourceUnreadable, 0, {}};
+  PoolTask task;
+};
+
 // Creates the member's temporary file, never over an existing file, and
-// returns it open for writing; -1 when no name beside the member can be
-// created.
-int CreateTempFile(StageEntry& stage) {
+// returns it open for writing; kNoFile when no name beside the member can
+// be created.
+FileHandle CreateTempFile(StageEntry& stage) {
   std::string temp = MapMemberPath(MakeTempPath(stage.source_path).c_str());
-  SignalBlock block;
-  int fd = CreateExclusiveFile(temp, stage.temp_path, sizeof stage.temp_path);
-  if (fd >= 0) stage.temp_created = 1;
-  return fd;
+  CleanupSignalBlock block;
+  FileHandle file = CreateExclusiveFile(temp, stage.temp_path, sizeof stage.temp_path);
+  if (file != kNoFile) stage.temp_created = 1;
+  return file;
 }
 
 // The stream's file cannot be opened: a failure of the bit output stream,
@@ -48,228 +54,109 @@ int CreateTempFile(StageEntry& stage) {
               MakeTempPath(stage.source_path).c_str());
 }
 
-// Reports one member's compression, in response-file order.
-void RecordCompression(std::int32_t i, const CompressOutcome& outcome) {
-  TocEntry& entry = build_run.toc[i];
-  StageEntry& stage = build_run.stage[i];
+void RecordFailure(std::int32_t i, const CompressOutcome& outcome) {
+  const char* name = build_run.toc[i].name;
   switch (outcome.status) {
     case CompressStatus::kOk:
-      break;
+      return;
     case CompressStatus::kSourceUnreadable:
-      std::printf("Unable to read %s for compression\n", entry.name);
+      std::printf("Unable to read %s for compression\n", name);
       FatalExit(kExitFailure);
     case CompressStatus::kSourceChanged:
-      std::printf("%s changed length during compression\n", entry.name);
+      std::printf("%s changed length during compression\n", name);
       FatalExit(kExitFailure);
     case CompressStatus::kSourceModified:
-      std::printf("%s changed during compression\n", entry.name);
+      std::printf("%s changed during compression\n", name);
       FatalExit(kExitFailure);
     case CompressStatus::kTempUnreadable:
-      std::printf("Unable to measure temporary file %s\n", stage.temp_path);
+      std::printf("Unable to measure temporary file %s\n", build_run.stage[i].temp_path);
       FatalExit(kExitFailure);
     case CompressStatus::kWriteFailed:
       ReportError("%s", outcome.failure.c_str());
   }
-  entry.compressed_length = outcome.length;
-  stage.compressed_length = outcome.length;
-  std::int64_t ratio = CompressionRatio(outcome.length, stage.original_length);
-  if (build_run.smallest && ratio <= 0) {
-    std::printf("%s logged - %x %i %i %" PRId64 "%% - storing uncompressed\n", entry.name,
-                entry.crc, stage.original_length, outcome.length, ratio);
-    build_run.compressed_total += stage.original_length;
-    entry.compressed_length = 0;
-    stage.compressed_length = 0;
-  } else {
-    std::printf("%s logged - %x %i %i %" PRId64 "%%\n", entry.name, entry.crc,
-                stage.original_length, outcome.length, ratio);
-    build_run.compressed_total += outcome.length;
-  }
 }
 
-// The member open at its start for its compression, or -1.
-int OpenMember(const StageEntry& stage) {
-  struct stat st;
-  return OpenRegularFile(MapMemberPath(stage.source_path).c_str(), st);
+// Reports one member's compression, in response-file order.
+void RecordCompression(std::int32_t i, const CompressOutcome& outcome) {
+  RecordFailure(i, outcome);
+  const TocEntry& entry = build_run.toc[i];
+  StageEntry& stage = build_run.stage[i];
+  const std::int64_t ratio = CompressionRatio(outcome.length, stage.original_length);
+  const bool raw = build_run.smallest && ratio <= 0;
+  stage.compressed_length = raw ? 0 : outcome.length;
+  build_run.compressed_total += StoredLength(stage);
+  std::printf("%s logged - %x %i %i %" PRId64 "%%%s\n", entry.name, entry.crc,
+              stage.original_length, outcome.length, ratio, raw ? " - storing uncompressed" : "");
 }
 
 // Opens a member and moves `window` past it from its last bytes; returns
-// the member open at its start for its compression, or -1 when it cannot
-// be opened or those bytes cannot be read.
-int OpenAndAdvancePast(EncoderWindow& window, const StageEntry& stage) {
-  int fd = OpenMember(stage);
-  if (fd < 0) return -1;
-  std::int64_t length = stage.original_length;
-  std::size_t tail = static_cast<std::size_t>(std::min<std::int64_t>(length, kWindowSize));
+// the member open at its start for its compression, or kNoFile when it
+// cannot be opened or those bytes cannot be read.
+FileHandle OpenAndAdvancePast(EncoderWindow& window, const StageEntry& stage) {
+  FileStatus status;
+  const FileHandle file = OpenForReading(MapMemberPath(stage.source_path).c_str(), status);
+  if (file == kNoFile) return kNoFile;
+  const std::int64_t length = stage.original_length;
+  const auto tail = static_cast<std::size_t>(std::min<std::int64_t>(length, kWindowSize));
   std::uint8_t bytes[kWindowSize];
-  if (ReadFullAt(fd, bytes, tail, static_cast<off_t>(length - tail)) !=
-      static_cast<ssize_t>(tail)) {
-    ::close(fd);
-    return -1;
+  if (ReadFullAt(file, bytes, tail, length - static_cast<std::int64_t>(tail)) !=
+      static_cast<std::int64_t>(tail)) {
+    CloseFile(file);
+    return kNoFile;
   }
   AdvanceWindow(window, bytes, tail, length);
-  return fd;
+  return file;
 }
 
-// Two workers compress members side by side, each from the window that the
-// members before it leave, so every stream is the one a single coder going
-// through the members in order would write.
-class CompressionWorkers {
- public:
-  struct Task {
-    std::int32_t index;
-    int source_fd;
-    int temp_fd;
-    EncoderWindow start;
-    CompressOutcome outcome{CompressStatus::kOk, 0, {}};
-    bool done = false;
-  };
-
-  explicit CompressionWorkers(int count) {
-    // The workers inherit a mask without the clean-up signals, so those
-    // always reach the main thread, whose SignalBlock then holds them off
-    // while it creates and records a file.
-    SignalBlock block;
-    for (int i = 0; i < count; ++i) threads_.emplace_back([this] { Work(); });
+// Waits for the oldest member and reports it; a worker that ran out of
+// memory ends the run here, without unwinding past running workers.
+void RecordOldest(WorkerPool& pool, std::deque<std::unique_ptr<MemberTask>>& in_flight) {
+  MemberTask& oldest = *in_flight.front();
+  try {
+    pool.Wait(oldest.task);
+  } catch (const std::bad_alloc&) {
+    OutOfMemory();
   }
-  ~CompressionWorkers() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      closing_ = true;
-    }
-    wake_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
-  }
-
-  void Submit(Task* task) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      queue_.push_back(task);
-    }
-    wake_.notify_all();
-  }
-
-  void Finish(Task* task) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      task->done = true;
-    }
-    wake_.notify_all();
-  }
-
-  void Wait(const Task& task) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    wake_.wait(lock, [&task] { return task.done; });
-  }
-
- private:
-  void Work() {
-    // One coder state per worker, for all its members.
-    auto state = std::make_unique<EncoderState>();
-    for (;;) {
-      Task* task;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait(lock, [this] { return closing_ || !queue_.empty(); });
-        if (queue_.empty()) return;
-        task = queue_.front();
-        queue_.pop_front();
-      }
-      CompressOutcome outcome =
-          CompressMemberFrom(*state, task->start, task->source_fd, task->temp_fd,
-                             build_run.stage[task->index].original_length);
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        task->outcome = std::move(outcome);
-      }
-      Finish(task);
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Task*> queue_;
-  bool closing_ = false;
-  std::vector<std::thread> threads_;
-};
-
-void CompressSideBySide(int workers) {
-  CompressionWorkers pool(workers);
-  std::deque<std::unique_ptr<CompressionWorkers::Task>> in_flight;
-  EncoderWindow window;
-  // Members are reported in order, as one coder would report them.
-  auto record_oldest = [&] {
-    pool.Wait(*in_flight.front());
-    RecordCompression(in_flight.front()->index, in_flight.front()->outcome);
-    in_flight.pop_front();
-  };
-  for (std::int32_t i = 0; i < build_run.count; ++i) {
-    StageEntry& stage = build_run.stage[i];
-    auto task = std::make_unique<CompressionWorkers::Task>();
-    task->index = i;
-    task->temp_fd = CreateTempFile(stage);
-    if (task->temp_fd < 0) {
-      while (!in_flight.empty()) record_oldest();
-      TempFileError(stage);
-    }
-    task->start = window;
-    task->source_fd = OpenAndAdvancePast(window, stage);
-    if (task->source_fd >= 0) {
-      pool.Submit(task.get());
-    } else {
-      ::close(task->temp_fd);
-      task->outcome.status = CompressStatus::kSourceUnreadable;
-      task->done = true;
-    }
-    in_flight.push_back(std::move(task));
-    while (!in_flight.empty() && (in_flight.size() >= kMembersInFlight || i + 1 == build_run.count))
-      record_oldest();
-  }
+  RecordCompression(oldest.index, oldest.outcome);
+  in_flight.pop_front();
 }
 
 }  // namespace
 
 void CompressMembers() {
-  unsigned cores = std::thread::hardware_concurrency();
-  if (build_run.count >= 2 && cores >= 2) {
-    CompressSideBySide(2);
-    return;
-  }
+  // Every member goes to the pool, each coded from the window the members
+  // before it leave, so every stream is the one a single coder going
+  // through the members in order would write.
+  std::deque<std::unique_ptr<MemberTask>> in_flight;
+  WorkerPool pool(AvailableProcessors());
+  EncoderWindow window;
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     StageEntry& stage = build_run.stage[i];
-    int temp_fd = CreateTempFile(stage);
-    if (temp_fd < 0) TempFileError(stage);
-    int source_fd = OpenMember(stage);
-    CompressOutcome outcome{CompressStatus::kSourceUnreadable, 0, {}};
-    if (source_fd >= 0)
-      outcome = CompressOpenMember(source_fd, temp_fd, stage.original_length);
+    auto member = std::make_unique<MemberTask>(i, pool);
+    member->temp = CreateTempFile(stage);
+    if (member->temp == kNoFile) {
+      while (!in_flight.empty()) RecordOldest(pool, in_flight);
+      TempFileError(stage);
+    }
+    member->start = window;
+    member->source = OpenAndAdvancePast(window, stage);
+    if (member->source != kNoFile)
+      pool.Submit(member->task);
     else
-      ::close(temp_fd);
-    RecordCompression(i, outcome);
+      CloseFile(member->temp);
+    in_flight.push_back(std::move(member));
+    while (!in_flight.empty() && (in_flight.size() >= kMembersInFlight || i + 1 == build_run.count))
+      RecordOldest(pool, in_flight);
   }
 }
 
-CopySource ChooseCopySource(const StageEntry& stage) {
-  if (!build_run.compress || (build_run.smallest && stage.compressed_length == 0))
-    return {MapMemberPath(stage.source_path), stage.source_path, stage.original_length};
-  return {stage.temp_path, stage.temp_path, stage.compressed_length};
-}
-
-void ReportTotals() {
-  if (!build_run.compress) {
-    std::printf("\nTotal Data Size = %" PRId64 "\n\n", build_run.original_total);
-    return;
-  }
-  std::printf("\n");
-  std::printf("Totals - Original Size   = %" PRId64 "\n", build_run.original_total);
-  std::printf("         Compressed Size = %" PRId64 "\n", build_run.compressed_total);
-  std::printf("         Ratio           = %" PRId64 "%%\n\n",
-              CompressionRatio(build_run.compressed_total, build_run.original_total));
+void DeleteTemporaryFiles() {
   std::printf("Deleting temporary files\n");
-  SignalBlock block;
+  CleanupSignalBlock block;
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     StageEntry& stage = build_run.stage[i];
     if (stage.temp_created) {
-      ::unlink(stage.temp_path);
+      RemoveFile(stage.temp_path);
       stage.temp_created = 0;
     }
   }

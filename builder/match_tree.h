@@ -7,8 +7,19 @@
 #include <cstdint>
 
 #include "lzss_encoder.h"
+#include "stream_format.h"
 
 namespace quiver {
+
+// Index 0 is no node (position 0 never holds a string); the anchor, one past
+// the last position, holds the root as its higher link.
+inline constexpr int kNoNode = 0;
+inline constexpr int kRootAnchor = kWindowSize;
+// Behind the window: its first 17 bytes again, so that a string crossing
+// position 4095 reads straight on, and room for an 8-byte load at any offset
+// up to 16 of any position.
+inline constexpr int kWindowTail = 32;
+static_assert(kWindowTail >= kLookAheadSize - 1 + 8);
 
 // What filing a string found, for a coder that settles the tree's shape
 // elsewhere: n's neighbours in string order (0 when none) and which of them
@@ -20,14 +31,14 @@ enum class NeighbourKind : std::uint32_t { kBelow, kAbove, kTie, kEqual };
 using NeighbourRecord = std::uint32_t;
 
 inline NeighbourRecord MakeNeighbourRecord(int below, int above, int length, NeighbourKind kind) {
-  return static_cast<std::uint32_t>(below) | static_cast<std::uint32_t>(above) << 12 |
+  return static_cast<std::uint32_t>(below) | static_cast<std::uint32_t>(above) << kWindowBits |
          static_cast<std::uint32_t>(length) << 24 | static_cast<std::uint32_t>(kind) << 29;
 }
 inline int RecordBelow(NeighbourRecord r) {
-  return static_cast<int>(r & 0xFFF);
+  return static_cast<int>(r & kPositionMask);
 }
 inline int RecordAbove(NeighbourRecord r) {
-  return static_cast<int>(r >> 12 & 0xFFF);
+  return static_cast<int>(r >> kWindowBits & kPositionMask);
 }
 inline int RecordLength(NeighbourRecord r) {
   return static_cast<int>(r >> 24 & 0x1F);
@@ -60,10 +71,7 @@ struct EncoderState {
   // reports its neighbours instead of choosing between them.
   NeighbourRecord InsertNeighbours(int n);
 
-  // The first 17 bytes stand again past the end, so a string that crosses
-  // position 4095 reads straight on; the slack behind them lets a comparison
-  // load 8 bytes at any offset up to 16.
-  std::uint8_t window[kWindowSize + 32];
+  std::uint8_t window[kWindowSize + kWindowTail];
 
   // The MatchTree, one array per field, links packed to 16 bits each so that
   // tree and window stay in the first-level cache. Index 0 is no node and
@@ -104,5 +112,9 @@ struct EncoderState {
   int FindEntry(int subtree, int prefix) const;
   int CommonLength(int a, int b) const;
 };
+
+// The calling thread's coder state, made on first use: a thread codes one
+// member, or fills one block, at a time.
+EncoderState& ThreadEncoderState();
 
 }  // namespace quiver

@@ -1,10 +1,25 @@
 #include "response_file.h"
 
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "build_run.h"
+#include "exit_paths.h"
+
 namespace quiver {
 namespace {
 
+// The response file's bytes, read once.
+std::string response_bytes;
+
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+void CopyName(char* buffer, std::string_view token) {
+  std::memcpy(buffer, token.data(), token.size());
+  buffer[token.size()] = '\0';
 }
 
 }  // namespace
@@ -28,6 +43,52 @@ void SkipLine(ResponseCursor& cursor) {
 std::string_view ResponseText(std::string_view file_bytes) {
   std::size_t end = file_bytes.find('\x1A');
   return end == std::string_view::npos ? file_bytes : file_bytes.substr(0, end);
+}
+
+void OpenResponseFile() {
+  build_run.response_file = std::fopen(build_run.response_name, "rb");
+  if (build_run.response_file == nullptr) {
+    std::printf("Unable to open response file %s\n", build_run.response_name);
+    FatalExit(kExitFailure);
+  }
+  build_run.response_open = true;
+  char chunk[1 << 14];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, build_run.response_file)) > 0)
+    response_bytes.append(chunk, n);
+  if (std::ferror(build_run.response_file)) {
+    std::printf("Unable to open response file %s\n", build_run.response_name);
+    FatalExit(kExitFailure);
+  }
+  std::printf("Opened %s\n", build_run.response_name);
+}
+
+void ReadMembers() {
+  std::string_view text = ResponseText(response_bytes);
+  std::size_t count = ForEachMember(text, [](std::string_view token) {
+    if (token.size() >= kNameSize) {
+      std::printf("Member name longer than %zu characters in %s: %.*s\n", kNameSize - 1,
+                  build_run.response_name, static_cast<int>(token.size()), token.data());
+      FatalExit(kExitFailure);
+    }
+    return true;
+  });
+  if (count > 0x7FFFFFFF / kRecordSize) {
+    std::printf("Quiver %s would be 2 GiB or larger\n", build_run.dest_name);
+    FatalExit(kExitFailure);
+  }
+  build_run.count = static_cast<std::int32_t>(count);
+  std::printf("filecount = %d\n", build_run.count);
+  build_run.toc = std::make_unique<TocEntry[]>(count);
+  build_run.stage = std::make_unique<StageEntry[]>(count);
+  std::size_t i = 0;
+  ForEachMember(text, [&i](std::string_view token) {
+    if (i == static_cast<std::size_t>(build_run.count)) return false;
+    CopyName(build_run.toc[i].name, token);
+    CopyName(build_run.stage[i].source_path, token);
+    ++i;
+    return true;
+  });
 }
 
 }  // namespace quiver

@@ -37,4 +37,12 @@ std::size_t ForEachMember(std::string_view text, MemberFn member) {
   return count;
 }
 
+// Opens and reads build_run's response file whole; ends the run when it
+// cannot be read.
+void OpenResponseFile();
+
+// Counts the member names, makes the run's tables and fills in the names;
+// ends the run on a name the tables cannot hold.
+void ReadMembers();
+
 }  // namespace quiver

@@ -1,11 +1,12 @@
 #include "stored_build.h"
 
-#include <unistd.h>
-
-#include "build_pipeline.h"
+#include "archive_output.h"
 #include "build_run.h"
-#include "file_io.h"
+#include "copy_stage.h"
+#include "exit_paths.h"
+#include "measure_members.h"
 #include "member_path.h"
+#include "platform.h"
 
 namespace quiver {
 namespace {
@@ -15,30 +16,29 @@ CopyResult failure = CopyResult::kOk;
 
 }  // namespace
 
-void MeasureAndCopyMembers(std::uint8_t* copy_buffer) {
+void MeasureAndCopyMembers(std::vector<std::uint8_t>& copy_buffer) {
   std::int64_t offset = static_cast<std::int64_t>(kHeaderSize) +
                         static_cast<std::int64_t>(kRecordSize) * build_run.count;
-  if (::lseek(build_run.archive_file, static_cast<off_t>(offset), SEEK_SET) != offset)
-    ArchiveWriteError();
+  if (!SeekTo(build_run.archive_file, offset)) ArchiveWriteError();
   // Off once a copy failed, or once the archive would pass 2 GiB, which the
   // offsets then report.
   bool copying = true;
   for (std::int32_t i = 0; i < build_run.count; ++i) {
-    struct stat st;
-    int fd = OpenRegularFile(MapMemberPath(build_run.toc[i].name).c_str(), st);
-    RecordMember(i, fd >= 0, fd >= 0 ? st.st_size : 0);
+    FileStatus status;
+    const FileHandle file = OpenForReading(MapMemberPath(build_run.toc[i].name).c_str(), status);
+    RecordMember(i, file != kNoFile, file != kNoFile ? status.size : 0);
     const std::int64_t size = build_run.stage[i].original_length;
     if (offset + size > kMaxArchiveSize) copying = false;
     if (copying) {
       // Exactly the bytes measured, from the file that was measured.
-      failure = CopyRange(fd, -1, build_run.archive_file, size, copy_buffer, kCopyBufferSize);
+      failure = CopyRange(file, -1, build_run.archive_file, size, copy_buffer, kCopyBufferSize);
       if (failure != CopyResult::kOk) {
         failed_member = i;
         copying = false;
       }
     }
     offset += size;
-    ::close(fd);
+    CloseFile(file);
   }
 }
 

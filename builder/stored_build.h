@@ -5,12 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace quiver {
 
 // Measures every member and copies its bytes to its place in the archive. A
 // failed copy is held back until its progress line is due.
-void MeasureAndCopyMembers(std::uint8_t* copy_buffer);
+void MeasureAndCopyMembers(std::vector<std::uint8_t>& copy_buffer);
 
 // After the table is written: the progress line of every copy, and the
 // failure of the one that failed, if any.

@@ -1,10 +1,5 @@
 #include "temp_path.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "member_path.h"
@@ -32,18 +27,19 @@ std::string MakeTempPath(const char* source_path) {
   return extension[0] == '.' ? stem + extension : stem + "." + extension;
 }
 
-int CreateExclusiveFile(const std::string& path, char* created, std::size_t capacity) {
+FileHandle CreateExclusiveFile(const std::string& path, char* created, std::size_t capacity) {
   for (int attempt = 0; attempt < 1000; ++attempt) {
     std::string name = attempt == 0 ? path : path + "." + std::to_string(attempt);
-    if (name.size() >= capacity) return -1;
-    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
+    if (name.size() >= capacity) return kNoFile;
+    FileHandle file;
+    const CreateResult result = CreateNewFile(name.c_str(), file);
+    if (result == CreateResult::kCreated) {
       std::memcpy(created, name.c_str(), name.size() + 1);
-      return fd;
+      return file;
     }
-    if (errno != EEXIST) return -1;
+    if (result == CreateResult::kFailed) return kNoFile;
   }
-  return -1;
+  return kNoFile;
 }
 
 }  // namespace quiver

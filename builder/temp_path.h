@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform.h"
+
 namespace quiver {
 
 // art\rock.bmp gives art\rock.bm$, main.c gives main.c$, makefile gives
@@ -13,7 +15,7 @@ std::string MakeTempPath(const char* source_path);
 // Creates a new, empty file at `path`, or, when that name is taken, at a
 // free variant beside it; never opens an existing file. Writes the name used
 // into `created` (of `capacity` bytes) and returns the file open for
-// writing, or -1 when no file could be created.
-int CreateExclusiveFile(const std::string& path, char* created, std::size_t capacity);
+// writing, or kNoFile when no file could be created.
+FileHandle CreateExclusiveFile(const std::string& path, char* created, std::size_t capacity);
 
 }  // namespace quiver

@@ -3,11 +3,11 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set_target_properties(quiver_extractor PROPERTIES EXPORT_NAME reader OUTPUT_NAME quiver_reader)
+set_target_properties(quiver_reader PROPERTIES EXPORT_NAME reader OUTPUT_NAME quiver_reader)
 set_target_properties(quiver_common PROPERTIES EXPORT_NAME common)
 
 install(TARGETS quiver quiverx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(TARGETS quiver_extractor quiver_common EXPORT quiverTargets
+install(TARGETS quiver_reader quiver_common EXPORT quiverTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES extractor/include/quiver/reader.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quiver)
 install(FILES man/quiver.1 man/quiverx.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

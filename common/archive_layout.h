@@ -11,6 +11,8 @@ inline constexpr std::size_t kHeaderSize = 16;
 inline constexpr std::size_t kRecordSize = 272;
 inline constexpr std::size_t kNameSize = 256;
 inline constexpr char kArchiveExtension[] = ".qvr";
+// A base name leaves room for a four-character extension and the NUL.
+inline constexpr std::size_t kMaxBaseName = kNameSize - 5;
 // Stored bytes move through one buffer of this size in both programs.
 inline constexpr std::size_t kCopyBufferSize = 0x100000;
 // Offsets and lengths are signed 32-bit fields.

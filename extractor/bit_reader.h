@@ -42,11 +42,11 @@ class BitReader {
   // True once a bit was taken that the stream does not hold.
   bool overrun() const { return overrun_; }
 
-  // The fast path, for a caller that has seen HasWord: RefillWord tops the
-  // buffer up to at least 56 bits without a branch, and bits are then taken
-  // with no checks, a token at a time.
+  // The fast path, for a caller that has seen HasWord: RefillWordUnchecked
+  // tops the buffer up to at least 56 bits without a branch, and the
+  // Unchecked operations then take those bits with no checks at all.
   bool HasWord() const { return end_ - cursor_ >= 8; }
-  void RefillWord() {
+  void RefillWordUnchecked() {
     // Eight bytes at once; the bytes not counted as taken are loaded again,
     // in the same places, by the next refill.
     std::uint64_t word;
@@ -55,9 +55,11 @@ class BitReader {
     cursor_ += (63 - available_) >> 3;
     available_ |= 56;
   }
-  std::uint32_t Peek(int count) const { return static_cast<std::uint32_t>(bits_ >> (64 - count)); }
-  std::uint64_t PeekWide(int count) const { return bits_ >> (64 - count); }
-  void Skip(int count) {
+  std::uint32_t PeekUnchecked(int count) const {
+    return static_cast<std::uint32_t>(bits_ >> (64 - count));
+  }
+  std::uint64_t PeekWideUnchecked(int count) const { return bits_ >> (64 - count); }
+  void SkipUnchecked(int count) {
     bits_ <<= count;
     available_ -= count;
   }
@@ -65,10 +67,10 @@ class BitReader {
  private:
   void Refill() {
     if (HasWord()) {
-      RefillWord();
+      RefillWordUnchecked();
       return;
     }
-    // Never past 63 bits, which RefillWord relies on.
+    // Never past 63 bits, which RefillWordUnchecked relies on.
     while (available_ < 56) {
       if (cursor_ == end_) {
         auto chunk = source_.NextChunk();
@@ -76,7 +78,7 @@ class BitReader {
         cursor_ = chunk.data();
         end_ = cursor_ + chunk.size();
         if (HasWord()) {
-          RefillWord();
+          RefillWordUnchecked();
           return;
         }
       }

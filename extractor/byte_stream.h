@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <span>
 
+#include "platform.h"
+
 namespace quiver {
 
 class ByteSource {
@@ -38,26 +40,17 @@ class MemorySource : public ByteSource {
 // `length` bytes of a file from `offset` on, read in blocks.
 class FileRangeSource : public ByteSource {
  public:
-  FileRangeSource(int fd, std::int64_t offset, std::int64_t length)
-      : fd_(fd), offset_(offset), remaining_(length) {}
+  FileRangeSource(FileHandle file, std::int64_t offset, std::int64_t length)
+      : file_(file), offset_(offset), remaining_(length) {}
   std::span<const std::uint8_t> NextChunk() override;
   bool failed() const { return failed_; }
 
  private:
-  int fd_;
+  FileHandle file_;
   std::int64_t offset_;
   std::int64_t remaining_;
   bool failed_ = false;
   std::uint8_t buffer_[1 << 16];
-};
-
-class FdSink : public ByteSink {
- public:
-  explicit FdSink(int fd) : fd_(fd) {}
-  bool Write(const std::uint8_t* data, std::size_t size) override;
-
- private:
-  int fd_;
 };
 
 }  // namespace quiver

@@ -1,9 +1,5 @@
 #include "extractor.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -12,20 +8,16 @@
 #include <string>
 
 #include "archive_layout.h"
-#include "file_io.h"
+#include "exit_status.h"
 #include "member_output.h"
 #include "member_path.h"
+#include "platform.h"
 #include "quiver/reader.h"
 #include "shown_name.h"
 #include "standard_output.h"
 
 namespace quiver {
 namespace {
-
-constexpr int kExitSuccess = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-constexpr std::size_t kMaxArchiveBase = kNameSize - 5;
 
 void PrintUsage() {
   std::printf("\n");
@@ -43,13 +35,12 @@ void PrintUsage() {
 }
 
 struct OpenArchive {
-  int fd = -1;
   Archive reader;
   DirectoryCache directories;
 };
 
 // Writes one member at its stored name; false after printing why not.
-bool ExtractMember(OpenArchive& archive, std::size_t index, std::uint8_t* copy_buffer) {
+bool ExtractMember(OpenArchive& archive, std::size_t index) {
   const MemberInfo info = archive.reader.member(index);
   const std::string shown = ShownName(info.name);
   const char* name = shown.c_str();
@@ -64,32 +55,17 @@ bool ExtractMember(OpenArchive& archive, std::size_t index, std::uint8_t* copy_b
     std::printf("Unable to extract %s - error in file creation.\n", name);
     return false;
   }
-  if (info.compressed) {
-    Status status =
-        archive.reader.ReadChunks(index, [&output](const std::uint8_t* data, std::size_t size) {
-          return WriteAll(output.fd(), data, size);
-        });
-    if (status.code() == Status::Code::kStopped) {
-      std::printf("Unable to extract %s - write error.\n", name);
-      return false;
-    }
-    if (!status) {
+  const Status status = archive.reader.WriteTo(index, output.file());
+  if (status.code() == Status::Code::kWriteFailed) {
+    std::printf("Unable to extract %s - write error.\n", name);
+    return false;
+  }
+  if (!status) {
+    if (info.compressed)
       std::printf("Decompression error for %s\n", name);
-      return false;
-    }
-  } else {
-    switch (CopyRange(archive.fd, info.data_offset, output.fd(), info.original_length, copy_buffer,
-                      kCopyBufferSize)) {
-      case CopyResult::kOk:
-        break;
-      case CopyResult::kShortSource:
-      case CopyResult::kReadError:
-        std::printf("Unable to extract %s - read error in quiver.\n", name);
-        return false;
-      case CopyResult::kWriteError:
-        std::printf("Unable to extract %s - write error.\n", name);
-        return false;
-    }
+    else
+      std::printf("Unable to extract %s - read error in quiver.\n", name);
+    return false;
   }
   if (!output.Commit()) {
     std::printf("Unable to extract %s - error in file creation.\n", name);
@@ -108,13 +84,13 @@ void ListMembers(const OpenArchive& archive) {
   }
 }
 
-bool ExplodeMembers(OpenArchive& archive, std::uint8_t* copy_buffer) {
+bool ExplodeMembers(OpenArchive& archive) {
   for (std::size_t i = 0; i < archive.reader.size(); ++i)
-    if (!ExtractMember(archive, i, copy_buffer)) return false;
+    if (!ExtractMember(archive, i)) return false;
   return true;
 }
 
-bool ExtractNamedMembers(OpenArchive& archive, int argc, char** argv, std::uint8_t* copy_buffer) {
+bool ExtractNamedMembers(OpenArchive& archive, int argc, char** argv) {
   for (int i = 2; i < argc; ++i) {
     const char* wanted = argv[i];
     if (std::strlen(wanted) >= kNameSize) {
@@ -127,13 +103,12 @@ bool ExtractNamedMembers(OpenArchive& archive, int argc, char** argv, std::uint8
       std::printf("Unable to extract %s - not found in quiver.\n", wanted);
       return false;
     }
-    if (!ExtractMember(archive, *found, copy_buffer)) return false;
+    if (!ExtractMember(archive, *found)) return false;
   }
   return true;
 }
 
 int Extract(int argc, char** argv) {
-  auto copy_buffer = std::make_unique<std::uint8_t[]>(kCopyBufferSize);
   if (argc < 2) {
     PrintUsage();
     return kExitUsage;
@@ -142,27 +117,20 @@ int Extract(int argc, char** argv) {
   const char* first = argv[1];
   const char mode = first[0];
   const char* base = (mode == '+' || mode == '?') ? first + 1 : first;
-  if (std::strlen(base) > kMaxArchiveBase) {
-    std::printf("Quiver name is longer than %zu characters: %s\n", kMaxArchiveBase, base);
+  if (std::strlen(base) > kMaxBaseName) {
+    std::printf("Quiver name is longer than %zu characters: %s\n", kMaxBaseName, base);
     return kExitFailure;
   }
   std::string archive_name = std::string(base) + kArchiveExtension;
   OpenArchive archive;
-  archive.fd = ::open(archive_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  struct stat st;
-  if (archive.fd >= 0 && (::fstat(archive.fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-    ::close(archive.fd);
-    archive.fd = -1;
-  }
-  if (archive.fd < 0) {
+  Status opened = archive.reader.OpenFile(archive_name);
+  if (opened.code() == Status::Code::kOpenFailed) {
     std::printf("Unable to open %s.\n", archive_name.c_str());
     return kExitFailure;
   }
   std::printf("Opened %s.\n", archive_name.c_str());
-  Status opened = archive.reader.OpenDescriptor(archive.fd);
   if (!opened) {
     std::printf("Damaged quiver %s - %s.\n", archive_name.c_str(), opened.message().c_str());
-    ::close(archive.fd);
     return kExitFailure;
   }
   std::printf("Filecount - %d\n", static_cast<int>(archive.reader.size()));
@@ -171,16 +139,15 @@ int Extract(int argc, char** argv) {
   bool ok = true;
   int status = kExitSuccess;
   if (argc == 2 && mode == '+') {
-    ok = ExplodeMembers(archive, copy_buffer.get());
+    ok = ExplodeMembers(archive);
   } else if (argc == 2 && mode == '?') {
     ListMembers(archive);
   } else if (argc == 2) {
     PrintUsage();
     status = kExitUsage;
   } else {
-    ok = ExtractNamedMembers(archive, argc, argv, copy_buffer.get());
+    ok = ExtractNamedMembers(archive, argc, argv);
   }
-  ::close(archive.fd);
   return ok ? status : kExitFailure;
 }
 

@@ -1,23 +1,48 @@
 #include "lzss_decoder.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <memory>
 
 #include "bit_reader.h"
+#include "stream_format.h"
 
 namespace quiver {
 namespace {
 
-constexpr int kWindowSize = 4096;
-constexpr int kPositionMask = 0xFFF;
-constexpr int kMaxMatch = 17;
-// The flag bits of six literal tokens in a row, read as 54 bits.
+// Six literal tokens in a row fill 54 bits; these are their flag bits.
+constexpr int kSixLiteralsBits = 6 * kLiteralTokenBits;
 constexpr std::uint64_t kSixLiteralFlags = 0x20100804020100;
+// CopyMatch writes whole 8-byte chunks: up to this many bytes from a
+// token's start, past the match's own end.
+constexpr int kCopyWidth = 24;
+// Behind the output span: every token starts before the flush point, so
+// none writes further past it than this.
+constexpr int kOutputSlack = kCopyWidth;
+// A token that starts this far before the member's end, or before the
+// flush point, fits: no check is needed but for the end token.
+constexpr int kSafeDistance = kMaxMatchLength;
+// A refill leaves at least 56 bits, three tokens' worth.
+constexpr int kTokensPerRefill = 3;
 // Output is handed on in pieces of up to 1 MiB: few large writes for a
 // large member, a small buffer for a small one.
 constexpr std::int64_t kMaxOutputSpan = 1 << 20;
 constexpr std::int64_t kMinOutputSpan = 1 << 12;
+
+// Where output may go before the next flush. Tokens start before
+// `flush_at`; `end` is the member's end where it comes first; tokens that
+// start before `fast_end` need no check.
+struct Span {
+  std::uint8_t* start;
+  std::uint8_t* flush_at;
+  std::uint8_t* end;
+  std::uint8_t* fast_end;
+  std::uint8_t* buffer_end;
+  std::int64_t flushed;  // member bytes handed on before `start`
+
+  std::int64_t Produced(const std::uint8_t* out) const { return flushed + (out - start); }
+};
 
 // Output goes to a buffer that keeps the last 4096 bytes before the
 // unflushed ones, so a match copies from the buffer itself; those history
@@ -26,40 +51,58 @@ class OutputWindow {
  public:
   OutputWindow(ByteSink& sink, std::int64_t limit)
       : sink_(sink),
-        span_(static_cast<std::size_t>(std::clamp(limit, kMinOutputSpan, kMaxOutputSpan))),
-        // Slack past the span: a token that starts before the flush point
-        // may write up to 24 bytes.
-        buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kWindowSize + span_ + 32)),
-        cursor_(buffer_.get() + kWindowSize) {
+        limit_(limit),
+        span_(std::clamp(limit, kMinOutputSpan, kMaxOutputSpan)),
+        buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(
+            static_cast<std::size_t>(kWindowSize + span_ + kOutputSlack))),
+        cursor_(start()) {
     std::memset(buffer_.get(), 0, kWindowSize);
   }
 
-  std::uint8_t* start() { return buffer_.get() + kWindowSize; }
-  std::uint8_t* flush_point() { return start() + span_; }
-  std::uint8_t* cursor() { return cursor_; }
-  void Advance(std::uint8_t* cursor) { cursor_ = cursor; }
+  std::uint8_t* cursor() const { return cursor_; }
 
-  bool Flush() {
-    bool ok =
-        cursor_ == start() || sink_.Write(start(), static_cast<std::size_t>(cursor_ - start()));
+  Span NextSpan() const {
+    Span span;
+    span.start = start();
+    span.flush_at = span.start + span_;
+    span.buffer_end = span.flush_at + kOutputSlack;
+    span.flushed = flushed_;
+    span.end = limit_ - flushed_ < span_ + kOutputSlack ? span.start + (limit_ - flushed_)
+                                                        : span.buffer_end;
+    span.fast_end =
+        span.end - span.flush_at >= kSafeDistance ? span.flush_at : span.end - kSafeDistance;
+    return span;
+  }
+
+  // Hands on the bytes up to `cursor`; false when the sink refused them.
+  bool Flush(std::uint8_t* cursor) {
+    cursor_ = cursor;
+    const auto size = static_cast<std::size_t>(cursor_ - start());
+    const bool ok = size == 0 || sink_.Write(start(), size);
+    flushed_ += static_cast<std::int64_t>(size);
     std::memmove(buffer_.get(), cursor_ - kWindowSize, kWindowSize);
     cursor_ = start();
     return ok;
   }
+  std::int64_t flushed() const { return flushed_; }
 
  private:
+  std::uint8_t* start() const { return buffer_.get() + kWindowSize; }
+
   ByteSink& sink_;
-  std::size_t span_;
+  const std::int64_t limit_;
+  const std::int64_t span_;
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::uint8_t* cursor_;
+  std::int64_t flushed_ = 0;
 };
 
 // Copies a match of at most 17 bytes that starts `distance` bytes back, as
-// if byte by byte, so an overlapping source repeats itself. Writes up to 24
-// bytes; those past the match are overwritten by the tokens after it.
+// if byte by byte, so an overlapping source repeats itself. Writes up to
+// kCopyWidth bytes; those past the match are overwritten by later tokens.
 [[gnu::always_inline]] inline void CopyMatch(std::uint8_t* dst, int distance, int length) {
   const std::uint8_t* src = dst - distance;
-  if (distance >= 24) {
+  if (distance >= kCopyWidth) {
     std::memcpy(dst, src, 8);
     std::memcpy(dst + 8, src + 8, 8);
     std::memcpy(dst + 16, src + 16, 8);
@@ -85,114 +128,118 @@ class OutputWindow {
   std::memcpy(dst + 16, dst + 16 - period, 8);
 }
 
+// One token, told from the next kMaxTokenBits bits of the stream.
+struct Token {
+  int bits;              // the token's width in the stream
+  int length;            // bytes it produces; 0 for the end token
+  int position;          // of a match's source; 0 for a literal
+  std::uint8_t literal;  // of a literal
+};
+
+[[gnu::always_inline]] inline Token ParseToken(std::uint32_t next) {
+  if (next & kLiteralFlag)
+    return {kLiteralTokenBits, 1, 0,
+            static_cast<std::uint8_t>(next >> (kMaxTokenBits - kLiteralTokenBits))};
+  const int position = static_cast<int>((next >> kLengthBits) & kPositionMask);
+  if (position == kEndPosition) return {kEndTokenBits, 0, 0, 0};
+  const int length = static_cast<int>(next & ((1u << kLengthBits) - 1)) + kMinMatchLength;
+  return {kMatchTokenBits, length, position, 0};
+}
+
+// Writes a literal or match token at `out`, member byte `produced`.
+[[gnu::always_inline]] inline std::uint8_t* PutToken(const Token& token, std::uint8_t* out,
+                                                     std::int64_t produced) {
+  if (token.length == 1) {
+    *out = token.literal;
+    return out + 1;
+  }
+  // Output byte k sits at window position (k + 1) mod 4096; a source 4096
+  // bytes back is the position about to be overwritten.
+  const int distance = static_cast<int>((produced - token.position) & kPositionMask) + 1;
+  CopyMatch(out, distance, token.length);
+  return out + token.length;
+}
+
+// One token without a check, at a point that FastTokens has made safe;
+// false at the end token.
+[[gnu::always_inline]] inline bool FastToken(BitReader& reader, std::uint8_t*& out,
+                                             const Span& span) {
+  const Token token = ParseToken(reader.PeekUnchecked(kMaxTokenBits));
+  reader.SkipUnchecked(token.bits);
+  if (token.length == 0) return false;
+  assert(out < span.fast_end && out + kCopyWidth <= span.buffer_end);
+  out = PutToken(token, out, span.Produced(out));
+  return true;
+}
+
+// Tokens while 8 bytes of input are at hand and each starts before
+// span.fast_end; false at the end token.
+bool FastTokens(BitReader& reader, std::uint8_t*& out, const Span& span) {
+  std::uint8_t* const batch_end = span.fast_end - (kTokensPerRefill - 1) * kSafeDistance;
+  while (out < batch_end && reader.HasWord()) {
+    reader.RefillWordUnchecked();
+    // Data that does not compress is nearly all literals: six of them fill
+    // the bits at hand and need no chain of shifts.
+    const std::uint64_t six = reader.PeekWideUnchecked(kSixLiteralsBits);
+    if ((six & kSixLiteralFlags) == kSixLiteralFlags) {
+      for (int i = 0; i < 6; ++i)
+        out[i] = static_cast<std::uint8_t>(six >> (kSixLiteralsBits - kLiteralTokenBits * (i + 1)));
+      out += 6;
+      reader.SkipUnchecked(kSixLiteralsBits);
+      continue;
+    }
+    for (int i = 0; i < kTokensPerRefill; ++i)
+      if (!FastToken(reader, out, span)) return false;
+  }
+  while (out < span.fast_end && reader.HasWord()) {
+    reader.RefillWordUnchecked();
+    if (!FastToken(reader, out, span)) return false;
+  }
+  return true;
+}
+
+enum class Step { kGoOn, kEnded, kStopped };
+
+// One token with every check, where the input runs short (its refill moves
+// on to the next piece of input) or near the member's end.
+Step CheckedToken(BitReader& reader, std::uint8_t*& out, const Span& span) {
+  const Token token = ParseToken(reader.PeekBits(kMaxTokenBits));
+  reader.SkipBits(token.bits);
+  if (reader.overrun()) return Step::kStopped;
+  if (token.length == 0) return Step::kEnded;
+  if (span.end - out < token.length) return Step::kStopped;
+  out = PutToken(token, out, span.Produced(out));
+  return Step::kGoOn;
+}
+
+// Tokens up to the span's flush point.
+Step DecodeSpan(BitReader& reader, std::uint8_t*& out, const Span& span) {
+  while (out < span.flush_at) {
+    if (!FastTokens(reader, out, span)) return Step::kEnded;
+    if (out >= span.flush_at) break;
+    const Step step = CheckedToken(reader, out, span);
+    if (step != Step::kGoOn) return step;
+  }
+  return Step::kGoOn;
+}
+
 }  // namespace
 
 DecodeResult LzssDecoder(ByteSource& source, std::int64_t limit, ByteSink& sink) {
   DecodeResult result;
   OutputWindow output(sink, limit);
   BitReader reader(source);
-  std::int64_t flushed = 0;
-  bool ended = false;
-  bool stopped = false;
-  while (!stopped) {
-    std::uint8_t* const start = output.start();
+  Step step = Step::kGoOn;
+  while (step == Step::kGoOn) {
     std::uint8_t* out = output.cursor();
-    // Output may go up to the flush point, and never past the member's length.
-    std::uint8_t* const flush_at = output.flush_point();
-    std::uint8_t* const end =
-        limit - flushed < flush_at - start + 32 ? start + (limit - flushed) : flush_at + 32;
-    // A token that starts before `fast_end` fits, so while 8 bytes of input
-    // are at hand no check is needed but the end token. Past the flush point
-    // only the tokens that started before it may write.
-    std::uint8_t* const fast_end = end - flush_at >= kMaxMatch ? flush_at : end - kMaxMatch;
-    // One unchecked token; false at the end token.
-    auto token_step = [&] {
-      const std::uint32_t token = reader.Peek(17);
-      if (token & 0x10000) {
-        reader.Skip(9);
-        *out++ = static_cast<std::uint8_t>(token >> 8);
-        return true;
-      }
-      const int position = static_cast<int>((token >> 4) & kPositionMask);
-      if (position == 0) {
-        reader.Skip(13);
-        ended = true;
-        stopped = true;
-        return false;
-      }
-      reader.Skip(17);
-      const int length = static_cast<int>(token & 0xF) + 2;
-      const std::int64_t produced = flushed + (out - start);
-      const int distance = static_cast<int>((produced + 1 - position - 1) & kPositionMask) + 1;
-      CopyMatch(out, distance, length);
-      out += length;
-      return true;
-    };
-    // A refill leaves at least 56 bits, three steps' worth, and three steps
-    // that start this far before `fast_end` all start before it.
-    std::uint8_t* const three_at = fast_end - 2 * kMaxMatch;
-    while (out < flush_at && !stopped) {
-      while (out < three_at && reader.HasWord()) {
-        reader.RefillWord();
-        // Data that does not compress is nearly all literals: six of them
-        // fill the 54 bits at hand and need no chain of shifts.
-        const std::uint64_t six = reader.PeekWide(54);
-        if ((six & kSixLiteralFlags) == kSixLiteralFlags) {
-          for (int i = 0; i < 6; ++i) out[i] = static_cast<std::uint8_t>(six >> (45 - 9 * i));
-          out += 6;
-          reader.Skip(54);
-          continue;
-        }
-        if (!token_step() || !token_step() || !token_step()) break;
-      }
-      while (!stopped && out < fast_end && reader.HasWord()) {
-        reader.RefillWord();
-        if (!token_step()) break;
-      }
-      if (stopped || out >= flush_at) break;
-      // One checked token, where the input runs short (its refill moves on to
-      // the next piece of input) or near the member's end. A token is at
-      // most 17 bits: flag, then 8 bits of literal or 12 of position and 4
-      // of length.
-      std::uint32_t token = reader.PeekBits(17);
-      if (token & 0x10000) {
-        reader.SkipBits(9);
-        if (out >= end || reader.overrun()) {
-          stopped = true;
-          break;
-        }
-        *out++ = static_cast<std::uint8_t>(token >> 8);
-        continue;
-      }
-      int position = static_cast<int>((token >> 4) & kPositionMask);
-      if (position == 0) {
-        reader.SkipBits(13);
-        ended = !reader.overrun();
-        stopped = true;
-        break;
-      }
-      reader.SkipBits(17);
-      int length = static_cast<int>(token & 0xF) + 2;
-      if (reader.overrun() || end - out < length) {
-        stopped = true;
-        break;
-      }
-      // The window position of output byte k is (k + 1) mod 4096; a source
-      // 4096 bytes back is the position about to be overwritten.
-      std::int64_t produced = flushed + (out - start);
-      int distance = static_cast<int>((produced + 1 - position - 1) & kPositionMask) + 1;
-      CopyMatch(out, distance, length);
-      out += length;
-    }
-    output.Advance(out);
-    flushed += out - start;
-    if (!output.Flush()) {
+    step = DecodeSpan(reader, out, output.NextSpan());
+    if (!output.Flush(out)) {
       result.write_failed = true;
       return result;
     }
   }
-  result.produced = flushed;
-  result.complete = ended;
+  result.produced = output.flushed();
+  result.complete = step == Step::kEnded;
   return result;
 }
 

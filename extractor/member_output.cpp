@@ -1,17 +1,12 @@
 #include "member_output.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstring>
 #include <utility>
 
-#include "cleanup_signals.h"
 #include "member_path.h"
+#include "platform.h"
 
 namespace quiver {
 namespace {
@@ -20,15 +15,9 @@ namespace {
 char live_temp[PATH_MAX];
 volatile std::sig_atomic_t live_temp_set = 0;
 
-void BlockCleanupSignals(bool block) {
-  sigset_t set = CleanupSignalSet();
-  sigprocmask(block ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
-}
-
 void CleanupSignalHandler(int signal_number) {
-  if (live_temp_set) ::unlink(live_temp);
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
+  if (live_temp_set) RemoveFile(live_temp);
+  DieBySignal(signal_number);
 }
 
 }  // namespace
@@ -58,27 +47,13 @@ void CreateMemberDirectories(const std::string& path, DirectoryCache& created) {
     if (slash == 0) continue;
     std::string directory = path.substr(0, slash);
     if (created.count(directory) != 0) continue;
-    if (::mkdir(directory.c_str(), 0777) == 0 || errno == EEXIST) created.insert(directory);
+    if (MakeDirectory(directory.c_str())) created.insert(directory);
   }
 }
 
 PendingFile::~PendingFile() {
   Discard();
 }
-
-namespace {
-
-// Gives the unnamed file `fd` the name `target`; fails with EEXIST when the
-// name is taken.
-bool LinkUnnamed(int fd, const std::string& target) {
-  if (::linkat(fd, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0) return true;
-  if (errno != ENOENT && errno != EPERM) return false;
-  // Without the privilege for an empty path, through the descriptor's link.
-  std::string self = "/proc/self/fd/" + std::to_string(fd);
-  return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0;
-}
-
-}  // namespace
 
 bool PendingFile::Create(const std::string& path) {
   path_ = path;
@@ -87,70 +62,68 @@ bool PendingFile::Create(const std::string& path) {
   // An unnamed file in the member's directory: nothing of it can be seen,
   // or be left behind, until it is linked in complete. Created with the
   // permissions of any new file.
-  fd_ = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  if (fd_ >= 0) return true;
-  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
-  return Name([](const std::string& temp, int& fd) {
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    return fd >= 0;
-  });
+  bool unsupported = false;
+  file_ = CreateUnnamedFile(directory.c_str(), unsupported);
+  if (file_ != kNoFile) return true;
+  if (!unsupported) return false;
+  return Name(
+      [](const std::string& temp, FileHandle& file) { return CreateNewFile(temp.c_str(), file); });
 }
 
 template <typename MakeFn>
 bool PendingFile::Name(MakeFn make) {
-  std::size_t slash = path_.rfind('/');
-  std::string directory = slash == std::string::npos ? "" : path_.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? path_ : path_.substr(slash + 1);
+  const std::string prefix = HiddenSiblingPrefix(path_) + ".qvx-" + std::to_string(ProcessId());
   static unsigned serial = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    // Only the start of the name, so the temporary name fits where the
-    // member's own does.
-    std::string temp = directory + "." + base.substr(0, 32) + ".qvx-" + std::to_string(::getpid()) +
-                       "-" + std::to_string(serial++);
+    std::string temp = prefix + "-" + std::to_string(serial++);
     if (temp.size() >= sizeof live_temp) return false;
-    BlockCleanupSignals(true);
-    bool made = make(temp, fd_);
-    if (made) {
-      temp_ = temp;
-      std::memcpy(live_temp, temp.c_str(), temp.size() + 1);
-      live_temp_set = 1;
+    CreateResult made;
+    {
+      CleanupSignalBlock block;
+      made = make(temp, file_);
+      if (made == CreateResult::kCreated) {
+        temp_ = temp;
+        std::memcpy(live_temp, temp.c_str(), temp.size() + 1);
+        live_temp_set = 1;
+      }
     }
-    BlockCleanupSignals(false);
-    if (made) return true;
-    if (errno != EEXIST) return false;
+    if (made != CreateResult::kNameTaken) return made == CreateResult::kCreated;
   }
   return false;
 }
 
 bool PendingFile::Commit() {
   if (temp_.empty()) {
-    if (LinkUnnamed(fd_, path_)) return ::close(std::exchange(fd_, -1)) == 0;
-    if (errno != EEXIST) return false;
+    const CreateResult linked = LinkUnnamedFile(file_, path_.c_str());
+    if (linked == CreateResult::kCreated) return CloseFile(std::exchange(file_, kNoFile));
+    if (linked != CreateResult::kNameTaken) return false;
     // Replacing a file: link under a temporary name, then rename over it.
-    if (!Name([](const std::string& temp, int& fd) { return LinkUnnamed(fd, temp); })) return false;
+    if (!Name([](const std::string& temp, FileHandle& file) {
+          return LinkUnnamedFile(file, temp.c_str());
+        }))
+      return false;
   }
   // An existing file keeps its permissions.
-  struct stat st;
-  if (::stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd_, st.st_mode & 07777);
-  bool ok = ::close(std::exchange(fd_, -1)) == 0;
-  BlockCleanupSignals(true);
-  ok = ok && ::rename(temp_.c_str(), path_.c_str()) == 0;
+  FileStatus existing;
+  if (StatusOfPath(path_.c_str(), existing) && existing.regular)
+    SetPermissions(file_, existing.permissions);
+  bool ok = CloseFile(std::exchange(file_, kNoFile));
+  CleanupSignalBlock block;
+  ok = ok && RenameFile(temp_.c_str(), path_.c_str());
   if (ok) {
     live_temp_set = 0;
     temp_.clear();
   }
-  BlockCleanupSignals(false);
   return ok;
 }
 
 void PendingFile::Discard() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  if (file_ != kNoFile) CloseFile(file_);
+  file_ = kNoFile;
   if (!temp_.empty()) {
-    BlockCleanupSignals(true);
-    ::unlink(temp_.c_str());
+    CleanupSignalBlock block;
+    RemoveFile(temp_.c_str());
     live_temp_set = 0;
-    BlockCleanupSignals(false);
     temp_.clear();
   }
 }

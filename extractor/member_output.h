@@ -5,6 +5,8 @@
 #include <string>
 #include <unordered_set>
 
+#include "platform.h"
+
 namespace quiver {
 
 // Why a stored name must not be written, or nullptr when it is safe: empty,
@@ -30,7 +32,7 @@ class PendingFile {
   PendingFile& operator=(const PendingFile&) = delete;
 
   bool Create(const std::string& path);
-  int fd() const { return fd_; }
+  FileHandle file() const { return file_; }
   bool Commit();
 
  private:
@@ -41,7 +43,7 @@ class PendingFile {
 
   std::string path_;
   std::string temp_;
-  int fd_ = -1;
+  FileHandle file_ = kNoFile;
 };
 
 // The clean-up signals remove an unfinished member before the process dies.

@@ -1,31 +1,27 @@
 #include "quiver/reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
-#include "archive_reader.h"
+#include "archive_table.h"
 #include "byte_stream.h"
-#include "file_io.h"
 #include "lzss_decoder.h"
 #include "name_crc.h"
+#include "platform.h"
 
 namespace quiver {
 
 struct Archive::State {
   ArchiveBytes bytes;
   ArchiveTable table;
-  int owned_fd = -1;
+  FileHandle owned_file = kNoFile;
   // Set when the table is in key order with every key right, so a binary
   // search finds any name; otherwise names are looked up in `index`.
   bool searchable = false;
   NameIndex index;
 
   ~State() {
-    if (owned_fd >= 0) ::close(owned_fd);
+    if (owned_file != kNoFile) CloseFile(owned_file);
   }
 };
 
@@ -83,25 +79,28 @@ Archive::Archive(Archive&&) noexcept = default;
 Archive& Archive::operator=(Archive&&) noexcept = default;
 
 Status Archive::OpenFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return {Status::Code::kOpenFailed, "cannot open " + path};
-  Status status = OpenDescriptor(fd);
-  if (state_) {
-    state_->owned_fd = fd;
-  } else {
-    ::close(fd);
-  }
+  state_.reset();
+  FileStatus file_status;
+  const FileHandle file = OpenForReading(path.c_str(), file_status);
+  if (file == kNoFile)
+    return {Status::Code::kOpenFailed,
+            file_status.inode != 0 ? "not a regular file" : "cannot open " + path};
+  Status status = OpenDescriptor(static_cast<int>(file));
+  if (state_)
+    state_->owned_file = file;
+  else
+    CloseFile(file);
   return status;
 }
 
 Status Archive::OpenDescriptor(int fd) {
   state_.reset();
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+  FileStatus file_status;
+  if (!StatusOf(fd, file_status) || !file_status.regular)
     return {Status::Code::kOpenFailed, "not a regular file"};
   auto state = std::make_unique<State>();
-  state->bytes.fd = fd;
-  state->bytes.size = st.st_size;
+  state->bytes.file = fd;
+  state->bytes.size = file_status.size;
   Status status = Load(state);
   if (status) state_ = std::move(state);
   return status;
@@ -161,8 +160,8 @@ Status Archive::ReadChunks(
   const MemberInfo info = member(index);
   const ArchiveBytes& bytes = state_->bytes;
   std::unique_ptr<ByteSource> source;
-  if (bytes.fd >= 0) {
-    source = std::make_unique<FileRangeSource>(bytes.fd, info.data_offset, info.stored_length);
+  if (bytes.file != kNoFile) {
+    source = std::make_unique<FileRangeSource>(bytes.file, info.data_offset, info.stored_length);
   } else {
     source = std::make_unique<MemorySource>(bytes.memory.subspan(
         static_cast<std::size_t>(info.data_offset), static_cast<std::size_t>(info.stored_length)));
@@ -186,6 +185,31 @@ Status Archive::ReadChunks(
   if (delivered != info.original_length)
     return {Status::Code::kReadFailed, std::string("cannot read ") + info.name};
   return {};
+}
+
+Status Archive::WriteTo(std::size_t index, std::intptr_t file) const {
+  if (index >= size()) return {Status::Code::kNoSuchMember, "no member " + std::to_string(index)};
+  const MemberInfo info = member(index);
+  const FileHandle in = state_->bytes.file;
+  if (info.compressed || in == kNoFile) {
+    Status status = ReadChunks(index, [file](const std::uint8_t* data, std::size_t size) {
+      return WriteAll(file, data, size);
+    });
+    if (status.code() == Status::Code::kStopped)
+      return {Status::Code::kWriteFailed, std::string("cannot write ") + info.name};
+    return status;
+  }
+  std::vector<std::uint8_t> buffer;
+  switch (CopyRange(in, info.data_offset, file, info.original_length, buffer, kCopyBufferSize)) {
+    case CopyResult::kOk:
+      return {};
+    case CopyResult::kWriteError:
+      return {Status::Code::kWriteFailed, std::string("cannot write ") + info.name};
+    case CopyResult::kShortSource:
+    case CopyResult::kReadError:
+      break;
+  }
+  return {Status::Code::kReadFailed, std::string("cannot read ") + info.name};
 }
 
 Status Archive::Read(std::size_t index, std::span<std::uint8_t> out) const {

@@ -17,6 +17,7 @@
 
 #include "archive_layout.h"
 #include "extractor.h"
+#include "fuzz_scratch.h"
 #include "member_path.h"
 #include "quiver/reader.h"
 
@@ -37,8 +38,7 @@ int Run(std::initializer_list<const char*> args) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char pattern[] = "/tmp/quiver-fuzz-archive-XXXXXX";
-  top = ::mkdtemp(pattern);
+  top = quiver::fuzz::MakeScratch("archive");
   work = top / "work";
   fs::create_directory(work);
   if (::chdir(work.c_str()) != 0) std::abort();

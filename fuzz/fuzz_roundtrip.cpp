@@ -12,12 +12,16 @@
 #include <vector>
 
 #include "byte_stream.h"
+#include "fuzz_scratch.h"
 #include "lzss_decoder.h"
 #include "lzss_encoder.h"
+#include "platform.h"
+#include "worker_pool.h"
 
 namespace {
 
 std::string scratch;
+quiver::EncoderWindow window;
 
 class VectorSink : public quiver::ByteSink {
  public:
@@ -31,8 +35,7 @@ class VectorSink : public quiver::ByteSink {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char pattern[] = "/tmp/quiver-fuzz-XXXXXX";
-  scratch = ::mkdtemp(pattern);
+  scratch = quiver::fuzz::MakeScratch("roundtrip").string();
   return 0;
 }
 
@@ -43,8 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream out(member, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
-  quiver::CompressOutcome outcome =
-      quiver::CompressMember(member.c_str(), stream_path.c_str(), static_cast<std::int64_t>(size));
+  static quiver::WorkerPool pool(1);
+  quiver::FileStatus status;
+  quiver::CompressOutcome outcome = quiver::CompressMember(
+      window, quiver::OpenForReading(member.c_str(), status),
+      quiver::CreateOrTruncate(stream_path.c_str()), static_cast<std::int64_t>(size), pool);
+  quiver::AdvanceWindow(window, data, size, static_cast<std::int64_t>(size));
   if (outcome.status != quiver::CompressStatus::kOk) std::abort();
   std::ifstream in(stream_path, std::ios::binary);
   std::vector<std::uint8_t> stream((std::istreambuf_iterator<char>(in)),

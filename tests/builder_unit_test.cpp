@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "build_pipeline.h"
-#include "compression_stage.h"
 #include "name_crc.h"
 #include "response_file.h"
 #include "temp_path.h"
+#include "toc_table.h"
+#include "totals.h"
 
 namespace quiver {
 namespace {

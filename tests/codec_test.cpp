@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <span>
 #include <string>
@@ -13,9 +14,9 @@
 #include "byte_stream.h"
 #include "lzss_decoder.h"
 #include "lzss_encoder.h"
-#include "match_tree.h"
 #include "reference_encoder.h"
 #include "scratch.h"
+#include "worker_pool.h"
 
 namespace quiver::test {
 namespace {
@@ -69,13 +70,10 @@ Decoded Decode(const Bytes& stream, std::int64_t limit = 1 << 30, std::size_t pi
   return decoded;
 }
 
+// Members coded one after another as in one run: each from the window the
+// ones before it leave, on a pool of two threads, so long members go in blocks.
 class CodecTest : public ScratchTest {
  protected:
-  void SetUp() override {
-    ScratchTest::SetUp();
-    ResetEncoderWindow();
-  }
-
   // Files as the builder hands them to the coder: the member open at its
   // start, the temporary file new and empty.
   int OpenSource(const std::string& name) {
@@ -85,15 +83,24 @@ class CodecTest : public ScratchTest {
     return ::open(Path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   }
 
+  CompressOutcome CompressFile(const EncoderWindow& start, std::int64_t length,
+                               std::int64_t block_size = kBlockSize) {
+    return CompressMember(start, OpenSource("member"), CreateTemp("member.tmp"), length, pool_,
+                          block_size);
+  }
+
   Bytes Compress(const Bytes& member) {
     Write("member", member);
-    CompressOutcome outcome = CompressMember(Path("member").c_str(), Path("member.tmp").c_str(),
-                                             static_cast<std::int64_t>(member.size()));
+    CompressOutcome outcome = CompressFile(window_, static_cast<std::int64_t>(member.size()));
     EXPECT_EQ(outcome.status, CompressStatus::kOk);
+    AdvanceWindow(window_, member.data(), member.size(), static_cast<std::int64_t>(member.size()));
     Bytes stream = Read("member.tmp");
     EXPECT_EQ(static_cast<std::size_t>(outcome.length), stream.size());
     return stream;
   }
+
+  WorkerPool pool_{2};
+  EncoderWindow window_;
 
   template <typename Fill>
   Bytes Bits(Fill fill) {
@@ -168,7 +175,7 @@ TEST_F(CodecTest, WorkedStreamsOfAFirstMember) {
       {Repeat("ab", 20), {0xB0, 0xD8, 0x80, 0x03, 0xE0, 0x12, 0xF0, 0x11, 0x90, 0x00, 0x00}},
   };
   for (const Case& c : cases) {
-    ResetEncoderWindow();
+    window_ = {};
     EXPECT_EQ(Compress(Of(c.member)), c.stream) << c.member;
     Decoded decoded = Decode(c.stream);
     EXPECT_TRUE(decoded.result.complete) << c.member;
@@ -224,10 +231,8 @@ class BlockCodingTest : public CodecTest {
  protected:
   Bytes CompressInBlocks(const EncoderWindow& start, const Bytes& member, std::int64_t block_size) {
     Write("member", member);
-    auto state = std::make_unique<EncoderState>();
     CompressOutcome outcome =
-        CompressMemberInBlocks(*state, start, OpenSource("member"), CreateTemp("member.tmp"),
-                               static_cast<std::int64_t>(member.size()), block_size, 2);
+        CompressFile(start, static_cast<std::int64_t>(member.size()), block_size);
     EXPECT_EQ(outcome.status, CompressStatus::kOk);
     return Read("member.tmp");
   }
@@ -267,12 +272,8 @@ TEST_F(BlockCodingTest, LongMemberInTheRunLeavesTheWindowOfOneCoder) {
 
 TEST_F(BlockCodingTest, MemberThatShrankOrGrewIsReported) {
   Write("member", TextData(50000, 8));
-  auto state = std::make_unique<EncoderState>();
   for (std::int64_t expected : {60000, 40000}) {
-    EXPECT_EQ(CompressMemberInBlocks(*state, EncoderWindow{}, OpenSource("member"), CreateTemp("t"),
-                                     expected, 8192, 2)
-                  .status,
-              CompressStatus::kSourceChanged)
+    EXPECT_EQ(CompressFile(EncoderWindow{}, expected, 8192).status, CompressStatus::kSourceChanged)
         << expected;
   }
 }
@@ -386,14 +387,12 @@ TEST(DecoderTest, EveryMatchShapeDecodesAsTheFormatSays) {
   }
 }
 
-TEST_F(CodecTest, SourceThatIsMissingOrChangedIsReported) {
-  EXPECT_EQ(CompressMember(Path("absent").c_str(), Path("t").c_str(), 5).status,
-            CompressStatus::kSourceUnreadable);
+TEST_F(CodecTest, SourceThatIsUnreadableOrChangedIsReported) {
+  std::filesystem::create_directory(Path("member"));
+  EXPECT_EQ(CompressFile(window_, 5).status, CompressStatus::kSourceUnreadable);
+  std::filesystem::remove(Path("member"));
   Write("member", std::string("12345"));
-  EXPECT_EQ(CompressMember(Path("member").c_str(), Path("t").c_str(), 6).status,
-            CompressStatus::kSourceChanged);
-  EXPECT_EQ(CompressMember(Path("").c_str(), Path("t").c_str(), 0).status,
-            CompressStatus::kSourceUnreadable);
+  EXPECT_EQ(CompressFile(window_, 6).status, CompressStatus::kSourceChanged);
 }
 
 }  // namespace

@@ -9,8 +9,10 @@
 #include "compression_stage.h"
 #include "lzss_encoder.h"
 #include "name_crc.h"
+#include "platform.h"
 #include "reference_encoder.h"
 #include "scratch.h"
+#include "worker_pool.h"
 
 namespace quiver::test {
 namespace {
@@ -82,12 +84,16 @@ TEST_F(CompressedArchiveTest, CompressTranscript) {
 TEST_F(CompressedArchiveTest, SmallestStoresWhatDoesNotShrink) {
   // A member whose stream is exactly its own length: ratio 0, stored raw.
   Bytes boundary;
+  WorkerPool pool(1);
   for (std::size_t k = 1; k < 400 && boundary.empty(); ++k) {
     Bytes candidate = RandomData(k, 11);
     candidate.insert(candidate.end(), 17, 'a');
     Write("probe", candidate);
-    ResetEncoderWindow();
-    CompressOutcome outcome = CompressMember(Path("probe").c_str(), Path("probe.t").c_str(), -1);
+    FileStatus status;
+    CompressOutcome outcome =
+        CompressMember(EncoderWindow{}, OpenForReading(Path("probe").c_str(), status),
+                       CreateOrTruncate(Path("probe.t").c_str()),
+                       static_cast<std::int64_t>(candidate.size()), pool);
     if (outcome.length == static_cast<std::int32_t>(candidate.size())) boundary = candidate;
   }
   ASSERT_FALSE(boundary.empty());

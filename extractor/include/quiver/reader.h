@@ -34,6 +34,7 @@ class Status {
     kReadFailed,     // the archive's bytes could not be read
     kDecompression,  // a compressed member's stream is damaged or of the wrong length
     kStopped,        // the caller's chunk function asked to stop
+    kWriteFailed,    // the file given to WriteTo could not take the bytes
   };
 
   Status() = default;
@@ -88,6 +89,10 @@ class Archive {
   // its error is known.
   Status ReadChunks(std::size_t index,
                     const std::function<bool(const std::uint8_t*, std::size_t)>& consume) const;
+  // To a file open for writing (a descriptor; a HANDLE on Windows), at its
+  // position; a stored member is copied inside the kernel where it can be.
+  // A damaged member may have written bytes before its error is known.
+  Status WriteTo(std::size_t index, std::intptr_t file) const;
 
   struct State;  // opaque
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive_layout.h"
+#include "platform.h"
 
 namespace quiver {
 
@@ -19,9 +20,9 @@ struct ArchiveTable {
   std::vector<TocEntry> entries;  // in stored order
 };
 
-// The archive's bytes: a read-only descriptor or a caller's memory.
+// The archive's bytes: a file open for reading or a caller's memory.
 struct ArchiveBytes {
-  int fd = -1;
+  FileHandle file = kNoFile;
   std::span<const std::uint8_t> memory;
   std::int64_t size = 0;
 };

@@ -1,8 +1,7 @@
-#include "archive_reader.h"
+#include "archive_table.h"
 
 #include <cstring>
 
-#include "file_io.h"
 
 namespace quiver {
 namespace {
@@ -11,11 +10,11 @@ bool ReadBytes(const ArchiveBytes& bytes, std::int64_t offset, std::uint8_t* out
                std::size_t size) {
   // An empty table has no buffer to copy into.
   if (size == 0) return true;
-  if (bytes.fd < 0) {
+  if (bytes.file == kNoFile) {
     std::memcpy(out, bytes.memory.data() + offset, size);
     return true;
   }
-  return ReadFullAt(bytes.fd, out, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+  return ReadFullAt(bytes.file, out, size, offset) == static_cast<std::int64_t>(size);
 }
 
 std::string CheckEntry(const TocEntry& entry, std::size_t index, bool compressed,

@@ -1,0 +1,68 @@
+#include "exit_paths.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "build_run.h"
+#include "platform.h"
+#include "standard_output.h"
+
+namespace quiver {
+namespace {
+
+void CleanupSignalHandler(int signal_number) {
+  RemoveRunFiles();
+  DieBySignal(signal_number);
+}
+
+}  // namespace
+
+void RemoveRunFiles() {
+  StageEntry* stage = build_run.stage.get();
+  if (stage != nullptr) {
+    for (std::int32_t i = 0; i < build_run.count; ++i) {
+      if (stage[i].temp_created) {
+        RemoveFile(stage[i].temp_path);
+        stage[i].temp_created = 0;
+      }
+    }
+  }
+  if (build_run.archive_temp_live) {
+    RemoveFile(build_run.archive_temp);
+    build_run.archive_temp_live = 0;
+  }
+}
+
+void FatalExit(int status) {
+  status = FinishStandardOutput(status, "quiver");
+  {
+    CleanupSignalBlock block;
+    RemoveRunFiles();
+  }
+  if (build_run.response_open) std::fclose(build_run.response_file);
+  if (build_run.archive_open) CloseFile(build_run.archive_file);
+  // Without running destructors: compression workers may still be reading
+  // the run state that they would free.
+  std::_Exit(status);
+}
+
+void ReportError(const char* format, ...) {
+  std::printf("Fatal error: ");
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  FatalExit(kExitReportError);
+}
+
+void OutOfMemory() {
+  std::printf("Out of memory\n");
+  FatalExit(kExitFailure);
+}
+
+void InstallSignalCleanup() {
+  InstallCleanupHandler(CleanupSignalHandler);
+}
+
+}  // namespace quiver

@@ -1,0 +1,26 @@
+// The builder's ways out on failure. Each removes every file the run
+// created and has not committed, so a failed run leaves nothing behind.
+#pragma once
+
+#include "exit_status.h"
+
+namespace quiver {
+
+// Removes every file this run created and has not committed. Safe to call
+// from a signal handler.
+void RemoveRunFiles();
+
+// Releases what build_run holds, removes the run's files and ends the process.
+[[noreturn]] void FatalExit(int status);
+
+// Prints "Fatal error: " and the message, removes the run's unfinished files
+// and ends the process with status 255.
+[[noreturn]] void ReportError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Prints "Out of memory" and ends the run through FatalExit.
+[[noreturn]] void OutOfMemory();
+
+// The clean-up signals remove the run's files before the process dies.
+void InstallSignalCleanup();
+
+}  // namespace quiver

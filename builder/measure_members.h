@@ -1,0 +1,17 @@
+// Measuring the members: each one's key and length, before any byte of it
+// is read.
+#pragma once
+
+#include <cstdint>
+
+namespace quiver {
+
+// Records member i's key and length once it is known whether its file opens
+// and how many bytes it holds; ends the run on a member that cannot be
+// opened, is empty or is too large. Prints the line of a stored member.
+void RecordMember(std::int32_t i, bool opened, std::int64_t size);
+
+// Measures every member of a compressed build, before the compression stage.
+void MeasureMembers();
+
+}  // namespace quiver

@@ -1,0 +1,118 @@
+#include "worker_pool.h"
+
+#include <system_error>
+#include <utility>
+
+#include "platform.h"
+
+namespace quiver {
+namespace {
+
+// Set on the pool's own threads, which help while they wait.
+thread_local bool pool_thread = false;
+
+}  // namespace
+
+WorkerPool::WorkerPool(int threads) {
+  CleanupSignalBlock block;
+  for (int i = 0; i < threads; ++i) {
+    try {
+      threads_.emplace_back([this] {
+        pool_thread = true;
+        Work();
+      });
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+}
+
+WorkerPool::~WorkerPool() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closing_ = true;
+    for (auto* queue : {&urgent_, &queue_}) {
+      for (PoolTask* task : *queue) {
+        task->queued_ = false;
+        task->done_ = true;
+      }
+      queue->clear();
+    }
+  }
+  wake_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+}
+
+void WorkerPool::Submit(PoolTask& task, bool urgent) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    task.queued_ = true;
+    task.urgent_ = urgent;
+    task.done_ = false;
+    task.error_ = nullptr;
+    (urgent ? urgent_ : queue_).push_back(&task);
+  }
+  wake_.notify_all();
+}
+
+void WorkerPool::Unqueue(PoolTask& task) {
+  auto& queue = task.urgent_ ? urgent_ : queue_;
+  queue.erase(std::find(queue.begin(), queue.end(), &task));
+  task.queued_ = false;
+}
+
+PoolTask* WorkerPool::Next() {
+  if (!urgent_.empty()) return urgent_.front();
+  return queue_.empty() ? nullptr : queue_.front();
+}
+
+void WorkerPool::Run(PoolTask& task, std::unique_lock<std::mutex>& lock) {
+  Unqueue(task);
+  lock.unlock();
+  std::exception_ptr error;
+  try {
+    task.run_();
+  } catch (...) {
+    error = std::current_exception();
+  }
+  lock.lock();
+  task.error_ = error;
+  task.done_ = true;
+  wake_.notify_all();
+}
+
+void WorkerPool::Wait(PoolTask& task) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!task.done_) {
+    // The submitting thread leaves the work to the pool's threads, so that no
+    // more threads run than the pool has, unless the pool has none.
+    if (task.queued_ && (pool_thread || threads_.empty()))
+      Run(task, lock);
+    else if (pool_thread && !urgent_.empty())
+      Run(*urgent_.front(), lock);
+    else
+      wake_.wait(lock);
+  }
+  if (task.error_) std::rethrow_exception(std::exchange(task.error_, nullptr));
+}
+
+void WorkerPool::Cancel(PoolTask& task) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (task.queued_) {
+    Unqueue(task);
+    task.done_ = true;
+  }
+  wake_.wait(lock, [&task] { return task.done_; });
+  task.error_ = nullptr;
+}
+
+void WorkerPool::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return closing_ || Next() != nullptr; });
+    if (closing_) return;
+    Run(*Next(), lock);
+  }
+}
+
+}  // namespace quiver

@@ -1,0 +1,115 @@
+// What the programs need of the operating system, and nothing else: every
+// call into it goes through here. Paths are bytes as the file system takes
+// them. Functions that say so are safe in a signal handler.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quiver {
+
+// An open file; kNoFile for none.
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+struct FileStatus {
+  std::int64_t size = 0;
+  bool regular = false;
+  bool symbolic_link = false;
+  std::uint32_t permissions = 0;  // the mode's low twelve bits
+  // Together they tell whether a file is still the one measured.
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t modified_ns = 0;
+  std::int64_t changed_ns = 0;
+};
+
+// Opens a regular file for reading without blocking on a FIFO; kNoFile for
+// anything else, whose status is then in `status` where it could be taken.
+FileHandle OpenForReading(const char* path, FileStatus& status);
+bool StatusOf(FileHandle file, FileStatus& status);
+// Status of what the path names, through symbolic links.
+bool StatusOfPath(const char* path, FileStatus& status);
+// Status of the path itself: a symbolic link is not followed.
+bool StatusOfLink(const char* path, FileStatus& status);
+// Whether `path` is a regular file this process may read, asked without
+// opening it: a device or FIFO is never touched.
+bool IsReadableRegularFile(const char* path, FileStatus& status);
+// Safe in a signal handler; false when the file could not be closed cleanly.
+bool CloseFile(FileHandle file);
+
+// True when all `size` bytes were written.
+bool WriteAll(FileHandle file, const void* data, std::size_t size);
+// Bytes read before the end of the file, or -1 on a read error.
+std::int64_t ReadFull(FileHandle file, void* data, std::size_t size);
+std::int64_t ReadFullAt(FileHandle file, void* data, std::size_t size, std::int64_t offset);
+bool SeekTo(FileHandle file, std::int64_t offset);
+void SetPermissions(FileHandle file, std::uint32_t permissions);
+// The permissions a new file gets: 0666 less the umask.
+std::uint32_t NewFilePermissions();
+
+enum class CopyResult { kOk, kShortSource, kReadError, kWriteError };
+
+// Copies `size` bytes from `in` (at `in_offset`, or at its file position
+// when that is negative) to the file position of `out`, inside the kernel
+// where it can, else through `buffer`, made `buffer_size` bytes long when
+// first needed.
+CopyResult CopyRange(FileHandle in, std::int64_t in_offset, FileHandle out, std::int64_t size,
+                     std::vector<std::uint8_t>& buffer, std::size_t buffer_size);
+
+enum class CreateResult { kCreated, kNameTaken, kFailed };
+
+// The file at `path` opened for writing, created or emptied.
+FileHandle CreateOrTruncate(const char* path);
+// A new, empty file opened for writing, never an existing one.
+CreateResult CreateNewFile(const char* path, FileHandle& file);
+// A new file named `prefix` followed by six characters that make it unique;
+// the name is written back into `path`.
+FileHandle CreateUniqueFile(std::string& path, const std::string& prefix);
+// A file in `directory` with no name at all, which nothing can see or leave
+// behind until LinkUnnamedFile names it; kNoFile where the file system does
+// not offer such files (then `unsupported` is set) or on failure.
+FileHandle CreateUnnamedFile(const char* directory, bool& unsupported);
+// kNameTaken when `target` exists.
+CreateResult LinkUnnamedFile(FileHandle file, const char* target);
+// Replaces `to` by `from` in one step.
+bool RenameFile(const char* from, const char* to);
+// Safe in a signal handler.
+void RemoveFile(const char* path);
+// True when the directory is there afterwards, made now or before.
+bool MakeDirectory(const char* path);
+// The path with every symbolic link along its last component followed.
+std::string FollowLinks(const std::string& path);
+
+int ProcessId();
+
+// The processors this process may run on: its affinity, less a CPU quota
+// where its control group sets one; at least 1.
+int AvailableProcessors();
+
+// The signals that end a run from outside, after which its unfinished files
+// must not stay: interrupt, termination, hang-up, and a broken pipe when
+// the reader of standard output has gone. `handler` takes each, except one
+// the program was started with ignored (under nohup), which stays ignored.
+void InstallCleanupHandler(void (*handler)(int));
+// From a clean-up handler, once the files are gone: dies by `signal_number`
+// as if no handler had been installed.
+[[noreturn]] void DieBySignal(int signal_number);
+
+// Holds the clean-up signals off while it lives, so that a file is created
+// and recorded, or committed and forgotten, in one step as a handler sees
+// it. Threads started while one lives never take those signals.
+class CleanupSignalBlock {
+ public:
+  CleanupSignalBlock();
+  ~CleanupSignalBlock();
+  CleanupSignalBlock(const CleanupSignalBlock&) = delete;
+  CleanupSignalBlock& operator=(const CleanupSignalBlock&) = delete;
+
+ private:
+  alignas(8) unsigned char saved_[128];
+};
+
+}  // namespace quiver

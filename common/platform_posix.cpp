@@ -1,0 +1,315 @@
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform.h"
+
+namespace quiver {
+namespace {
+
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+int Fd(FileHandle file) {
+  return static_cast<int>(file);
+}
+
+void Fill(const struct stat& st, FileStatus& status) {
+  status.size = st.st_size;
+  status.regular = S_ISREG(st.st_mode);
+  status.symbolic_link = S_ISLNK(st.st_mode);
+  status.permissions = st.st_mode & 07777;
+  status.device = st.st_dev;
+  status.inode = st.st_ino;
+  status.modified_ns =
+      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  status.changed_ns =
+      static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+}
+
+sigset_t CleanupSignalSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : kCleanupSignals) sigaddset(&set, s);
+  return set;
+}
+
+// The first number in a small text file, or -1.
+long long ReadNumber(const char* path, long long& second) {
+  std::FILE* file = std::fopen(path, "r");
+  if (file == nullptr) return -1;
+  char text[64] = {};
+  std::size_t n = std::fread(text, 1, sizeof text - 1, file);
+  std::fclose(file);
+  text[n] = '\0';
+  char* end = nullptr;
+  long long first = std::strtoll(text, &end, 10);
+  if (end == text) return -1;
+  second = std::strtoll(end, nullptr, 10);
+  return first;
+}
+
+// Whole processors a control group's CPU quota allows, or 0 for no quota.
+int QuotaProcessors() {
+  long long period = 0;
+  // Version 2 says "max 100000" without a quota, which reads as no number.
+  long long quota = ReadNumber("/sys/fs/cgroup/cpu.max", period);
+  if (quota < 0) {
+    long long ignored;
+    quota = ReadNumber("/sys/fs/cgroup/cpu/cpu.cfs_quota_us", ignored);
+    period = ReadNumber("/sys/fs/cgroup/cpu/cpu.cfs_period_us", ignored);
+  }
+  if (quota <= 0 || period <= 0) return 0;
+  return static_cast<int>(std::max<long long>(1, (quota + period - 1) / period));
+}
+
+}  // namespace
+
+FileHandle OpenForReading(const char* path, FileStatus& status) {
+  int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return kNoFile;
+  struct stat st;
+  const bool known = ::fstat(fd, &st) == 0;
+  if (known) Fill(st, status);
+  if (!known || !status.regular) {
+    ::close(fd);
+    return kNoFile;
+  }
+  return fd;
+}
+
+bool StatusOf(FileHandle file, FileStatus& status) {
+  struct stat st;
+  if (::fstat(Fd(file), &st) != 0) return false;
+  Fill(st, status);
+  return true;
+}
+
+bool StatusOfPath(const char* path, FileStatus& status) {
+  struct stat st;
+  if (::stat(path, &st) != 0) return false;
+  Fill(st, status);
+  return true;
+}
+
+bool StatusOfLink(const char* path, FileStatus& status) {
+  struct stat st;
+  if (::lstat(path, &st) != 0) return false;
+  Fill(st, status);
+  return true;
+}
+
+bool IsReadableRegularFile(const char* path, FileStatus& status) {
+  return StatusOfPath(path, status) && status.regular &&
+         ::faccessat(AT_FDCWD, path, R_OK, AT_EACCESS) == 0;
+}
+
+bool CloseFile(FileHandle file) {
+  return ::close(Fd(file)) == 0;
+}
+
+bool WriteAll(FileHandle file, const void* data, std::size_t size) {
+  const auto* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = ::write(Fd(file), p, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::int64_t ReadFullAt(FileHandle file, void* data, std::size_t size, std::int64_t offset) {
+  auto* p = static_cast<char*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = offset < 0 ? ::read(Fd(file), p + done, size - done)
+                           : ::pread(Fd(file), p + done, size - done,
+                                     static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+std::int64_t ReadFull(FileHandle file, void* data, std::size_t size) {
+  return ReadFullAt(file, data, size, -1);
+}
+
+bool SeekTo(FileHandle file, std::int64_t offset) {
+  return ::lseek(Fd(file), static_cast<off_t>(offset), SEEK_SET) == offset;
+}
+
+void SetPermissions(FileHandle file, std::uint32_t permissions) {
+  ::fchmod(Fd(file), static_cast<mode_t>(permissions));
+}
+
+std::uint32_t NewFilePermissions() {
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+CopyResult CopyRange(FileHandle in, std::int64_t in_offset, FileHandle out, std::int64_t size,
+                     std::vector<std::uint8_t>& buffer, std::size_t buffer_size) {
+  off_t position = static_cast<off_t>(in_offset);
+  off_t* position_arg = in_offset >= 0 ? &position : nullptr;
+  bool kernel_copy = true;
+  while (size > 0) {
+    if (kernel_copy) {
+      ssize_t n = ::copy_file_range(Fd(in), position_arg, Fd(out), nullptr,
+                                    static_cast<std::size_t>(size), 0);
+      if (n > 0) {
+        size -= n;
+        continue;
+      }
+      if (n == 0) return CopyResult::kShortSource;
+      if (errno == EINTR) continue;
+      // Not offered between these two files: copy through the buffer instead.
+      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+          errno == EBADF) {
+        kernel_copy = false;
+        buffer.resize(buffer_size);
+        continue;
+      }
+      return errno == EFBIG || errno == ENOSPC || errno == EDQUOT ? CopyResult::kWriteError
+                                                                  : CopyResult::kReadError;
+    }
+    auto chunk = static_cast<std::size_t>(
+        std::min<std::int64_t>(size, static_cast<std::int64_t>(buffer_size)));
+    std::int64_t got =
+        ReadFullAt(in, buffer.data(), chunk, position_arg != nullptr ? position : -1);
+    if (got < 0) return CopyResult::kReadError;
+    if (static_cast<std::size_t>(got) != chunk) return CopyResult::kShortSource;
+    if (!WriteAll(out, buffer.data(), chunk)) return CopyResult::kWriteError;
+    position += static_cast<off_t>(got);
+    size -= got;
+  }
+  return CopyResult::kOk;
+}
+
+FileHandle CreateOrTruncate(const char* path) {
+  return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+}
+
+CreateResult CreateNewFile(const char* path, FileHandle& file) {
+  int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  file = fd;
+  if (fd >= 0) return CreateResult::kCreated;
+  return errno == EEXIST ? CreateResult::kNameTaken : CreateResult::kFailed;
+}
+
+FileHandle CreateUniqueFile(std::string& path, const std::string& prefix) {
+  path = prefix + "XXXXXX";
+  return ::mkostemp(path.data(), O_CLOEXEC);
+}
+
+FileHandle CreateUnnamedFile(const char* directory, bool& unsupported) {
+  int fd = ::open(directory, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  unsupported = fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL);
+  return fd;
+}
+
+CreateResult LinkUnnamedFile(FileHandle file, const char* target) {
+  if (::linkat(Fd(file), "", AT_FDCWD, target, AT_EMPTY_PATH) == 0) return CreateResult::kCreated;
+  if (errno == ENOENT || errno == EPERM) {
+    // Without the privilege for an empty path, through the descriptor's link.
+    const std::string self = "/proc/self/fd/" + std::to_string(Fd(file));
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target, AT_SYMLINK_FOLLOW) == 0)
+      return CreateResult::kCreated;
+  }
+  return errno == EEXIST ? CreateResult::kNameTaken : CreateResult::kFailed;
+}
+
+bool RenameFile(const char* from, const char* to) {
+  return ::rename(from, to) == 0;
+}
+
+void RemoveFile(const char* path) {
+  ::unlink(path);
+}
+
+bool MakeDirectory(const char* path) {
+  return ::mkdir(path, 0777) == 0 || errno == EEXIST;
+}
+
+std::string FollowLinks(const std::string& start) {
+  std::string path = start;
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char target[PATH_MAX];
+    ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+    if (n < 0) return path;
+    target[n] = '\0';
+    if (target[0] == '/') {
+      path = target;
+      continue;
+    }
+    std::size_t slash = path.rfind('/');
+    path = slash == std::string::npos ? std::string(target) : path.substr(0, slash + 1) + target;
+  }
+  return path;
+}
+
+int ProcessId() {
+  return static_cast<int>(::getpid());
+}
+
+int AvailableProcessors() {
+  int count = 1;
+  cpu_set_t set;
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) count = std::max(1, CPU_COUNT(&set));
+  const int quota = QuotaProcessors();
+  return quota > 0 ? std::min(count, quota) : count;
+}
+
+void InstallCleanupHandler(void (*handler)(int)) {
+  for (int s : kCleanupSignals) {
+    struct sigaction old_action = {};
+    if (sigaction(s, nullptr, &old_action) == 0 && old_action.sa_handler == SIG_IGN) continue;
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    sigaction(s, &action, nullptr);
+  }
+}
+
+void DieBySignal(int signal_number) {
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
+  // A blocked signal stays pending until the mask lets it through.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal_number);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  ::_exit(128 + signal_number);
+}
+
+CleanupSignalBlock::CleanupSignalBlock() {
+  static_assert(sizeof(sigset_t) <= sizeof saved_);
+  sigset_t set = CleanupSignalSet();
+  sigprocmask(SIG_BLOCK, &set, reinterpret_cast<sigset_t*>(saved_));
+}
+
+CleanupSignalBlock::~CleanupSignalBlock() {
+  sigprocmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(saved_), nullptr);
+}
+
+}  // namespace quiver
