@@ -12,6 +12,7 @@
 #include <iterator>
 #include <string>
 
+#include "archive_image.h"
 #include "archive_layout.h"
 #include "byte_stream.h"
 #include "lzss_decoder.h"
@@ -131,18 +132,12 @@ void BM_ReadMemberFromFile(benchmark::State& state) {
   ScratchFiles files;
   Bytes member = Shape(static_cast<int>(state.range(0)));
   Bytes stream = StreamOf(files, member);
-  Bytes image(kHeaderSize + kRecordSize);
-  ArchiveHeader header;
-  header.count = 1;
-  header.compressed = 1;
-  EncodeHeader(header, image.data());
-  TocEntry entry;
-  std::strcpy(entry.name, "member");
-  entry.original_length = static_cast<std::int32_t>(member.size());
-  entry.compressed_length = static_cast<std::int32_t>(stream.size());
-  entry.data_offset = static_cast<std::int32_t>(image.size());
-  EncodeTocEntry(entry, image.data() + kHeaderSize);
-  image.insert(image.end(), stream.begin(), stream.end());
+  ImageRecord record;
+  record.name = "member";
+  record.original_length = static_cast<std::int32_t>(member.size());
+  record.compressed_length = static_cast<std::int32_t>(stream.size());
+  record.data = stream;
+  const Bytes image = ArchiveImage({record}, 1);
   WriteFile(files.Path("archive.qvr"), image);
   Archive archive;
   if (!archive.OpenFile(files.Path("archive.qvr"))) state.SkipWithError("no archive");

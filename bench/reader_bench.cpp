@@ -3,12 +3,12 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "archive_layout.h"
-#include "name_crc.h"
+#include "archive_image.h"
 #include "quiver/reader.h"
 
 namespace quiver {
@@ -22,23 +22,13 @@ struct Fixture {
   Archive archive;
 
   Fixture() {
-    std::vector<TocEntry> toc(kMembers);
+    test::Members members;
     for (int i = 0; i < kMembers; ++i) {
       names.push_back("assets\\dir" + std::to_string(i % 500) + "\\file" + std::to_string(i) +
                       ".dat");
-      std::strcpy(toc[i].name, names.back().c_str());
-      toc[i].crc = NameCrc(toc[i].name);
-      toc[i].original_length = 1;
-      toc[i].data_offset = static_cast<std::int32_t>(kHeaderSize + kRecordSize * kMembers + i);
+      members.push_back({names.back(), test::Bytes{'x'}});
     }
-    std::stable_sort(toc.begin(), toc.end(),
-                     [](const TocEntry& a, const TocEntry& b) { return a.crc < b.crc; });
-    image.resize(kHeaderSize + kRecordSize * kMembers + kMembers, 'x');
-    ArchiveHeader header;
-    header.count = kMembers;
-    EncodeHeader(header, image.data());
-    for (int i = 0; i < kMembers; ++i)
-      EncodeTocEntry(toc[i], image.data() + kHeaderSize + kRecordSize * i);
+    image = test::StoredBuild(members);
     if (!archive.OpenMemory(image)) std::abort();
   }
 };

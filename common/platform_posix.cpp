@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,8 +14,6 @@
 
 namespace quiver {
 namespace {
-
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 int Fd(FileHandle file) {
   return static_cast<int>(file);
@@ -33,13 +30,6 @@ void Fill(const struct stat& st, FileStatus& status) {
       static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   status.changed_ns =
       static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-}
-
-sigset_t CleanupSignalSet() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int s : kCleanupSignals) sigaddset(&set, s);
-  return set;
 }
 
 // The first number in a small text file, or -1.
@@ -278,38 +268,6 @@ int AvailableProcessors() {
   if (::sched_getaffinity(0, sizeof set, &set) == 0) count = std::max(1, CPU_COUNT(&set));
   const int quota = QuotaProcessors();
   return quota > 0 ? std::min(count, quota) : count;
-}
-
-void InstallCleanupHandler(void (*handler)(int)) {
-  for (int s : kCleanupSignals) {
-    struct sigaction old_action = {};
-    if (sigaction(s, nullptr, &old_action) == 0 && old_action.sa_handler == SIG_IGN) continue;
-    struct sigaction action = {};
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    sigaction(s, &action, nullptr);
-  }
-}
-
-void DieBySignal(int signal_number) {
-  ::signal(signal_number, SIG_DFL);
-  ::raise(signal_number);
-  // A blocked signal stays pending until the mask lets it through.
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, signal_number);
-  sigprocmask(SIG_UNBLOCK, &set, nullptr);
-  ::_exit(128 + signal_number);
-}
-
-CleanupSignalBlock::CleanupSignalBlock() {
-  static_assert(sizeof(sigset_t) <= sizeof saved_);
-  sigset_t set = CleanupSignalSet();
-  sigprocmask(SIG_BLOCK, &set, reinterpret_cast<sigset_t*>(saved_));
-}
-
-CleanupSignalBlock::~CleanupSignalBlock() {
-  sigprocmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(saved_), nullptr);
 }
 
 }  // namespace quiver

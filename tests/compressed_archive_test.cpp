@@ -45,37 +45,29 @@ TEST_F(CompressedArchiveTest, CompressTranscript) {
   WriteMembers({{"text.txt", TextData(1000, 1)}, {"one", Bytes{'!'}}});
   RunResult run = Quiver({"-c", "out", "@list"});
   ASSERT_EQ(run.status, 0);
-  std::int32_t text = RecordedLength("text.txt");
-  std::int64_t ratio = 100 - static_cast<std::int64_t>(text) * 100 / 1000;
-  std::int64_t total = text + 3;
+  // The text's stream is 355 bytes, 35% of it; the one byte's is 3, 300%.
   EXPECT_EQ(run.output,
             "Response file    = list.rsp\n"
             "Destination file = out.qvr\n"
             "Opened list.rsp\n"
             "filecount = 2\n"
             "text.txt logged - " +
-                Hex(NameCrc("text.txt")) + " 1000 " + std::to_string(text) + " " +
-                std::to_string(ratio) +
-                "%\n"
+                Hex(NameCrc("text.txt")) +
+                " 1000 355 65%\n"
                 "one logged - " +
                 Hex(NameCrc("one")) +
                 " 1 3 -200%\n"
                 "toc size = 544\n"
-                "Copying file text.txt of " +
-                std::to_string(text) +
-                " bytes | 1 to go\n"
+                "Copying file text.txt of 355 bytes | 1 to go\n"
                 "Copying file one of 3 bytes | 0 to go\n"
                 "\n"
                 "Totals - Original Size   = 1001\n"
-                "         Compressed Size = " +
-                std::to_string(total) +
-                "\n"
-                "         Ratio           = " +
-                std::to_string(100 - total * 100 / 1001) +
-                "%\n\n"
+                "         Compressed Size = 358\n"
+                "         Ratio           = 65%\n\n"
                 "Deleting temporary files\n"
                 "Closed .rsp file list.rsp\n"
                 "Closed quiver out.qvr\n");
+  EXPECT_EQ(RecordedLength("text.txt"), 355);
   EXPECT_EQ(RecordedLength("one"), 3);
   EXPECT_EQ(Tree(), (std::vector<std::string>{"list.rsp", "one", "out.qvr", "text.txt"}));
   ExpectExplodeMatches({{"text.txt", TextData(1000, 1)}, {"one", Bytes{'!'}}});

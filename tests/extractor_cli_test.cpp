@@ -26,21 +26,8 @@ class ExtractorCliTest : public ScratchTest {
  protected:
   // Builds out.qvr in src/ from the given members, then moves it to the
   // scratch directory's top.
-  void Build(const std::vector<std::pair<std::string, Bytes>>& members,
-             const std::string& option = "") {
-    std::filesystem::create_directories(Path("src"));
-    std::string list;
-    for (const auto& [name, data] : members) {
-      std::string path = name;
-      std::replace(path.begin(), path.end(), '\\', '/');
-      Write("src/" + path, data);
-      list += name + "\n";
-    }
-    Write("src/list.rsp", list);
-    std::vector<std::string> args = {"out", "@list"};
-    if (!option.empty()) args.insert(args.begin(), option);
-    RunResult run = RunProgram(QuiverPath(), args, Path("src"));
-    ASSERT_EQ(run.status, 0) << run.output;
+  void Build(const Members& members, const std::string& option = "") {
+    BuildArchive(members, option, "src");
     std::filesystem::rename(Path("src/out.qvr"), Path("out.qvr"));
   }
 };

@@ -11,39 +11,13 @@
 namespace quiver::test {
 namespace {
 
-constexpr std::int32_t kAfterTable = INT32_MIN;
-
-struct Record {
-  std::string name;
-  std::int32_t original_length = 0;
-  std::int32_t data_offset = kAfterTable;  // or placed after the table, in order
-  std::int32_t compressed_length = 0;
-  Bytes data;
-};
-
-Bytes MakeArchive(const std::vector<Record>& records, std::int32_t compressed = 0) {
-  Bytes out(kHeaderSize + kRecordSize * records.size());
-  ArchiveHeader header;
-  header.count = static_cast<std::int32_t>(records.size());
-  header.compressed = compressed;
-  EncodeHeader(header, out.data());
-  std::int32_t offset = static_cast<std::int32_t>(out.size());
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    TocEntry entry;
-    std::memcpy(entry.name, records[i].name.data(), std::min(records[i].name.size(), kNameSize));
-    entry.original_length = records[i].original_length;
-    entry.compressed_length = records[i].compressed_length;
-    entry.data_offset = records[i].data_offset != kAfterTable ? records[i].data_offset : offset;
-    offset += static_cast<std::int32_t>(records[i].data.size());
-    EncodeTocEntry(entry, out.data() + kHeaderSize + kRecordSize * i);
-  }
-  for (const Record& r : records) out.insert(out.end(), r.data.begin(), r.data.end());
-  return out;
+// A compressed member whose record says `original` bytes and `stream`.
+ImageRecord Packed(std::int32_t original, std::int32_t compressed_length, const Bytes& stream) {
+  return {"victim", original, kAfterTable, compressed_length, stream};
 }
 
-Record Stored(const std::string& name, const std::string& text) {
-  return {name, static_cast<std::int32_t>(text.size()), kAfterTable, 0,
-          Bytes(text.begin(), text.end())};
+Bytes MakeArchive(const std::vector<ImageRecord>& records, std::int32_t compressed = 0) {
+  return ArchiveImage(records, compressed);
 }
 
 class HostileArchiveTest : public ScratchTest {
@@ -116,37 +90,35 @@ TEST_F(HostileArchiveTest, CountsThatDoNotFit) {
 }
 
 TEST_F(HostileArchiveTest, LengthsAndOffsetsOutsideTheFile) {
-  Record negative = Stored("victim", "evil");
+  ImageRecord negative = Stored("victim", "evil");
   negative.original_length = -4;
   Refused(MakeArchive({negative}), {"+bad"}, "entry 0 (victim) has a negative length");
-  Record past_end = Stored("victim", "evil");
+  ImageRecord past_end = Stored("victim", "evil");
   past_end.original_length = 5;
   Refused(MakeArchive({past_end}), {"+bad"}, "entry 0 (victim) has data outside the file");
-  Record before_start = Stored("victim", "evil");
+  ImageRecord before_start = Stored("victim", "evil");
   before_start.data_offset = 0x7FFFFFF0;
   Refused(MakeArchive({before_start}), {"bad", "victim"}, "has data outside the file");
-  Record negative_offset = Stored("victim", "evil");
+  ImageRecord negative_offset = Stored("victim", "evil");
   negative_offset.data_offset = -8;
   Refused(MakeArchive({negative_offset}), {"+bad"}, "has data outside the file");
-  Record compressed_span{"victim", 4, kAfterTable, 1000, {0x00, 0x00}};
-  Refused(MakeArchive({compressed_span}, 1), {"+bad"}, "has data outside the file");
+  Refused(MakeArchive({Packed(4, 1000, {0x00, 0x00})}, 1), {"+bad"}, "has data outside the file");
 }
 
 TEST_F(HostileArchiveTest, CompressedStreamWithoutEndToken) {
   // Literal 'a' four times, then the stream stops.
-  Record record{"victim", 4, kAfterTable, 5, {0xB0, 0xD8, 0x6C, 0x36, 0x10}};
-  Refused(MakeArchive({record}, 1), {"+bad"}, "Decompression error for victim\n");
+  Refused(MakeArchive({Packed(4, 5, {0xB0, 0xD8, 0x6C, 0x36, 0x10})}, 1), {"+bad"},
+          "Decompression error for victim\n");
 }
 
 TEST_F(HostileArchiveTest, CompressedStreamsProducingTooManyOrTooFewBytes) {
   // Ten 'a's where the record promises 9, then 11.
   const Bytes ten = {0xB0, 0x80, 0x05, 0xC0, 0x00};
-  Refused(MakeArchive({{"victim", 9, kAfterTable, 5, ten}}, 1), {"+bad"},
-          "Decompression error for victim\n");
-  Refused(MakeArchive({{"victim", 11, kAfterTable, 5, ten}}, 1), {"bad", "victim"},
+  Refused(MakeArchive({Packed(9, 5, ten)}, 1), {"+bad"}, "Decompression error for victim\n");
+  Refused(MakeArchive({Packed(11, 5, ten)}, 1), {"bad", "victim"},
           "Decompression error for victim\n");
   // A length that cuts the stream short of its end token.
-  Refused(MakeArchive({{"victim", 10, kAfterTable, 3, {0xB0, 0x80, 0x05}}}, 1), {"+bad"},
+  Refused(MakeArchive({Packed(10, 3, {0xB0, 0x80, 0x05})}, 1), {"+bad"},
           "Decompression error for victim\n");
 }
 
@@ -154,12 +126,10 @@ TEST_F(HostileArchiveTest, CompressedLengthNoStreamCouldReach) {
   // Found by fuzzing: 2 GiB promised by a 5-byte stream made the reader
   // reserve it all. Five bytes can yield 40 at the most.
   const Bytes ten = {0xB0, 0x80, 0x05, 0xC0, 0x00};
-  Refused(MakeArchive({{"victim", 0x7FFFFFFF, kAfterTable, 5, ten}}, 1), {"+bad"},
+  Refused(MakeArchive({Packed(0x7FFFFFFF, 5, ten)}, 1), {"+bad"},
           "entry 0 (victim) is longer than its stream can hold");
-  Refused(MakeArchive({{"victim", 41, kAfterTable, 5, ten}}, 1), {"?bad"},
-          "is longer than its stream can hold");
-  Refused(MakeArchive({{"victim", 40, kAfterTable, 5, ten}}, 1), {"+bad"},
-          "Decompression error for victim\n");
+  Refused(MakeArchive({Packed(41, 5, ten)}, 1), {"?bad"}, "is longer than its stream can hold");
+  Refused(MakeArchive({Packed(40, 5, ten)}, 1), {"+bad"}, "Decompression error for victim\n");
 }
 
 TEST_F(HostileArchiveTest, FailureStopsAnExplodeAndKeepsWhatWentBefore) {

@@ -19,25 +19,8 @@ namespace fs = std::filesystem;
 namespace quiver::test {
 namespace {
 
-using Members = std::vector<std::pair<std::string, Bytes>>;
-
 class ReaderTest : public ScratchTest {
  protected:
-  // Builds out.qvr with the real quiver; the list may name a member twice.
-  void Build(const Members& members, const std::string& option) {
-    std::string list;
-    for (const auto& [name, data] : members) {
-      std::string path = name;
-      std::replace(path.begin(), path.end(), '\\', '/');
-      Write(path, data);
-      list += name + "\n";
-    }
-    Write("list.rsp", list);
-    std::vector<std::string> args = {"out", "@list"};
-    if (!option.empty()) args.insert(args.begin(), option);
-    ASSERT_EQ(Quiver(args).status, 0);
-  }
-
   static Bytes ReadAll(const Archive& archive, std::size_t index) {
     Bytes bytes;
     Status status = archive.Read(index, bytes);
@@ -60,7 +43,7 @@ const Members& SampleMembers() {
 TEST_F(ReaderTest, EveryMemberReadsBackInEveryMode) {
   for (const std::string option : {"", "-c", "-s"}) {
     SCOPED_TRACE(option);
-    Build(SampleMembers(), option);
+    BuildArchive(SampleMembers(), option);
     Bytes image = Read("out.qvr");
     Archive from_file;
     ASSERT_TRUE(from_file.OpenFile(Path("out.qvr")));
@@ -92,7 +75,7 @@ TEST_F(ReaderTest, EveryMemberReadsBackInEveryMode) {
 }
 
 TEST_F(ReaderTest, CallerErrorsAreValues) {
-  Build({{"a", TextData(100, 1)}}, "-c");
+  BuildArchive({{"a", TextData(100, 1)}}, "-c");
   Archive archive;
   ASSERT_TRUE(archive.OpenFile(Path("out.qvr")));
   Bytes wrong(99);
@@ -108,45 +91,27 @@ TEST_F(ReaderTest, CallerErrorsAreValues) {
   EXPECT_EQ(missing.size(), 0u);
 }
 
-struct HandRecord {
-  std::string name;
-  std::string data;
-  std::uint32_t crc;
-};
-
-// A stored archive with its records in the given order and keys.
-Bytes HandMade(const std::vector<HandRecord>& records) {
-  Bytes out(kHeaderSize + kRecordSize * records.size());
-  ArchiveHeader header;
-  header.count = static_cast<std::int32_t>(records.size());
-  EncodeHeader(header, out.data());
-  std::int32_t offset = static_cast<std::int32_t>(out.size());
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    TocEntry entry;
-    std::strcpy(entry.name, records[i].name.c_str());
-    entry.crc = records[i].crc;
-    entry.original_length = static_cast<std::int32_t>(records[i].data.size());
-    entry.data_offset = offset;
-    offset += entry.original_length;
-    EncodeTocEntry(entry, out.data() + kHeaderSize + kRecordSize * i);
-  }
-  for (const HandRecord& r : records) out.insert(out.end(), r.data.begin(), r.data.end());
-  return out;
+// A stored member with the key given.
+ImageRecord Keyed(const std::string& name, const std::string& data, std::uint32_t crc) {
+  ImageRecord record = Stored(name, data);
+  record.crc = crc;
+  return record;
 }
 
 TEST_F(ReaderTest, LookupTakesTheSameMemberAsQuiverx) {
-  auto key = [](const char* name) { return NameCrc(name); };
-  const std::vector<std::vector<HandRecord>> tables = {
+  const std::uint32_t key = NameCrc("dup");
+  const std::vector<std::vector<ImageRecord>> tables = {
       // Sorted, with a duplicate name and a case collision in one key run.
-      {{"dup", "first", key("dup")}, {"DUP", "upper", key("dup")}, {"dup", "second", key("dup")}},
+      {Keyed("dup", "first", key), Keyed("DUP", "upper", key), Keyed("dup", "second", key)},
       // Not sorted, and with keys that do not match their names.
-      {{"zz", "z", 5}, {"dup", "first", 1}, {"aa", "a", 9}, {"dup", "second", 0}},
+      {Keyed("zz", "z", 5), Keyed("dup", "first", 1), Keyed("aa", "a", 9),
+       Keyed("dup", "second", 0)},
   };
   for (const auto& table : tables) {
-    Write("hand.qvr", HandMade(table));
+    Write("hand.qvr", ArchiveImage(table));
     Archive archive;
     ASSERT_TRUE(archive.OpenFile(Path("hand.qvr")));
-    for (const HandRecord& r : table) {
+    for (const ImageRecord& r : table) {
       std::optional<std::size_t> index = archive.Find(r.name);
       ASSERT_TRUE(index) << r.name;
       fs::remove(Path(r.name));
@@ -194,7 +159,7 @@ TEST_F(ReaderTest, ConcurrentReadsOfOneArchive) {
     name += std::to_string(i);
     members.push_back({name, i % 2 ? TextData(20000 + i, i) : RunsData(9000, i)});
   }
-  Build(members, "-c");
+  BuildArchive(members, "-c");
   Bytes image = Read("out.qvr");
   Archive from_file;
   ASSERT_TRUE(from_file.OpenFile(Path("out.qvr")));

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,9 +86,10 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   return RunningProgram(program, args, directory, options).Wait();
 }
 
-bool WaitForPath(const std::string& path) {
+bool WaitForPath(const std::string& path, long min_size) {
   for (int i = 0; i < 20000; ++i) {
-    if (::access(path.c_str(), F_OK) == 0) return true;
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && st.st_size >= min_size) return true;
     ::usleep(200);
   }
   return false;

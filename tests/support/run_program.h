@@ -49,8 +49,9 @@ class RunningProgram {
   int output_fd_ = -1;
 };
 
-// Waits up to about four seconds for `path` to exist.
-bool WaitForPath(const std::string& path);
+// Waits up to about four seconds for `path` to exist with at least
+// `min_size` bytes: a running program's progress, seen from outside.
+bool WaitForPath(const std::string& path, long min_size = 0);
 
 std::string QuiverPath();
 std::string QuiverxPath();

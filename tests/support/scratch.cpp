@@ -48,13 +48,25 @@ bool ScratchTest::Exists(const std::string& relative) const {
   return fs::exists(fs::symlink_status(Path(relative), ignored));
 }
 
-void ScratchTest::WriteMembers(const std::vector<std::pair<std::string, Bytes>>& members) const {
+void ScratchTest::WriteMembers(const Members& members, const std::string& directory) const {
+  const std::string below = directory.empty() ? "" : directory + "/";
   std::string list;
   for (const auto& [name, data] : members) {
-    Write(name, data);
+    std::string path = name;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    Write(below + path, data);
     list += name + "\n";
   }
-  Write("list.rsp", list);
+  Write(below + "list.rsp", list);
+}
+
+void ScratchTest::BuildArchive(const Members& members, const std::string& option,
+                               const std::string& directory) const {
+  WriteMembers(members, directory);
+  std::vector<std::string> args = {"out", "@list"};
+  if (!option.empty()) args.insert(args.begin(), option);
+  RunResult run = RunProgram(QuiverPath(), args, directory.empty() ? dir_ : Path(directory));
+  ASSERT_EQ(run.status, 0) << run.output;
 }
 
 std::vector<std::string> ScratchTest::Tree() const {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "archive_image.h"
 #include "run_program.h"
 #include "test_data.h"
 
@@ -23,8 +24,12 @@ class ScratchTest : public ::testing::Test {
   void Write(const std::string& relative, const std::string& text) const;
   Bytes Read(const std::string& relative) const;
   bool Exists(const std::string& relative) const;
-  // Writes each member at its name and a list.rsp naming them in order.
-  void WriteMembers(const std::vector<std::pair<std::string, Bytes>>& members) const;
+  // Writes each member at its name ("\\" separates directories too) and a
+  // list.rsp naming them in order, all below `directory` ("" for the top).
+  void WriteMembers(const Members& members, const std::string& directory = "") const;
+  // WriteMembers, then quiver [option] out @list run there; asserts success.
+  void BuildArchive(const Members& members, const std::string& option = "",
+                    const std::string& directory = "") const;
   // Every path below the directory, sorted, directories with a trailing "/".
   std::vector<std::string> Tree() const;
 

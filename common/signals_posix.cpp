@@ -1,0 +1,54 @@
+// The clean-up signals of the platform layer: only the programs link these,
+// never the reader library.
+#include <signal.h>
+#include <unistd.h>
+
+#include "platform.h"
+
+namespace quiver {
+namespace {
+
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+sigset_t CleanupSignalSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : kCleanupSignals) sigaddset(&set, s);
+  return set;
+}
+
+}  // namespace
+
+void InstallCleanupHandler(void (*handler)(int)) {
+  for (int s : kCleanupSignals) {
+    struct sigaction old_action = {};
+    if (sigaction(s, nullptr, &old_action) == 0 && old_action.sa_handler == SIG_IGN) continue;
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    sigaction(s, &action, nullptr);
+  }
+}
+
+void DieBySignal(int signal_number) {
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
+  // A blocked signal stays pending until the mask lets it through.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal_number);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  ::_exit(128 + signal_number);
+}
+
+CleanupSignalBlock::CleanupSignalBlock() {
+  static_assert(sizeof(sigset_t) <= sizeof saved_);
+  sigset_t set = CleanupSignalSet();
+  sigprocmask(SIG_BLOCK, &set, reinterpret_cast<sigset_t*>(saved_));
+}
+
+CleanupSignalBlock::~CleanupSignalBlock() {
+  sigprocmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(saved_), nullptr);
+}
+
+}  // namespace quiver
