@@ -32,6 +32,11 @@ inline constexpr int kMaxTokenBits = kMatchTokenBits;
 // The flag bit of a token read as kMaxTokenBits bits.
 inline constexpr std::uint32_t kLiteralFlag = 1u << (kMaxTokenBits - 1);
 
+// A match token of 17 bits yields at most 17 bytes, so no stream yields
+// more than this many bytes for each byte of its own.
+inline constexpr int kMaxBytesPerStreamByte = 8;
+static_assert(kMaxMatchLength * 8 <= kMatchTokenBits * kMaxBytesPerStreamByte);
+
 // The window position of a member's byte at `offset`.
 inline int PositionOfOffset(std::int64_t offset) {
   return static_cast<int>((offset + 1) & kPositionMask);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "stream_format.h"
 
 namespace quiver {
 namespace {
@@ -23,11 +24,11 @@ std::string CheckEntry(const TocEntry& entry, std::size_t index, bool compressed
   if (std::memchr(entry.name, '\0', kNameSize) == nullptr) return at + " has an unterminated name";
   if (entry.original_length < 0 || entry.compressed_length < 0)
     return at + " (" + entry.name + ") has a negative length";
-  // 17 bits of stream make at most 17 bytes, so no stream yields more than
-  // 8 bytes for each of its own; a record that promises more is damaged
-  // (and would make readers reserve memory for nothing).
+  // A record that promises more than its stream can yield is damaged (and
+  // would make readers reserve memory for nothing).
   if (IsCompressedMember(entry, compressed) &&
-      entry.original_length > 8 * static_cast<std::int64_t>(entry.compressed_length))
+      entry.original_length >
+          kMaxBytesPerStreamByte * static_cast<std::int64_t>(entry.compressed_length))
     return at + " (" + entry.name + ") is longer than its stream can hold";
   std::int64_t span = StoredSpan(entry, compressed);
   if (entry.data_offset < 0 || entry.data_offset + span > size)

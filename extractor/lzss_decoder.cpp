@@ -13,7 +13,14 @@ namespace {
 
 // Six literal tokens in a row fill 54 bits; these are their flag bits.
 constexpr int kSixLiteralsBits = 6 * kLiteralTokenBits;
-constexpr std::uint64_t kSixLiteralFlags = 0x20100804020100;
+constexpr std::uint64_t SixLiteralFlags() {
+  std::uint64_t flags = 0;
+  for (int i = 1; i <= 6; ++i)
+    flags |= std::uint64_t{1} << (kSixLiteralsBits - 1 - kLiteralTokenBits * (i - 1));
+  return flags;
+}
+constexpr std::uint64_t kSixLiteralFlags = SixLiteralFlags();
+static_assert(kSixLiteralFlags == 0x20100804020100);
 // CopyMatch writes whole 8-byte chunks: up to this many bytes from a
 // token's start, past the match's own end.
 constexpr int kCopyWidth = 24;
@@ -128,48 +135,48 @@ class OutputWindow {
   std::memcpy(dst + 16, dst + 16 - period, 8);
 }
 
-// One token, told from the next kMaxTokenBits bits of the stream.
-struct Token {
-  int bits;              // the token's width in the stream
-  int length;            // bytes it produces; 0 for the end token
-  int position;          // of a match's source; 0 for a literal
-  std::uint8_t literal;  // of a literal
-};
-
-[[gnu::always_inline]] inline Token ParseToken(std::uint32_t next) {
-  if (next & kLiteralFlag)
-    return {kLiteralTokenBits, 1, 0,
-            static_cast<std::uint8_t>(next >> (kMaxTokenBits - kLiteralTokenBits))};
+// The one token decoder: tells the token in `next`, the stream's next
+// kMaxTokenBits bits, hands it to `literal(byte)`, `match(position,
+// length)` or `end()`, and returns its width in the stream.
+template <typename Literal, typename Match, typename End>
+[[gnu::always_inline]] inline int DecodeToken(std::uint32_t next, Literal literal, Match match,
+                                              End end) {
+  if (next & kLiteralFlag) {
+    literal(static_cast<std::uint8_t>(next >> (kMaxTokenBits - kLiteralTokenBits)));
+    return kLiteralTokenBits;
+  }
   const int position = static_cast<int>((next >> kLengthBits) & kPositionMask);
-  if (position == kEndPosition) return {kEndTokenBits, 0, 0, 0};
-  const int length = static_cast<int>(next & ((1u << kLengthBits) - 1)) + kMinMatchLength;
-  return {kMatchTokenBits, length, position, 0};
+  if (position == kEndPosition) {
+    end();
+    return kEndTokenBits;
+  }
+  match(position, static_cast<int>(next & ((1u << kLengthBits) - 1)) + kMinMatchLength);
+  return kMatchTokenBits;
 }
 
-// Writes a literal or match token at `out`, member byte `produced`.
-[[gnu::always_inline]] inline std::uint8_t* PutToken(const Token& token, std::uint8_t* out,
-                                                     std::int64_t produced) {
-  if (token.length == 1) {
-    *out = token.literal;
-    return out + 1;
-  }
+// Writes a match at `out`, member byte `produced`, and returns its end.
+[[gnu::always_inline]] inline std::uint8_t* PutMatch(std::uint8_t* out, std::int64_t produced,
+                                                     int position, int length) {
   // Output byte k sits at window position (k + 1) mod 4096; a source 4096
   // bytes back is the position about to be overwritten.
-  const int distance = static_cast<int>((produced - token.position) & kPositionMask) + 1;
-  CopyMatch(out, distance, token.length);
-  return out + token.length;
+  const int distance = static_cast<int>((produced - position) & kPositionMask) + 1;
+  CopyMatch(out, distance, length);
+  return out + length;
 }
 
 // One token without a check, at a point that FastTokens has made safe;
 // false at the end token.
 [[gnu::always_inline]] inline bool FastToken(BitReader& reader, std::uint8_t*& out,
                                              const Span& span) {
-  const Token token = ParseToken(reader.PeekUnchecked(kMaxTokenBits));
-  reader.SkipUnchecked(token.bits);
-  if (token.length == 0) return false;
   assert(out < span.fast_end && out + kCopyWidth <= span.buffer_end);
-  out = PutToken(token, out, span.Produced(out));
-  return true;
+  bool going = true;
+  reader.SkipUnchecked(DecodeToken(
+      reader.PeekUnchecked(kMaxTokenBits), [&out](std::uint8_t byte) { *out++ = byte; },
+      [&out, &span](int position, int length) {
+        out = PutMatch(out, span.Produced(out), position, length);
+      },
+      [&going] { going = false; }));
+  return going;
 }
 
 // Tokens while 8 bytes of input are at hand and each starts before
@@ -201,14 +208,30 @@ bool FastTokens(BitReader& reader, std::uint8_t*& out, const Span& span) {
 enum class Step { kGoOn, kEnded, kStopped };
 
 // One token with every check, where the input runs short (its refill moves
-// on to the next piece of input) or near the member's end.
+// on to the next piece of input) or near the member's end: it is written
+// only once its bits are known to be there and its bytes to fit.
 Step CheckedToken(BitReader& reader, std::uint8_t*& out, const Span& span) {
-  const Token token = ParseToken(reader.PeekBits(kMaxTokenBits));
-  reader.SkipBits(token.bits);
+  int length = 0;
+  int position = 0;
+  std::uint8_t byte = 0;
+  reader.SkipBits(DecodeToken(
+      reader.PeekBits(kMaxTokenBits),
+      [&](std::uint8_t literal) {
+        length = 1;
+        byte = literal;
+      },
+      [&](int match_position, int match_length) {
+        position = match_position;
+        length = match_length;
+      },
+      [] {}));
   if (reader.overrun()) return Step::kStopped;
-  if (token.length == 0) return Step::kEnded;
-  if (span.end - out < token.length) return Step::kStopped;
-  out = PutToken(token, out, span.Produced(out));
+  if (length == 0) return Step::kEnded;
+  if (span.end - out < length) return Step::kStopped;
+  if (position == kEndPosition)
+    *out++ = byte;
+  else
+    out = PutMatch(out, span.Produced(out), position, length);
   return Step::kGoOn;
 }
 
