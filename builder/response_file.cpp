@@ -71,6 +71,13 @@ void ReadMembers() {
                   build_run.response_name, static_cast<int>(token.size()), token.data());
       FatalExit(kExitFailure);
     }
+    // A name is kept up to its first NUL: the member would be stored under
+    // another name than written.
+    if (token.find('\0') != std::string_view::npos) {
+      std::printf("Member name with a NUL byte in %s: %s\n", build_run.response_name,
+                  std::string(token.substr(0, token.find('\0'))).c_str());
+      FatalExit(kExitFailure);
+    }
     return true;
   });
   if (count > 0x7FFFFFFF / kRecordSize) {

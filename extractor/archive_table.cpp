@@ -1,5 +1,6 @@
 #include "archive_table.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "stream_format.h"
@@ -36,6 +37,37 @@ std::string CheckEntry(const TocEntry& entry, std::size_t index, bool compressed
   return "";
 }
 
+// The builder lays members one after another behind the table. Spans that
+// overlap each other, or the header and table, would let a small archive
+// write its bytes many times over (or serve its own table as a member).
+std::string CheckSpans(const ArchiveTable& table, std::int64_t table_end) {
+  const bool compressed = table.header.compressed != 0;
+  std::vector<std::size_t> order;
+  order.reserve(table.entries.size());
+  for (std::size_t i = 0; i < table.entries.size(); ++i)
+    if (StoredSpan(table.entries[i], compressed) > 0) order.push_back(i);
+  // Ties in table order, so the report names the same pair every time.
+  std::sort(order.begin(), order.end(), [&table](std::size_t a, std::size_t b) {
+    const std::int32_t x = table.entries[a].data_offset;
+    const std::int32_t y = table.entries[b].data_offset;
+    return x != y ? x < y : a < b;
+  });
+  std::int64_t end = table_end;
+  std::size_t before = table.entries.size();
+  for (std::size_t i : order) {
+    const TocEntry& entry = table.entries[i];
+    const std::string at = "entry " + std::to_string(i) + " (" + entry.name + ")";
+    if (entry.data_offset < end) {
+      if (before == table.entries.size()) return at + " has data inside the header or table";
+      return at + " overlaps entry " + std::to_string(before) + " (" + table.entries[before].name +
+             ")";
+    }
+    end = entry.data_offset + StoredSpan(entry, compressed);
+    before = i;
+  }
+  return "";
+}
+
 }  // namespace
 
 std::string LoadArchiveTable(const ArchiveBytes& bytes, ArchiveTable& table) {
@@ -64,7 +96,9 @@ std::string LoadArchiveTable(const ArchiveBytes& bytes, ArchiveTable& table) {
       return problem;
     }
   }
-  return "";
+  std::string problem = CheckSpans(table, table_end);
+  if (!problem.empty()) table = ArchiveTable{};
+  return problem;
 }
 
 NameIndex BuildNameIndex(const ArchiveTable& table) {

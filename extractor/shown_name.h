@@ -7,8 +7,9 @@
 
 namespace quiver {
 
-// The name with every control character (below 0x20, and 0x7F) shown as
-// "?"; every other byte as it is.
+// The name with every control character shown as "?": the C0 controls
+// (below 0x20) and 0x7F, the C1 controls as raw bytes (0x80 to 0x9F) and as
+// UTF-8 (C2 80 to C2 9F, one "?" for the pair); every other byte as it is.
 std::string ShownName(const char* name);
 
 }  // namespace quiver

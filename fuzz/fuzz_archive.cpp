@@ -78,6 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   quiver::Archive archive;
   if (archive.OpenMemory({data, size})) {
+    // Members of an archive that opens never share bytes, so together they
+    // fit in the file.
+    std::int64_t spans = 0;
+    for (std::size_t i = 0; i < archive.size(); ++i) spans += archive.member(i).stored_length;
+    if (spans > static_cast<std::int64_t>(size)) std::abort();
     for (std::size_t i = 0; i < archive.size(); ++i) {
       std::vector<std::uint8_t> bytes;
       quiver::Status status = archive.Read(i, bytes);

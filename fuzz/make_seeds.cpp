@@ -111,6 +111,10 @@ void WriteHostileArchives() {
   table_cut.resize(16 + 272 + 100);
   ImageRecord outside = Record("victim", 4, 0, evil);
   outside.data_offset = 0x7FFFFFF0;
+  ImageRecord shared = Record("copy", 10, 5, {});
+  shared.data_offset = 16 + 272 * 2;
+  ImageRecord in_table = Record("victim", 20, 0, evil);
+  in_table.data_offset = 4;
   const std::map<std::string, Bytes> hostile = {
       {"parent-name", ArchiveImage({Record("../victim", 4, 0, evil)})},
       {"absolute-name", ArchiveImage({Record("/tmp/victim", 4, 0, evil)})},
@@ -129,6 +133,8 @@ void WriteHostileArchives() {
       {"stream-too-few", ArchiveImage({Record("victim", 11, 5, a10)}, 1)},
       {"short-file", {0x01, 0x00, 0x00, 0x00, 0x00, 0x00}},
       {"length-beyond-stream", ArchiveImage({Record("victim", 0x7FFFFFFF, 5, a10)}, 1)},
+      {"overlapping-spans", ArchiveImage({Record("victim", 10, 5, a10), shared}, 1)},
+      {"span-in-table", ArchiveImage({in_table})},
       // Found by fuzzing: a table of no entries, read from memory, copied
       // from a null buffer.
       {"valid-empty-table",

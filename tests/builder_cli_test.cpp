@@ -275,6 +275,15 @@ TEST_F(BuilderCliTest, OverlongMemberNameIsRefusedBeforeAnythingIsCreated) {
   EXPECT_EQ(Tree(), std::vector<std::string>{"list.rsp"});
 }
 
+TEST_F(BuilderCliTest, MemberNameWithANulByteIsRefusedBeforeAnythingIsCreated) {
+  Write("ab", std::string("would be stored as ab"));
+  Write("list.rsp", std::string("ab\0cd\n", 6));
+  RunResult run = Quiver({"out", "@list"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output, Opening() + "Member name with a NUL byte in list.rsp: ab\n");
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"ab", "list.rsp"}));
+}
+
 TEST_F(BuilderCliTest, OverlongDestinationAndResponseNamesAreRefused) {
   const std::string dest(252, 'd');
   const std::string response(252, 'r');

@@ -105,6 +105,32 @@ TEST_F(HostileArchiveTest, LengthsAndOffsetsOutsideTheFile) {
   Refused(MakeArchive({Packed(4, 1000, {0x00, 0x00})}, 1), {"+bad"}, "has data outside the file");
 }
 
+TEST_F(HostileArchiveTest, MembersSharingTheirBytesAreRefused) {
+  // A hundred records on one stream would write it a hundred times over.
+  std::vector<ImageRecord> records;
+  for (int i = 0; i < 100; ++i) {
+    ImageRecord record = Packed(10, 5, i == 0 ? Bytes{0xB0, 0x80, 0x05, 0xC0, 0x00} : Bytes{});
+    record.name = "copy" + std::to_string(i);
+    record.data_offset = static_cast<std::int32_t>(kHeaderSize + kRecordSize * 100);
+    records.push_back(record);
+  }
+  Refused(MakeArchive(records, 1), {"+bad"},
+          "Damaged quiver bad.qvr - entry 1 (copy1) overlaps entry 0 (copy0).\n");
+  ImageRecord first = Stored("first", "abcd");
+  ImageRecord second = Stored("second", "efgh");
+  second.data_offset = static_cast<std::int32_t>(kHeaderSize + kRecordSize * 2 + 2);
+  Refused(MakeArchive({first, second}), {"bad", "first"},
+          "Damaged quiver bad.qvr - entry 1 (second) overlaps entry 0 (first).\n");
+}
+
+TEST_F(HostileArchiveTest, MemberInsideTheHeaderOrTableIsRefused) {
+  ImageRecord table = Stored("table", "x");
+  table.original_length = 20;
+  table.data_offset = 4;
+  Refused(MakeArchive({table}), {"?bad"},
+          "Damaged quiver bad.qvr - entry 0 (table) has data inside the header or table.\n");
+}
+
 TEST_F(HostileArchiveTest, CompressedStreamWithoutEndToken) {
   // Literal 'a' four times, then the stream stops.
   Refused(MakeArchive({Packed(4, 5, {0xB0, 0xD8, 0x6C, 0x36, 0x10})}, 1), {"+bad"},
@@ -167,6 +193,21 @@ TEST_F(HostileArchiveTest, ControlCharactersInNamesReachTheConsoleAsQuestionMark
   EXPECT_EQ(explode.status, 0);
   EXPECT_EQ(explode.output, opened + "a?]0;owned??b extracted. extracted.\n");
   EXPECT_EQ(Read("work/" + name), Text("data"));
+}
+
+TEST_F(HostileArchiveTest, C1ControlsInNamesReachTheConsoleAsQuestionMarks) {
+  // 0x9B and its UTF-8 form C2 9B introduce a control sequence on many
+  // terminals; an accented letter (C3 A9) is no control.
+  const std::string name =
+      "a\x9b"
+      "2Jb\xc2\x9b"
+      "2Jc\xc3\xa9";
+  Write("work/bad.qvr", MakeArchive({Stored(name, "data")}));
+  RunResult list = RunProgram(QuiverxPath(), {"?bad"}, work_);
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.output,
+            "Opened bad.qvr.\nFilecount - 1\nFiles are not compressed.\n"
+            "a?2Jb?2Jc\xc3\xa9 - 4\n");
 }
 
 }  // namespace
