@@ -11,6 +11,7 @@
 #include "copy_stage.h"
 #include "exit_paths.h"
 #include "measure_members.h"
+#include "platform.h"
 #include "response_file.h"
 #include "standard_output.h"
 #include "stored_build.h"
@@ -22,6 +23,7 @@ namespace {
 
 int Build(int argc, char** argv) {
   InstallSignalCleanup();
+  FailWritesPastTheFileSizeLimit();
   ParseBuilderCommandLine(argc, argv);
   std::printf("Response file    = %s\n", build_run.response_name);
   std::printf("Destination file = %s\n", build_run.dest_name);

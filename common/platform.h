@@ -94,6 +94,9 @@ int AvailableProcessors();
 // the reader of standard output has gone. `handler` takes each, except one
 // the program was started with ignored (under nohup), which stays ignored.
 void InstallCleanupHandler(void (*handler)(int));
+// A write past the process's file-size limit then fails, as on a full disk,
+// instead of ending the process with nothing cleaned up.
+void FailWritesPastTheFileSizeLimit();
 // From a clean-up handler, once the files are gone: dies by `signal_number`
 // as if no handler had been installed.
 [[noreturn]] void DieBySignal(int signal_number);

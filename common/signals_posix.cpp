@@ -30,6 +30,10 @@ void InstallCleanupHandler(void (*handler)(int)) {
   }
 }
 
+void FailWritesPastTheFileSizeLimit() {
+  ::signal(SIGXFSZ, SIG_IGN);
+}
+
 void DieBySignal(int signal_number) {
   ::signal(signal_number, SIG_DFL);
   ::raise(signal_number);

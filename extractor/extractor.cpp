@@ -114,6 +114,7 @@ int Extract(int argc, char** argv) {
     return kExitUsage;
   }
   InstallMemberCleanup();
+  FailWritesPastTheFileSizeLimit();
   const char* first = argv[1];
   const char mode = first[0];
   const char* base = (mode == '+' || mode == '?') ? first + 1 : first;

@@ -32,13 +32,12 @@ RunningProgram::RunningProgram(const std::string& program, const std::vector<std
       if (sink < 0 || ::dup2(sink, STDOUT_FILENO) < 0) ::_exit(126);
       ::dup2(pipe_fds[1], STDERR_FILENO);
     }
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(s, SIG_DFL);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) std::signal(s, SIG_DFL);
     for (int s : options.ignored_signals) std::signal(s, SIG_IGN);
     ::close(pipe_fds[0]);
     ::close(pipe_fds[1]);
     if (::chdir(directory.c_str()) != 0) ::_exit(126);
     if (options.file_size_limit >= 0) {
-      std::signal(SIGXFSZ, SIG_IGN);
       struct rlimit limit = {static_cast<rlim_t>(options.file_size_limit),
                              static_cast<rlim_t>(options.file_size_limit)};
       ::setrlimit(RLIMIT_FSIZE, &limit);

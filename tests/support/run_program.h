@@ -18,7 +18,9 @@ enum class StandardOutput {
 };
 
 struct RunOptions {
-  long file_size_limit = -1;      // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored
+  // RLIMIT_FSIZE in bytes, with SIGXFSZ at its default action: the
+  // programs must turn it into a failing write themselves.
+  long file_size_limit = -1;
   long address_space_limit = -1;  // RLIMIT_AS in bytes
   // Run as the user nobody when the tests run as root, so that file
   // permissions bind; the directory must then be open to all.
