@@ -20,6 +20,9 @@ struct StageEntry {
   char temp_path[kNameSize + 16];
   std::int32_t original_length;
   std::int32_t compressed_length;
+  // The member file as measured: any change to it before its bytes are all
+  // read ends the build.
+  FileStatus measured;
   // Set only once this run has created temp_path, so clean-up never removes a
   // file that belongs to someone else.
   volatile std::sig_atomic_t temp_created;

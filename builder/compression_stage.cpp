@@ -90,12 +90,20 @@ void RecordCompression(std::int32_t i, const CompressOutcome& outcome) {
 }
 
 // Opens a member and moves `window` past it from its last bytes; returns
-// the member open at its start for its compression, or kNoFile when it
-// cannot be opened or those bytes cannot be read.
-FileHandle OpenAndAdvancePast(EncoderWindow& window, const StageEntry& stage) {
+// the member open at its start for its compression, or kNoFile with the
+// reason in `problem` when it cannot be opened, is no longer the file
+// measured, or those bytes cannot be read.
+FileHandle OpenAndAdvancePast(EncoderWindow& window, const StageEntry& stage,
+                              CompressStatus& problem) {
   FileStatus status;
+  problem = CompressStatus::kSourceUnreadable;
   const FileHandle file = OpenForReading(MapMemberPath(stage.source_path).c_str(), status);
   if (file == kNoFile) return kNoFile;
+  if (!SameFileState(stage.measured, status)) {
+    problem = CompressStatus::kSourceModified;
+    CloseFile(file);
+    return kNoFile;
+  }
   const std::int64_t length = stage.original_length;
   const auto tail = static_cast<std::size_t>(std::min<std::int64_t>(length, kWindowSize));
   std::uint8_t bytes[kWindowSize];
@@ -139,7 +147,7 @@ void CompressMembers() {
       TempFileError(stage);
     }
     member->start = window;
-    member->source = OpenAndAdvancePast(window, stage);
+    member->source = OpenAndAdvancePast(window, stage, member->outcome.status);
     if (member->source != kNoFile)
       pool.Submit(member->task);
     else

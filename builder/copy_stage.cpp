@@ -25,6 +25,11 @@ void CopyReadError(const char* shown) {
   FatalExit(kExitFailure);
 }
 
+void ChangedWhileCopied(const char* shown) {
+  std::printf("%s changed during copying\n", shown);
+  FatalExit(kExitFailure);
+}
+
 void CopyMembers(std::vector<std::uint8_t>& copy_buffer) {
   std::int32_t to_go = build_run.count;
   for (std::int32_t i = 0; i < build_run.count; ++i) {
@@ -40,6 +45,10 @@ void CopyMembers(std::vector<std::uint8_t>& copy_buffer) {
       std::printf("Length match error in copying stage - file %s", stage.source_path);
       FatalExit(kExitFailure);
     }
+    // A member stored raw must still be the file that was measured and
+    // compressed; a temporary file is this run's own.
+    const bool member = StoredRaw(stage);
+    if (member && !SameFileState(stage.measured, status)) ChangedWhileCopied(source.shown);
     --to_go;
     ReportCopy(stage.source_path, source.expected, to_go);
     switch (CopyRange(file, -1, build_run.archive_file, source.expected, copy_buffer,
@@ -52,6 +61,9 @@ void CopyMembers(std::vector<std::uint8_t>& copy_buffer) {
       case CopyResult::kWriteError:
         ArchiveWriteError();
     }
+    FileStatus after;
+    if (member && (!StatusOf(file, after) || !SameFileState(status, after)))
+      ChangedWhileCopied(source.shown);
     CloseFile(file);
   }
 }

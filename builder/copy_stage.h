@@ -25,5 +25,7 @@ void ReportCopy(const char* source_path, std::int64_t size, std::int32_t to_go);
 
 // Reports a member file that could not be read in full and ends the run.
 [[noreturn]] void CopyReadError(const char* shown);
+// Reports a member file that changed while its bytes were read and ends the run.
+[[noreturn]] void ChangedWhileCopied(const char* shown);
 
 }  // namespace quiver

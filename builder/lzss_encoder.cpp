@@ -100,11 +100,18 @@ CompressOutcome CompressMember(const EncoderWindow& start, FileHandle source, Fi
                                std::int64_t expected_length, WorkerPool& pool,
                                std::int64_t block_size) {
   auto bits = std::make_unique<BitFile>(temp);
+  // The member must be the same file, unchanged, once all of it is read.
+  FileStatus before;
+  const bool known = StatusOf(source, before);
   const bool in_blocks = pool.threads() >= 2 && expected_length >= kBlocksAtLeast * block_size;
   CompressStatus status = CompressStatus::kOk;
   if (bits->failure().empty())
     status = in_blocks ? EncodeInBlocks(start, source, expected_length, *bits, block_size, pool)
                        : EncodeInOnePass(start, source, expected_length, *bits);
+  FileStatus after;
+  if (status == CompressStatus::kOk &&
+      (!known || !StatusOf(source, after) || !SameFileState(before, after)))
+    status = CompressStatus::kSourceModified;
   bits->Finish();
   CloseFile(source);
   if (!bits->failure().empty()) return {CompressStatus::kWriteFailed, 0, bits->failure()};

@@ -10,10 +10,11 @@
 
 namespace quiver {
 
-void RecordMember(std::int32_t i, bool opened, std::int64_t size) {
+void RecordMember(std::int32_t i, bool opened, const FileStatus& status) {
   TocEntry& entry = build_run.toc[i];
   StageEntry& stage = build_run.stage[i];
   entry.crc = NameCrc(entry.name);
+  const std::int64_t size = status.size;
   if (!opened) {
     std::printf("Unable to open %s\n", entry.name);
     FatalExit(kExitFailure);
@@ -28,6 +29,7 @@ void RecordMember(std::int32_t i, bool opened, std::int64_t size) {
   }
   entry.original_length = static_cast<std::int32_t>(size);
   stage.original_length = entry.original_length;
+  stage.measured = status;
   if (!build_run.compress)
     std::printf("%s logged - %x %i\n", entry.name, entry.crc, entry.original_length);
   build_run.original_total += entry.original_length;
@@ -39,7 +41,7 @@ void MeasureMembers() {
     // is never touched.
     FileStatus status;
     bool opened = IsReadableRegularFile(MapMemberPath(build_run.toc[i].name).c_str(), status);
-    RecordMember(i, opened, opened ? status.size : 0);
+    RecordMember(i, opened, status);
   }
 }
 

@@ -11,8 +11,28 @@
 namespace quiver {
 namespace {
 
+enum class Failure { kNone, kRead, kWrite, kChanged };
+
 std::int32_t failed_member = -1;
-CopyResult failure = CopyResult::kOk;
+Failure failure = Failure::kNone;
+
+// Copies the measured bytes of the member open at `file`, whose status was
+// `before`, and checks that it is still as measured once they are read.
+Failure CopyMember(FileHandle file, const FileStatus& before, std::int64_t size,
+                   std::vector<std::uint8_t>& copy_buffer) {
+  switch (CopyRange(file, -1, build_run.archive_file, size, copy_buffer, kCopyBufferSize)) {
+    case CopyResult::kOk:
+      break;
+    case CopyResult::kWriteError:
+      return Failure::kWrite;
+    case CopyResult::kShortSource:
+    case CopyResult::kReadError:
+      return Failure::kRead;
+  }
+  FileStatus after;
+  if (!StatusOf(file, after)) return Failure::kRead;
+  return SameFileState(before, after) ? Failure::kNone : Failure::kChanged;
+}
 
 }  // namespace
 
@@ -26,13 +46,13 @@ void MeasureAndCopyMembers(std::vector<std::uint8_t>& copy_buffer) {
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     FileStatus status;
     const FileHandle file = OpenForReading(MapMemberPath(build_run.toc[i].name).c_str(), status);
-    RecordMember(i, file != kNoFile, file != kNoFile ? status.size : 0);
+    RecordMember(i, file != kNoFile, status);
     const std::int64_t size = build_run.stage[i].original_length;
     if (offset + size > kMaxArchiveSize) copying = false;
     if (copying) {
       // Exactly the bytes measured, from the file that was measured.
-      failure = CopyRange(file, -1, build_run.archive_file, size, copy_buffer, kCopyBufferSize);
-      if (failure != CopyResult::kOk) {
+      failure = CopyMember(file, status, size, copy_buffer);
+      if (failure != Failure::kNone) {
         failed_member = i;
         copying = false;
       }
@@ -49,7 +69,8 @@ void ReportStoredCopies() {
     --to_go;
     ReportCopy(stage.source_path, stage.original_length, to_go);
     if (i != failed_member) continue;
-    if (failure == CopyResult::kWriteError) ArchiveWriteError();
+    if (failure == Failure::kWrite) ArchiveWriteError();
+    if (failure == Failure::kChanged) ChangedWhileCopied(stage.source_path);
     CopyReadError(stage.source_path);
   }
 }

@@ -26,6 +26,14 @@ struct FileStatus {
   std::int64_t changed_ns = 0;
 };
 
+// Whether a file is still as it was: the same file, with the same size and
+// the same times of modification and change.
+inline bool SameFileState(const FileStatus& before, const FileStatus& after) {
+  return before.device == after.device && before.inode == after.inode &&
+         before.size == after.size && before.modified_ns == after.modified_ns &&
+         before.changed_ns == after.changed_ns;
+}
+
 // Opens a regular file for reading without blocking on a FIFO; kNoFile for
 // anything else, whose status is then in `status` where it could be taken.
 FileHandle OpenForReading(const char* path, FileStatus& status);

@@ -2,10 +2,12 @@
 // change under the builder, names the file system refuses, and kills at
 // random points. Each must give a clear message, the right status, and cost
 // no user file.
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "scratch.h"
@@ -13,7 +15,78 @@
 namespace quiver::test {
 namespace {
 
-class FaultInjectionTest : public ScratchTest {};
+class FaultInjectionTest : public ScratchTest {
+ protected:
+  // Rewrites a few bytes of a member in place: same length, other content.
+  void RewriteInPlace(const std::string& name, long offset) {
+    int fd = ::open(Path(name).c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, "CHANGED", 7, offset), 7);
+    ::close(fd);
+  }
+
+  // Waits until the unfinished archive beside out.qvr holds `size` bytes.
+  bool WaitForUnfinishedArchive(long size) {
+    for (int i = 0; i < 20000; ++i) {
+      for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+        std::error_code ignored;
+        if (entry.path().filename().string().starts_with(".out.qvr.") &&
+            static_cast<long>(entry.file_size(ignored)) >= size)
+          return true;
+      }
+      ::usleep(200);
+    }
+    return false;
+  }
+};
+
+TEST_F(FaultInjectionTest, MemberRewrittenDuringItsCompressionFailsTheBuild) {
+  Write("out.qvr", std::string("old archive"));
+  WriteMembers({{"big.txt", SortedData(8000000)}});
+  RunningProgram build(QuiverPath(), {"-c", "out", "@list"}, dir_);
+  // The coder is inside the member once its stream has passed 128 KiB.
+  ASSERT_TRUE(WaitForPath(Path("big.tx$"), 128 << 10));
+  RewriteInPlace("big.txt", 4000000);
+  RunResult run = build.Wait();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.output.ends_with("filecount = 1\nbig.txt changed during compression\n"))
+      << run.output;
+  EXPECT_EQ(Read("out.qvr"), Text("old archive"));
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"big.txt", "list.rsp", "out.qvr"}));
+}
+
+TEST_F(FaultInjectionTest, MemberThatGrowsWhileItIsCopiedFailsTheStoredBuild) {
+  Write("out.qvr", std::string("old archive"));
+  WriteMembers({{"big", Bytes{}}});
+  std::filesystem::resize_file(Path("big"), 256 << 20);
+  RunningProgram build(QuiverPath(), {"out", "@list"}, dir_);
+  ASSERT_TRUE(WaitForUnfinishedArchive(32 << 20));
+  {
+    std::ofstream grow(Path("big"), std::ios::binary | std::ios::app);
+    grow << "more";
+  }
+  RunResult run = build.Wait();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(
+      run.output.ends_with("Copying file big of 268435456 bytes | 0 to go\n"
+                           "big changed during copying\n"))
+      << run.output;
+  EXPECT_EQ(Read("out.qvr"), Text("old archive"));
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"big", "list.rsp", "out.qvr"}));
+}
+
+TEST_F(FaultInjectionTest, MemberRewrittenBeforeItIsCopiedFailsTheBuild) {
+  Write("out.qvr", std::string("old archive"));
+  WriteMembers({{"raw.bin", RandomData(5000, 1)}, {"big.txt", SortedData(6000000)}});
+  RunningProgram build(QuiverPath(), {"-s", "out", "@list"}, dir_);
+  ASSERT_TRUE(WaitForPath(Path("raw.bi$"), 1));
+  RewriteInPlace("raw.bin", 100);
+  RunResult run = build.Wait();
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.output.ends_with("toc size = 544\nraw.bin changed during copying\n"))
+      << run.output;
+  EXPECT_EQ(Read("out.qvr"), Text("old archive"));
+}
 
 TEST_F(FaultInjectionTest, FailingWriteOfAnExtractedMember) {
   WriteMembers({{"stored.bin", RandomData(300000, 1)}});
