@@ -62,9 +62,14 @@ void WriteHeaderAndTable(std::vector<std::uint8_t>& copy_buffer) {
 bool CommitArchive() {
   build_run.archive_open = false;
   if (!CloseFile(build_run.archive_file)) return false;
+  // A signal that came before the rename cancels the commit: it ends the
+  // run, as the block ends, with the old archive in place. One that comes
+  // after it no longer does.
   CleanupSignalBlock block;
+  if (CleanupSignalPending()) return false;
   if (!RenameFile(build_run.archive_temp, build_run.archive_target)) return false;
   build_run.archive_temp_live = 0;
+  build_run.committed = 1;
   return true;
 }
 

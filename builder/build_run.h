@@ -48,6 +48,9 @@ struct BuildRun {
   // only when complete.
   char archive_temp[PATH_MAX + 16] = {};
   volatile std::sig_atomic_t archive_temp_live = 0;
+  // Set once the archive is in place: the build has succeeded, and a
+  // clean-up signal no longer ends it.
+  volatile std::sig_atomic_t committed = 0;
   char archive_target[PATH_MAX] = {};
 };
 

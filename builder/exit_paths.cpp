@@ -12,6 +12,7 @@ namespace quiver {
 namespace {
 
 void CleanupSignalHandler(int signal_number) {
+  if (build_run.committed) return;
   RemoveRunFiles();
   DieBySignal(signal_number);
 }

@@ -109,6 +109,9 @@ void FailWritesPastTheFileSizeLimit();
 // as if no handler had been installed.
 [[noreturn]] void DieBySignal(int signal_number);
 
+// Whether a clean-up signal waits, held off by a CleanupSignalBlock.
+bool CleanupSignalPending();
+
 // Holds the clean-up signals off while it lives, so that a file is created
 // and recorded, or committed and forgotten, in one step as a handler sees
 // it. Threads started while one lives never take those signals.

@@ -45,6 +45,14 @@ void DieBySignal(int signal_number) {
   ::_exit(128 + signal_number);
 }
 
+bool CleanupSignalPending() {
+  sigset_t pending;
+  if (sigpending(&pending) != 0) return false;
+  for (int s : kCleanupSignals)
+    if (sigismember(&pending, s) == 1) return true;
+  return false;
+}
+
 CleanupSignalBlock::CleanupSignalBlock() {
   static_assert(sizeof(sigset_t) <= sizeof saved_);
   sigset_t set = CleanupSignalSet();

@@ -189,6 +189,39 @@ TEST_F(FaultInjectionTest, UnreadableMemberAndReadOnlyDirectory) {
   EXPECT_EQ(Tree(), (std::vector<std::string>{"list.rsp", "out.qvr", "ro/", "ro/m.txt", "secret"}));
 }
 
+// quiver run under strace, which sends SIGINT as `syscall` is entered: a
+// signal at that point of the commit, every time.
+RunResult QuiverInterruptedAt(const std::string& directory, const std::string& syscalls) {
+  return RunProgram("/usr/bin/strace",
+                    {"-f", "-qq", "-o", "/dev/null", "-e", "trace=" + syscalls, "-e",
+                     "inject=" + syscalls + ":signal=SIGINT", QuiverPath(), "out", "@list"},
+                    directory);
+}
+
+TEST_F(FaultInjectionTest, SignalDuringTheRenameLetsTheCommittedBuildFinish) {
+  if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
+  Write("out.qvr", std::string("old archive"));
+  WriteMembers({{"m", Text("member")}});
+  RunResult run = QuiverInterruptedAt(dir_, "rename,renameat,renameat2");
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(run.output.ends_with("Closed .rsp file list.rsp\nClosed quiver out.qvr\n"))
+      << run.output;
+  EXPECT_EQ(Read("out.qvr"), StoredBuild({{"m", Text("member")}}));
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"list.rsp", "m", "out.qvr"}));
+}
+
+TEST_F(FaultInjectionTest, SignalJustBeforeTheRenameCancelsTheCommit) {
+  if (!std::filesystem::exists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
+  Write("out.qvr", std::string("old archive"));
+  WriteMembers({{"m", Text("member")}});
+  // The commit asks for waiting signals with the signals held off.
+  RunResult run = QuiverInterruptedAt(dir_, "rt_sigpending");
+  EXPECT_EQ(run.status, 128 + SIGINT) << run.output;
+  EXPECT_TRUE(run.output.ends_with("Closed .rsp file list.rsp\n")) << run.output;
+  EXPECT_EQ(Read("out.qvr"), Text("old archive"));
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"list.rsp", "m", "out.qvr"}));
+}
+
 TEST_F(FaultInjectionTest, KillAtRandomPointsLeavesTheOldOrTheNewArchive) {
   WriteMembers({{"a.txt", TextData(2000000, 1)},
                 {"b.bin", RandomData(1500000, 2)},
