@@ -36,13 +36,27 @@ struct MemberTask {
   PoolTask task;
 };
 
+// The temporary name in the archive's directory, for a member whose own
+// directory may not be written.
+std::string BesideTheArchive(const std::string& temp) {
+  const std::string target = build_run.archive_target;
+  const std::size_t slash = target.rfind('/');
+  const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  return directory + temp.substr(temp.rfind('/') + 1);
+}
+
 // Creates the member's temporary file, never over an existing file, and
-// returns it open for writing; kNoFile when no name beside the member can
-// be created.
+// returns it open for writing: beside the member, or beside the archive
+// when the member's directory may not be written (a read-only tree);
+// kNoFile when neither can be created.
 FileHandle CreateTempFile(StageEntry& stage) {
   std::string temp = MapMemberPath(MakeTempPath(stage.source_path).c_str());
   CleanupSignalBlock block;
-  FileHandle file = CreateExclusiveFile(temp, stage.temp_path, sizeof stage.temp_path);
+  bool denied = false;
+  FileHandle file = CreateExclusiveFile(temp, stage.temp_path, sizeof stage.temp_path, denied);
+  if (file == kNoFile && denied)
+    file = CreateExclusiveFile(BesideTheArchive(temp), stage.temp_path, sizeof stage.temp_path,
+                               denied);
   if (file != kNoFile) stage.temp_created = 1;
   return file;
 }

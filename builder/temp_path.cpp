@@ -27,7 +27,9 @@ std::string MakeTempPath(const char* source_path) {
   return extension[0] == '.' ? stem + extension : stem + "." + extension;
 }
 
-FileHandle CreateExclusiveFile(const std::string& path, char* created, std::size_t capacity) {
+FileHandle CreateExclusiveFile(const std::string& path, char* created, std::size_t capacity,
+                               bool& denied) {
+  denied = false;
   for (int attempt = 0; attempt < 1000; ++attempt) {
     std::string name = attempt == 0 ? path : path + "." + std::to_string(attempt);
     if (name.size() >= capacity) return kNoFile;
@@ -37,7 +39,10 @@ FileHandle CreateExclusiveFile(const std::string& path, char* created, std::size
       std::memcpy(created, name.c_str(), name.size() + 1);
       return file;
     }
-    if (result == CreateResult::kFailed) return kNoFile;
+    if (result != CreateResult::kNameTaken) {
+      denied = result == CreateResult::kDenied;
+      return kNoFile;
+    }
   }
   return kNoFile;
 }

@@ -15,7 +15,9 @@ std::string MakeTempPath(const char* source_path);
 // Creates a new, empty file at `path`, or, when that name is taken, at a
 // free variant beside it; never opens an existing file. Writes the name used
 // into `created` (of `capacity` bytes) and returns the file open for
-// writing, or kNoFile when no file could be created.
-FileHandle CreateExclusiveFile(const std::string& path, char* created, std::size_t capacity);
+// writing, or kNoFile when no file could be created; `denied` then says
+// whether the directory refused it (not writable, or read-only).
+FileHandle CreateExclusiveFile(const std::string& path, char* created, std::size_t capacity,
+                               bool& denied);
 
 }  // namespace quiver

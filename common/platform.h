@@ -67,7 +67,8 @@ enum class CopyResult { kOk, kShortSource, kReadError, kWriteError };
 CopyResult CopyRange(FileHandle in, std::int64_t in_offset, FileHandle out, std::int64_t size,
                      std::vector<std::uint8_t>& buffer, std::size_t buffer_size);
 
-enum class CreateResult { kCreated, kNameTaken, kFailed };
+// kDenied: the directory may not be written, or its file system is read-only.
+enum class CreateResult { kCreated, kNameTaken, kDenied, kFailed };
 
 // The file at `path` opened for writing, created or emptied.
 FileHandle CreateOrTruncate(const char* path);

@@ -202,7 +202,9 @@ CreateResult CreateNewFile(const char* path, FileHandle& file) {
   int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   file = fd;
   if (fd >= 0) return CreateResult::kCreated;
-  return errno == EEXIST ? CreateResult::kNameTaken : CreateResult::kFailed;
+  if (errno == EEXIST) return CreateResult::kNameTaken;
+  return errno == EACCES || errno == EPERM || errno == EROFS ? CreateResult::kDenied
+                                                             : CreateResult::kFailed;
 }
 
 FileHandle CreateUniqueFile(std::string& path, const std::string& prefix) {
