@@ -77,18 +77,30 @@ CreateResult CreateNewFile(const char* path, FileHandle& file);
 // A new file named `prefix` followed by six characters that make it unique;
 // the name is written back into `path`.
 FileHandle CreateUniqueFile(std::string& path, const std::string& prefix);
-// A file in `directory` with no name at all, which nothing can see or leave
-// behind until LinkUnnamedFile names it; kNoFile where the file system does
-// not offer such files (then `unsupported` is set) or on failure.
-FileHandle CreateUnnamedFile(const char* directory, bool& unsupported);
-// kNameTaken when `target` exists.
-CreateResult LinkUnnamedFile(FileHandle file, const char* target);
+// The directory at the relative path `path` ("/" between levels, "" for
+// the current one), each level opened without following a symbolic link
+// and made when missing, so that nothing can redirect what is written in
+// it; kNoFile on failure, with `through_link` set when a level is a
+// symbolic link.
+FileHandle OpenDirectoryNoFollow(const std::string& path, bool& through_link);
+// Operations on names in a directory opened so; none follows a symbolic
+// link at `name`.
+// A file with no name at all, which nothing can see or leave behind until
+// LinkUnnamedFileIn names it; kNoFile where the file system does not offer
+// such files (then `unsupported` is set) or on failure.
+FileHandle CreateUnnamedFileIn(FileHandle directory, bool& unsupported);
+// kNameTaken when `name` exists.
+CreateResult LinkUnnamedFileIn(FileHandle file, FileHandle directory, const char* name);
+CreateResult CreateNewFileIn(FileHandle directory, const char* name, FileHandle& file);
+bool RenameIn(FileHandle directory, const char* from, const char* to);
+// Safe in a signal handler.
+void RemoveIn(FileHandle directory, const char* name);
+// Status of `name` itself: a symbolic link is not followed.
+bool StatusIn(FileHandle directory, const char* name, FileStatus& status);
 // Replaces `to` by `from` in one step.
 bool RenameFile(const char* from, const char* to);
 // Safe in a signal handler.
 void RemoveFile(const char* path);
-// True when the directory is there afterwards, made now or before.
-bool MakeDirectory(const char* path);
 // The path with every symbolic link along its last component followed.
 std::string FollowLinks(const std::string& path);
 

@@ -212,21 +212,71 @@ FileHandle CreateUniqueFile(std::string& path, const std::string& prefix) {
   return ::mkostemp(path.data(), O_CLOEXEC);
 }
 
-FileHandle CreateUnnamedFile(const char* directory, bool& unsupported) {
-  int fd = ::open(directory, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+FileHandle OpenDirectoryNoFollow(const std::string& path, bool& through_link) {
+  through_link = false;
+  int directory = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::size_t start = 0;
+  while (directory >= 0 && start < path.size()) {
+    std::size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    const std::string level = path.substr(start, slash - start);
+    start = slash + 1;
+    if (level.empty()) continue;
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int next = ::openat(directory, level.c_str(), flags);
+    if (next < 0 && errno == ENOENT &&
+        (::mkdirat(directory, level.c_str(), 0777) == 0 || errno == EEXIST))
+      next = ::openat(directory, level.c_str(), flags);
+    if (next < 0 && (errno == ELOOP || errno == ENOTDIR)) {
+      struct stat st;
+      through_link =
+          ::fstatat(directory, level.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+    }
+    ::close(directory);
+    directory = next;
+  }
+  return directory < 0 ? kNoFile : directory;
+}
+
+FileHandle CreateUnnamedFileIn(FileHandle directory, bool& unsupported) {
+  int fd = ::openat(Fd(directory), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   unsupported = fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL);
   return fd;
 }
 
-CreateResult LinkUnnamedFile(FileHandle file, const char* target) {
-  if (::linkat(Fd(file), "", AT_FDCWD, target, AT_EMPTY_PATH) == 0) return CreateResult::kCreated;
+CreateResult LinkUnnamedFileIn(FileHandle file, FileHandle directory, const char* name) {
+  if (::linkat(Fd(file), "", Fd(directory), name, AT_EMPTY_PATH) == 0)
+    return CreateResult::kCreated;
   if (errno == ENOENT || errno == EPERM) {
     // Without the privilege for an empty path, through the descriptor's link.
     const std::string self = "/proc/self/fd/" + std::to_string(Fd(file));
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target, AT_SYMLINK_FOLLOW) == 0)
+    if (::linkat(AT_FDCWD, self.c_str(), Fd(directory), name, AT_SYMLINK_FOLLOW) == 0)
       return CreateResult::kCreated;
   }
   return errno == EEXIST ? CreateResult::kNameTaken : CreateResult::kFailed;
+}
+
+CreateResult CreateNewFileIn(FileHandle directory, const char* name, FileHandle& file) {
+  int fd =
+      ::openat(Fd(directory), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  file = fd;
+  if (fd >= 0) return CreateResult::kCreated;
+  return errno == EEXIST ? CreateResult::kNameTaken : CreateResult::kFailed;
+}
+
+bool RenameIn(FileHandle directory, const char* from, const char* to) {
+  return ::renameat(Fd(directory), from, Fd(directory), to) == 0;
+}
+
+void RemoveIn(FileHandle directory, const char* name) {
+  ::unlinkat(Fd(directory), name, 0);
+}
+
+bool StatusIn(FileHandle directory, const char* name, FileStatus& status) {
+  struct stat st;
+  if (::fstatat(Fd(directory), name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  Fill(st, status);
+  return true;
 }
 
 bool RenameFile(const char* from, const char* to) {
@@ -235,10 +285,6 @@ bool RenameFile(const char* from, const char* to) {
 
 void RemoveFile(const char* path) {
   ::unlink(path);
-}
-
-bool MakeDirectory(const char* path) {
-  return ::mkdir(path, 0777) == 0 || errno == EEXIST;
 }
 
 std::string FollowLinks(const std::string& start) {

@@ -36,7 +36,7 @@ void PrintUsage() {
 
 struct OpenArchive {
   Archive reader;
-  DirectoryCache directories;
+  MemberDirectory directory;
 };
 
 // Writes one member at its stored name; false after printing why not.
@@ -49,9 +49,16 @@ bool ExtractMember(OpenArchive& archive, std::size_t index) {
     return false;
   }
   std::string path = MapMemberPath(info.name);
-  CreateMemberDirectories(path, archive.directories);
+  const std::size_t slash = path.rfind('/');
+  bool through_link = false;
+  const FileHandle directory =
+      archive.directory.Open(slash == std::string::npos ? "" : path.substr(0, slash), through_link);
+  if (through_link) {
+    std::printf("Unable to extract %s - a directory on its path is a symbolic link.\n", name);
+    return false;
+  }
   PendingFile output;
-  if (!output.Create(path)) {
+  if (directory == kNoFile || !output.Create(directory, path.substr(slash + 1))) {
     std::printf("Unable to extract %s - error in file creation.\n", name);
     return false;
   }

@@ -11,12 +11,13 @@
 namespace quiver {
 namespace {
 
-// The unfinished member, for the signal handler.
+// The unfinished member, for the signal handler: its name in its directory.
 char live_temp[PATH_MAX];
+volatile FileHandle live_directory = kNoFile;
 volatile std::sig_atomic_t live_temp_set = 0;
 
 void CleanupSignalHandler(int signal_number) {
-  if (live_temp_set) RemoveFile(live_temp);
+  if (live_temp_set) RemoveIn(live_directory, live_temp);
   DieBySignal(signal_number);
 }
 
@@ -41,38 +42,41 @@ const char* UnsafeNameReason(const char* name) {
   }
 }
 
-void CreateMemberDirectories(const std::string& path, DirectoryCache& created) {
-  for (std::size_t slash = path.find('/'); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
-    if (slash == 0) continue;
-    std::string directory = path.substr(0, slash);
-    if (created.count(directory) != 0) continue;
-    if (MakeDirectory(directory.c_str())) created.insert(directory);
-  }
+MemberDirectory::~MemberDirectory() {
+  if (handle_ != kNoFile) CloseFile(handle_);
+}
+
+FileHandle MemberDirectory::Open(const std::string& path, bool& through_link) {
+  through_link = false;
+  if (handle_ != kNoFile && path == path_) return handle_;
+  if (handle_ != kNoFile) CloseFile(handle_);
+  handle_ = OpenDirectoryNoFollow(path, through_link);
+  path_ = path;
+  return handle_;
 }
 
 PendingFile::~PendingFile() {
   Discard();
 }
 
-bool PendingFile::Create(const std::string& path) {
-  path_ = path;
-  std::size_t slash = path.rfind('/');
-  std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+bool PendingFile::Create(FileHandle directory, const std::string& name) {
+  directory_ = directory;
+  name_ = name;
   // An unnamed file in the member's directory: nothing of it can be seen,
   // or be left behind, until it is linked in complete. Created with the
   // permissions of any new file.
   bool unsupported = false;
-  file_ = CreateUnnamedFile(directory.c_str(), unsupported);
+  file_ = CreateUnnamedFileIn(directory, unsupported);
   if (file_ != kNoFile) return true;
   if (!unsupported) return false;
-  return Name(
-      [](const std::string& temp, FileHandle& file) { return CreateNewFile(temp.c_str(), file); });
+  return Name([this](const std::string& temp, FileHandle& file) {
+    return CreateNewFileIn(directory_, temp.c_str(), file);
+  });
 }
 
 template <typename MakeFn>
 bool PendingFile::Name(MakeFn make) {
-  const std::string prefix = HiddenSiblingPrefix(path_) + ".qvx-" + std::to_string(ProcessId());
+  const std::string prefix = HiddenSiblingPrefix(name_) + ".qvx-" + std::to_string(ProcessId());
   static unsigned serial = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string temp = prefix + "-" + std::to_string(serial++);
@@ -84,6 +88,7 @@ bool PendingFile::Name(MakeFn make) {
       if (made == CreateResult::kCreated) {
         temp_ = temp;
         std::memcpy(live_temp, temp.c_str(), temp.size() + 1);
+        live_directory = directory_;
         live_temp_set = 1;
       }
     }
@@ -94,22 +99,24 @@ bool PendingFile::Name(MakeFn make) {
 
 bool PendingFile::Commit() {
   if (temp_.empty()) {
-    const CreateResult linked = LinkUnnamedFile(file_, path_.c_str());
+    const CreateResult linked = LinkUnnamedFileIn(file_, directory_, name_.c_str());
     if (linked == CreateResult::kCreated) return CloseFile(std::exchange(file_, kNoFile));
     if (linked != CreateResult::kNameTaken) return false;
     // Replacing a file: link under a temporary name, then rename over it.
-    if (!Name([](const std::string& temp, FileHandle& file) {
-          return LinkUnnamedFile(file, temp.c_str());
+    if (!Name([this](const std::string& temp, FileHandle& file) {
+          return LinkUnnamedFileIn(file, directory_, temp.c_str());
         }))
       return false;
   }
-  // An existing file keeps its permissions.
+  // An existing file keeps its permission bits, but never its set-user-ID,
+  // set-group-ID or sticky bit; a replaced symbolic link gives nothing of
+  // what it points to.
   FileStatus existing;
-  if (StatusOfPath(path_.c_str(), existing) && existing.regular)
-    SetPermissions(file_, existing.permissions);
+  if (StatusIn(directory_, name_.c_str(), existing) && existing.regular)
+    SetPermissions(file_, existing.permissions & 0777);
   bool ok = CloseFile(std::exchange(file_, kNoFile));
   CleanupSignalBlock block;
-  ok = ok && RenameFile(temp_.c_str(), path_.c_str());
+  ok = ok && RenameIn(directory_, temp_.c_str(), name_.c_str());
   if (ok) {
     live_temp_set = 0;
     temp_.clear();
@@ -122,7 +129,7 @@ void PendingFile::Discard() {
   file_ = kNoFile;
   if (!temp_.empty()) {
     CleanupSignalBlock block;
-    RemoveFile(temp_.c_str());
+    RemoveIn(directory_, temp_.c_str());
     live_temp_set = 0;
     temp_.clear();
   }

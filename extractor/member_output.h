@@ -1,9 +1,9 @@
 // Writing one member below the current directory, safely: hostile names are
-// refused, and the file appears at its path only once it is complete.
+// refused, nothing is written through a symbolic link on the member's path,
+// and the file appears at its path only once it is complete.
 #pragma once
 
 #include <string>
-#include <unordered_set>
 
 #include "platform.h"
 
@@ -13,17 +13,30 @@ namespace quiver {
 // absolute, with a drive, with a ".." component, or naming a directory.
 const char* UnsafeNameReason(const char* name);
 
-// Directories one run has made or found: members of one directory tend to
-// follow each other, and those need no second attempt.
-using DirectoryCache = std::unordered_set<std::string>;
+// The directory of the member before, kept open: members of one directory
+// tend to follow each other. Once open, it is the directory written in,
+// whatever its path comes to name meanwhile.
+class MemberDirectory {
+ public:
+  MemberDirectory() = default;
+  ~MemberDirectory();
+  MemberDirectory(const MemberDirectory&) = delete;
+  MemberDirectory& operator=(const MemberDirectory&) = delete;
 
-// Creates every directory along a mapped path; failures show later as a
-// failure to create the file.
-void CreateMemberDirectories(const std::string& path, DirectoryCache& created);
+  // Opens (and makes) the directory at the relative path `path`, each level
+  // without following a symbolic link; kNoFile on failure, with
+  // `through_link` set when a level is a symbolic link.
+  FileHandle Open(const std::string& path, bool& through_link);
+
+ private:
+  std::string path_;
+  FileHandle handle_ = kNoFile;
+};
 
 // A member's output: an unnamed file in its directory where the file system
-// offers one, else a temporary name beside its path. Commit puts it at the
-// path, replacing any file there; otherwise nothing of it remains.
+// offers one, else a hidden temporary name there. Commit puts it at its
+// name, replacing any file or symbolic link there; otherwise nothing of it
+// remains.
 class PendingFile {
  public:
   PendingFile() = default;
@@ -31,17 +44,18 @@ class PendingFile {
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
 
-  bool Create(const std::string& path);
+  bool Create(FileHandle directory, const std::string& name);
   FileHandle file() const { return file_; }
   bool Commit();
 
  private:
   void Discard();
-  // Gives the output a temporary name beside the path through `make`.
+  // Gives the output a temporary name beside its own through `make`.
   template <typename MakeFn>
   bool Name(MakeFn make);
 
-  std::string path_;
+  FileHandle directory_ = kNoFile;
+  std::string name_;
   std::string temp_;
   FileHandle file_ = kNoFile;
 };

@@ -1,6 +1,8 @@
 // Archives nobody here made: each is refused with a message and status 1,
 // writes nothing outside the working directory, leaves no partial file and
 // keeps an existing file at the member's path as it was.
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -193,6 +195,47 @@ TEST_F(HostileArchiveTest, ControlCharactersInNamesReachTheConsoleAsQuestionMark
   EXPECT_EQ(explode.status, 0);
   EXPECT_EQ(explode.output, opened + "a?]0;owned??b extracted. extracted.\n");
   EXPECT_EQ(Read("work/" + name), Text("data"));
+}
+
+TEST_F(HostileArchiveTest, SymbolicLinkOnTheMembersPathIsNeverFollowed) {
+  std::filesystem::create_directory(Path("outside"));
+  std::filesystem::create_directory_symlink("../outside", Path("work/linkdir"));
+  std::filesystem::create_directories(Path("work/a"));
+  std::filesystem::create_directory_symlink("../../outside", Path("work/a/deeper"));
+  Refused(MakeArchive({Stored("linkdir/pwn.txt", "evil")}), {"+bad"},
+          "Unable to extract linkdir/pwn.txt - a directory on its path is a symbolic link.\n");
+  Refused(MakeArchive({Stored("a\\deeper\\new\\pwn.txt", "evil")}),
+          {"bad", "a\\deeper\\new\\pwn.txt"}, "a directory on its path is a symbolic link");
+  EXPECT_TRUE(std::filesystem::is_empty(Path("outside")));
+}
+
+TEST_F(HostileArchiveTest, SymbolicLinkAtTheMembersPathIsReplacedWithAPlainNewFile) {
+  Write("target", std::string("keep"));
+  std::filesystem::permissions(Path("target"), static_cast<std::filesystem::perms>(04755));
+  std::filesystem::create_symlink("../target", Path("work/linkfile"));
+  Write("work/bad.qvr", MakeArchive({Stored("linkfile", "data")}));
+  RunResult run = RunProgram(QuiverxPath(), {"+bad"}, work_);
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_FALSE(std::filesystem::is_symlink(Path("work/linkfile")));
+  EXPECT_EQ(Read("work/linkfile"), Text("data"));
+  EXPECT_EQ(Read("target"), Text("keep"));
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct stat st;
+  ASSERT_EQ(::stat(Path("work/linkfile").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+}
+
+TEST_F(HostileArchiveTest, ReplacedFileKeepsItsPermissionsButNoSpecialBits) {
+  Write("work/tool", std::string("old"));
+  std::filesystem::permissions(Path("work/tool"), static_cast<std::filesystem::perms>(06755));
+  Write("work/bad.qvr", MakeArchive({Stored("tool", "new")}));
+  RunResult run = RunProgram(QuiverxPath(), {"+bad"}, work_);
+  EXPECT_EQ(run.status, 0) << run.output;
+  struct stat st;
+  ASSERT_EQ(::stat(Path("work/tool").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);
+  EXPECT_EQ(Read("work/tool"), Text("new"));
 }
 
 TEST_F(HostileArchiveTest, C1ControlsInNamesReachTheConsoleAsQuestionMarks) {
