@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
 """Soak test, outside CI: many builds and extractions of random trees in all
-three modes, each round-tripped and compared byte for byte.
+three modes, each round-tripped and compared byte for byte; in some builds a
+member is rewritten while quiver runs, which must end the build with
+"changed" and the old archive kept, or leave an archive whose every member is
+wholly its old or its new content.
 
     fuzz/soak.py [rounds] [seed]
 
@@ -59,6 +62,36 @@ def random_tree(rng, root):
     return members
 
 
+def build_with_change(rng, option, src, out, members):
+    """Runs quiver while one member is rewritten in place; True when sound."""
+    name = rng.choice(list(members))
+    path = members[name]
+    with open(path, "rb") as f:
+        old = f.read()
+    new = bytes(b ^ 0x55 for b in old)
+    archive = os.path.join(out, "a.qvr")
+    with open(archive, "wb") as f:
+        f.write(b"old archive")
+    build = subprocess.Popen([QUIVER, *option, os.path.join(out, "a"), "@list"], cwd=src,
+                             stdout=subprocess.PIPE)
+    # Any moment of the run: before, during or after the member is read.
+    for _ in range(rng.randrange(0, 400)):
+        if build.poll() is not None:
+            break
+    with open(path, "r+b") as f:
+        f.write(new)
+    output = build.communicate()[0].decode(errors="replace")
+    if build.returncode != 0:
+        with open(archive, "rb") as f:
+            kept = f.read() == b"old archive"
+        return build.returncode == 1 and "changed" in output and kept
+    explode = subprocess.run([QUIVERX, "+a"], cwd=out, capture_output=True)
+    target = os.path.join(out, *name.replace("\\", "/").split("/"))
+    with open(target, "rb") as f:
+        got = f.read()
+    return explode.returncode == 0 and got in (old, new)
+
+
 def main():
     parser = argparse.ArgumentParser(description="Round trips of random trees in all three modes.")
     parser.add_argument("rounds", type=int, nargs="?", default=50)
@@ -97,6 +130,14 @@ def main():
                             ok = ok and b.read() == expected
                     except OSError:
                         ok = False
+                if rng.random() < 0.2:
+                    runs += 1
+                    shutil.rmtree(out)
+                    os.makedirs(out)
+                    if not build_with_change(rng, option, src, out, members):
+                        failures += 1
+                        print(f"round {round_number} {option}: FAILED with a member changed")
+                    continue
                 pick = rng.choice(names)
                 named = subprocess.run([QUIVERX, "a", pick], cwd=out, capture_output=True)
                 ok = ok and named.returncode == 0
