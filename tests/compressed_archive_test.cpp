@@ -273,7 +273,7 @@ TEST_F(CompressedArchiveTest, ReaderOfTheReportGoneLeavesNothingOfTheRun) {
 
 TEST_F(CompressedArchiveTest, HangupIgnoredAtStartStaysIgnored) {
   // As under nohup: the build goes on to the end.
-  WriteMembers({{"big.txt", TextData(4000000, 1)}, {"b.txt", TextData(1000, 2)}});
+  WriteMembers({{"big.txt", TextData(1500000, 1)}, {"b.txt", TextData(1000, 2)}});
   RunOptions nohup;
   nohup.ignored_signals = {SIGHUP};
   RunningProgram build(QuiverPath(), {"-c", "out", "@list"}, dir_, nohup);
@@ -285,9 +285,9 @@ TEST_F(CompressedArchiveTest, HangupIgnoredAtStartStaysIgnored) {
 
 TEST_F(CompressedArchiveTest, MemberRemovedBeforeItsCompressionEndsTheBuild) {
   // A large member of the coder's slowest input keeps the builder busy for a
-  // second or so with as many members opened after it as it opens ahead;
+  // while with as many members opened after it as it opens ahead;
   // the one after those waits its turn.
-  std::vector<std::pair<std::string, Bytes>> members = {{"big.txt", SortedData(4000000)}};
+  std::vector<std::pair<std::string, Bytes>> members = {{"big.txt", SortedData(1500000)}};
   std::vector<std::string> tree = {"big.txt"};
   for (std::size_t i = 1; i < kMembersInFlight; ++i) {
     members.push_back({std::to_string(i) + ".txt", TextData(1000, i)});

@@ -42,11 +42,11 @@ class FaultInjectionTest : public ScratchTest {
 
 TEST_F(FaultInjectionTest, MemberRewrittenDuringItsCompressionFailsTheBuild) {
   Write("out.qvr", std::string("old archive"));
-  WriteMembers({{"big.txt", SortedData(8000000)}});
+  WriteMembers({{"big.txt", SortedData(3000000)}});
   RunningProgram build(QuiverPath(), {"-c", "out", "@list"}, dir_);
-  // The coder is inside the member once its stream has passed 128 KiB.
-  ASSERT_TRUE(WaitForPath(Path("big.tx$"), 128 << 10));
-  RewriteInPlace("big.txt", 4000000);
+  // The coder is inside the member once its stream has passed 64 KiB.
+  ASSERT_TRUE(WaitForPath(Path("big.tx$"), 64 << 10));
+  RewriteInPlace("big.txt", 2000000);
   RunResult run = build.Wait();
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(run.output.ends_with("filecount = 1\nbig.txt changed during compression\n"))
@@ -77,7 +77,7 @@ TEST_F(FaultInjectionTest, MemberThatGrowsWhileItIsCopiedFailsTheStoredBuild) {
 
 TEST_F(FaultInjectionTest, MemberRewrittenBeforeItIsCopiedFailsTheBuild) {
   Write("out.qvr", std::string("old archive"));
-  WriteMembers({{"raw.bin", RandomData(5000, 1)}, {"big.txt", SortedData(6000000)}});
+  WriteMembers({{"raw.bin", RandomData(5000, 1)}, {"big.txt", SortedData(1500000)}});
   RunningProgram build(QuiverPath(), {"-s", "out", "@list"}, dir_);
   ASSERT_TRUE(WaitForPath(Path("raw.bi$"), 1));
   RewriteInPlace("raw.bin", 100);
@@ -120,7 +120,7 @@ TEST_P(ChangedBeforeCopyTest, MemberOfAnotherLengthFailsTheBuild) {
   // lines in order, the coder's slowest input.
   Bytes old = Text("old archive");
   Write("out.qvr", old);
-  WriteMembers({{"raw.bin", RandomData(5000, 1)}, {"big.txt", SortedData(6000000)}});
+  WriteMembers({{"raw.bin", RandomData(5000, 1)}, {"big.txt", SortedData(1500000)}});
   RunningProgram build(QuiverPath(), {"-s", "out", "@list"}, dir_);
   // The small member's stream is written whole once it has been read.
   ASSERT_TRUE(WaitForPath(Path("raw.bi$"), 1));
@@ -137,7 +137,7 @@ TEST_P(ChangedBeforeCopyTest, MemberOfAnotherLengthFailsTheBuild) {
 INSTANTIATE_TEST_SUITE_P(GrownAndShrunk, ChangedBeforeCopyTest, ::testing::Values(6000, 4000));
 
 TEST_F(FaultInjectionTest, MemberRemovedBeforeItIsCopied) {
-  WriteMembers({{"raw.bin", RandomData(5000, 1)}, {"big.txt", SortedData(6000000)}});
+  WriteMembers({{"raw.bin", RandomData(5000, 1)}, {"big.txt", SortedData(1500000)}});
   RunningProgram build(QuiverPath(), {"-s", "out", "@list"}, dir_);
   ASSERT_TRUE(WaitForPath(Path("raw.bi$"), 1));
   std::filesystem::remove(Path("raw.bin"));
