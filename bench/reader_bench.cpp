@@ -1,10 +1,15 @@
 // Finding a member by name in a 100,000-member archive: the reader's binary
-// search on the sorted table against a linear scan of the names.
+// search on the sorted table against a linear scan of the names, a loose
+// lookup (case and separator forgiven) and a lookup through mounts; and a
+// stored member viewed in place against one read into a buffer.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -64,8 +69,95 @@ void BM_LinearScan(benchmark::State& state) {
   }
 }
 
+// The names as a program that does not know their case or separators asks.
+std::vector<std::string> LooseNames(const std::vector<std::string>& names) {
+  std::vector<std::string> loose;
+  for (std::string name : names) {
+    for (char& c : name) c = c == '\\' ? '/' : static_cast<char>(std::toupper(c));
+    loose.push_back(name);
+  }
+  return loose;
+}
+
+void BM_FindLoose(benchmark::State& state) {
+  Fixture& f = Shared();
+  static const std::vector<std::string> loose = LooseNames(f.names);
+  f.archive.FindLoose(loose[0]);  // the index is made on the first loose lookup
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(f.archive.FindLoose(loose[i]));
+    i = (i + 7919) % loose.size();
+  }
+}
+
+// The archive as a base, under a small patch mounted after it: most lookups
+// miss the patch and find the base.
+void BM_MountsLookup(benchmark::State& state) {
+  Fixture& f = Shared();
+  static const std::vector<std::string> loose = LooseNames(f.names);
+  const std::string base = "/tmp/quiver-bench-base.qvr";
+  const std::string patch = "/tmp/quiver-bench-patch.qvr";
+  test::Bytes patch_image = test::StoredBuild({{"assets\\dir0\\file0.dat", test::Bytes{'p'}}});
+  std::ofstream(base, std::ios::binary)
+      .write(reinterpret_cast<const char*>(f.image.data()),
+             static_cast<std::streamsize>(f.image.size()));
+  std::ofstream(patch, std::ios::binary)
+      .write(reinterpret_cast<const char*>(patch_image.data()),
+             static_cast<std::streamsize>(patch_image.size()));
+  Mounts mounts;
+  if (!mounts.MountArchive(base) || !mounts.MountArchive(patch)) state.SkipWithError("no mounts");
+  std::size_t size = 0;
+  mounts.Size(loose[0], size);
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(mounts.Size(loose[i], size));
+    i = (i + 7919) % loose.size();
+  }
+  std::remove(base.c_str());
+  std::remove(patch.c_str());
+}
+
+// One stored member of 4 MiB in a mapped archive.
+struct StoredMember {
+  std::string path = "/tmp/quiver-bench-stored.qvr";
+  Archive archive;
+  StoredMember() {
+    test::Bytes image = test::StoredBuild({{"big.bin", test::RandomData(4 << 20, 1)}});
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()),
+               static_cast<std::streamsize>(image.size()));
+    if (!archive.OpenMapped(path)) std::abort();
+  }
+  ~StoredMember() { std::remove(path.c_str()); }
+};
+
+void BM_ViewStored(benchmark::State& state) {
+  StoredMember stored;
+  const std::uint8_t* data = nullptr;
+  std::size_t size = 0;
+  for (auto _ : state) {
+    stored.archive.View(0, data, size);
+    benchmark::DoNotOptimize(data);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (4 << 20));
+}
+
+void BM_ReadStored(benchmark::State& state) {
+  StoredMember stored;
+  std::vector<std::uint8_t> buffer(4 << 20);
+  for (auto _ : state) {
+    stored.archive.Read(0, buffer.data(), buffer.size());
+    benchmark::DoNotOptimize(buffer.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (4 << 20));
+}
+
 BENCHMARK(BM_FindSorted);
+BENCHMARK(BM_FindLoose);
+BENCHMARK(BM_MountsLookup);
 BENCHMARK(BM_LinearScan)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ViewStored);
+BENCHMARK(BM_ReadStored)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace quiver

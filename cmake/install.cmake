@@ -1,42 +1,72 @@
-# Installed: the two programs, their manual pages, and the reader library
-# with its one public header, a CMake package and a pkg-config file.
+# Installed, in four Debian packages as Debian splits a library:
+#   quiver          the two programs and their manual pages
+#   libquiver1      the shared reader library, libquiver.so.1
+#   libquiver-dev   headers, static libraries, CMake package, pkg-config files
+#   python3-quiver  the Python module over the shared library
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set_target_properties(quiver_reader PROPERTIES EXPORT_NAME reader OUTPUT_NAME quiver_reader)
+set_target_properties(quiver_reader PROPERTIES EXPORT_NAME reader)
 set_target_properties(quiver_common PROPERTIES EXPORT_NAME common)
+set_target_properties(quiver_shared PROPERTIES EXPORT_NAME quiver)
 
-install(TARGETS quiver quiverx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS quiver quiverx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+install(FILES man/quiver.1 man/quiverx.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+
+install(TARGETS quiver_shared EXPORT quiverTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libs NAMELINK_COMPONENT dev)
 install(TARGETS quiver_reader quiver_common EXPORT quiverTargets
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES extractor/include/quiver/reader.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quiver)
-install(FILES man/quiver.1 man/quiverx.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+install(FILES extractor/include/quiver/reader.h extractor/include/quiver/quiver.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quiver COMPONENT dev)
 
 set(config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/quiver)
-install(EXPORT quiverTargets NAMESPACE quiver:: DESTINATION ${config_dir})
+install(EXPORT quiverTargets NAMESPACE quiver:: DESTINATION ${config_dir} COMPONENT dev)
 configure_package_config_file(cmake/quiverConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/quiverConfig.cmake INSTALL_DESTINATION ${config_dir})
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/quiverConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quiverConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/quiverConfigVersion.cmake
-        DESTINATION ${config_dir})
+        DESTINATION ${config_dir} COMPONENT dev)
 # Relative to the .pc file's own place, so an unpacked package works wherever it lies.
 file(RELATIVE_PATH QUIVER_PC_TO_PREFIX "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
 string(REGEX REPLACE "/$" "" QUIVER_PC_TO_PREFIX "${QUIVER_PC_TO_PREFIX}")
-configure_file(cmake/quiver.pc.in ${CMAKE_CURRENT_BINARY_DIR}/quiver.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quiver.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+foreach(pc quiver quiver-static)
+  configure_file(cmake/${pc}.pc.in ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+          COMPONENT dev)
+endforeach()
+
+install(FILES extractor/python/quiver.py DESTINATION lib/python3/dist-packages COMPONENT python)
 
 set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL tools libs dev python)
 set(CPACK_PACKAGE_NAME quiver)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "asset packer and extractor for .qvr archives")
-set(CPACK_PACKAGE_DESCRIPTION
-    "quiver packs the files listed in a response file into one .qvr archive, stored raw or LZSS compressed; quiverx lists, explodes or extracts it. Includes a static library for reading members straight from an archive.")
 set(CPACK_PACKAGE_CONTACT "Quiver maintainers <maintainers@quiver.invalid>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quiver maintainers <maintainers@quiver.invalid>")
-set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+
+set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME quiver)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
+set(CPACK_COMPONENT_TOOLS_DESCRIPTION
+    "asset packer and extractor for .qvr archives\nquiver packs the files listed in a response file into one .qvr archive,\nstored raw or LZSS compressed; quiverx lists, explodes or extracts it.")
+set(CPACK_DEBIAN_LIBS_PACKAGE_NAME libquiver1)
+set(CPACK_DEBIAN_LIBS_PACKAGE_SECTION libs)
+set(CPACK_COMPONENT_LIBS_DESCRIPTION
+    "library for reading .qvr archives\nReads members straight from .qvr archives, layered as a search path of\narchives and directories, from C, C++ and other languages.")
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME libquiver-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libquiver1 (= ${PROJECT_VERSION})")
+set(CPACK_COMPONENT_DEV_DESCRIPTION
+    "library for reading .qvr archives - development files\nHeaders for C and C++17, static libraries, a CMake package and pkg-config\nfiles for the quiver reader library.")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-quiver)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "libquiver1 (= ${PROJECT_VERSION}), python3")
+set(CPACK_COMPONENT_PYTHON_DESCRIPTION
+    "library for reading .qvr archives - Python module\nThe quiver module reads .qvr archives and mounts through libquiver1.")
 include(CPack)

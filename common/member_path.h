@@ -12,6 +12,11 @@ inline bool IsSeparator(char c) {
   return c == '\\' || c == '/';
 }
 
+// Why a stored name must not become a path below a directory, or nullptr
+// when it is safe: empty, absolute, with a drive, with a ".." component, or
+// naming a directory.
+const char* UnsafeNameReason(const char* name);
+
 // The start of a hidden name beside the file-system path `path`, for a file
 // that becomes `path` once complete: its directory, a dot, and no more of
 // its base name than leaves room for a suffix wherever the path itself fits.

@@ -58,6 +58,11 @@ void SetPermissions(FileHandle file, std::uint32_t permissions);
 // The permissions a new file gets: 0666 less the umask.
 std::uint32_t NewFilePermissions();
 
+// The file's first `size` bytes mapped read-only (size > 0); nullptr on
+// failure.
+const std::uint8_t* MapFile(FileHandle file, std::int64_t size);
+void UnmapFile(const std::uint8_t* data, std::int64_t size);
+
 enum class CopyResult { kOk, kShortSource, kReadError, kWriteError };
 
 // Copies `size` bytes from `in` (at `in_offset`, or at its file position

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -154,6 +155,15 @@ std::uint32_t NewFilePermissions() {
   mode_t mask = ::umask(0);
   ::umask(mask);
   return 0666 & ~mask;
+}
+
+const std::uint8_t* MapFile(FileHandle file, std::int64_t size) {
+  void* data = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_SHARED, Fd(file), 0);
+  return data == MAP_FAILED ? nullptr : static_cast<const std::uint8_t*>(data);
+}
+
+void UnmapFile(const std::uint8_t* data, std::int64_t size) {
+  ::munmap(const_cast<std::uint8_t*>(data), static_cast<std::size_t>(size));
 }
 
 CopyResult CopyRange(FileHandle in, std::int64_t in_offset, FileHandle out, std::int64_t size,

@@ -109,4 +109,27 @@ NameIndex BuildNameIndex(const ArchiveTable& table) {
   return index;
 }
 
+std::string_view LooseName(std::string_view name, char* out) {
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    out[i] = c == '\\' ? '/' : c;
+  }
+  return {out, name.size()};
+}
+
+LooseIndex BuildLooseIndex(const ArchiveTable& table) {
+  LooseIndex index;
+  index.reserve(table.entries.size());
+  char loose[kNameSize];
+  for (std::size_t i = 0; i < table.entries.size(); ++i) {
+    const std::string_view key = LooseName(table.entries[i].name, loose);
+    auto found = index.find(key);
+    if (found == index.end())
+      found = index.emplace(std::string(key), std::vector<std::uint32_t>{}).first;
+    found->second.push_back(static_cast<std::uint32_t>(i));
+  }
+  return index;
+}
+
 }  // namespace quiver

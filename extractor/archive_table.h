@@ -37,4 +37,17 @@ std::string LoadArchiveTable(const ArchiveBytes& bytes, ArchiveTable& table);
 using NameIndex = std::unordered_map<std::string_view, std::size_t>;
 NameIndex BuildNameIndex(const ArchiveTable& table);
 
+// A name as loose lookups see it: ASCII letters lower-cased, a backslash as "/";
+// written into `out`, which holds at least name.size() bytes.
+std::string_view LooseName(std::string_view name, char* out);
+// Looked up by string_view, so that a lookup makes no string.
+struct LooseHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+};
+// For each loose name, the records that have it, in stored order.
+using LooseIndex =
+    std::unordered_map<std::string, std::vector<std::uint32_t>, LooseHash, std::equal_to<>>;
+LooseIndex BuildLooseIndex(const ArchiveTable& table);
+
 }  // namespace quiver

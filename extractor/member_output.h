@@ -5,13 +5,10 @@
 
 #include <string>
 
+#include "member_path.h"
 #include "platform.h"
 
 namespace quiver {
-
-// Why a stored name must not be written, or nullptr when it is safe: empty,
-// absolute, with a drive, with a ".." component, or naming a directory.
-const char* UnsafeNameReason(const char* name);
 
 // The directory of the member before, kept open: members of one directory
 // tend to follow each other. Once open, it is the directory written in,

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <new>
 
 #include "archive_table.h"
 #include "byte_stream.h"
@@ -15,12 +17,17 @@ struct Archive::State {
   ArchiveBytes bytes;
   ArchiveTable table;
   FileHandle owned_file = kNoFile;
+  const std::uint8_t* mapping = nullptr;
   // Set when the table is in key order with every key right, so a binary
   // search finds any name; otherwise names are looked up in `index`.
   bool searchable = false;
   NameIndex index;
+  // Made on the first loose lookup, which most readers never make.
+  mutable std::once_flag loose_made;
+  mutable LooseIndex loose;
 
   ~State() {
+    if (mapping != nullptr) UnmapFile(mapping, bytes.size);
     if (owned_file != kNoFile) CloseFile(owned_file);
   }
 };
@@ -36,12 +43,16 @@ bool IsSearchable(const ArchiveTable& table) {
   return true;
 }
 
-Status Load(std::unique_ptr<Archive::State>& state) {
-  std::string problem = LoadArchiveTable(state->bytes, state->table);
+Status Load(Archive::State& state) {
+  std::string problem = LoadArchiveTable(state.bytes, state.table);
   if (!problem.empty()) return {Status::Code::kDamaged, problem};
-  state->searchable = IsSearchable(state->table);
-  if (!state->searchable) state->index = BuildNameIndex(state->table);
+  state.searchable = IsSearchable(state.table);
+  if (!state.searchable) state.index = BuildNameIndex(state.table);
   return {};
+}
+
+Status NoMember(std::size_t index) {
+  return {Status::Code::kNoSuchMember, "no member " + std::to_string(index)};
 }
 
 // Hands a sink's bytes to the caller's function.
@@ -56,18 +67,19 @@ class CallbackSink : public ByteSink {
 };
 
 // Collects into a caller's buffer, refusing anything past its end.
-class SpanSink : public ByteSink {
+class BufferSink : public ByteSink {
  public:
-  explicit SpanSink(std::span<std::uint8_t> out) : out_(out) {}
+  BufferSink(std::uint8_t* out, std::size_t size) : out_(out), size_(size) {}
   bool Write(const std::uint8_t* data, std::size_t size) override {
-    if (size > out_.size() - filled_) return false;
-    std::memcpy(out_.data() + filled_, data, size);
+    if (size > size_ - filled_) return false;
+    std::memcpy(out_ + filled_, data, size);
     filled_ += size;
     return true;
   }
 
  private:
-  std::span<std::uint8_t> out_;
+  std::uint8_t* out_;
+  std::size_t size_;
   std::size_t filled_ = 0;
 };
 
@@ -93,6 +105,26 @@ Status Archive::OpenFile(const std::string& path) {
   return status;
 }
 
+Status Archive::OpenMapped(const std::string& path) {
+  state_.reset();
+  FileStatus file_status;
+  const FileHandle file = OpenForReading(path.c_str(), file_status);
+  if (file == kNoFile)
+    return {Status::Code::kOpenFailed,
+            file_status.inode != 0 ? "not a regular file" : "cannot open " + path};
+  auto state = std::make_unique<State>();
+  state->owned_file = file;
+  state->bytes.size = file_status.size;
+  if (file_status.size > 0) {
+    state->mapping = MapFile(file, file_status.size);
+    if (state->mapping == nullptr) return {Status::Code::kOpenFailed, "cannot map " + path};
+    state->bytes.memory = {state->mapping, static_cast<std::size_t>(file_status.size)};
+  }
+  Status status = Load(*state);
+  if (status) state_ = std::move(state);
+  return status;
+}
+
 Status Archive::OpenDescriptor(int fd) {
   state_.reset();
   FileStatus file_status;
@@ -101,17 +133,17 @@ Status Archive::OpenDescriptor(int fd) {
   auto state = std::make_unique<State>();
   state->bytes.file = fd;
   state->bytes.size = file_status.size;
-  Status status = Load(state);
+  Status status = Load(*state);
   if (status) state_ = std::move(state);
   return status;
 }
 
-Status Archive::OpenMemory(std::span<const std::uint8_t> image) {
+Status Archive::OpenMemory(const std::uint8_t* image, std::size_t size) {
   state_.reset();
   auto state = std::make_unique<State>();
-  state->bytes.memory = image;
-  state->bytes.size = static_cast<std::int64_t>(image.size());
-  Status status = Load(state);
+  state->bytes.memory = {image, size};
+  state->bytes.size = static_cast<std::int64_t>(size);
+  Status status = Load(*state);
   if (status) state_ = std::move(state);
   return status;
 }
@@ -154,9 +186,22 @@ std::optional<std::size_t> Archive::Find(std::string_view name) const {
   return std::nullopt;
 }
 
+std::optional<std::size_t> Archive::FindLoose(std::string_view name) const {
+  if (!state_ || name.size() >= kNameSize || name.find('\0') != std::string_view::npos)
+    return std::nullopt;
+  const State& state = *state_;
+  std::call_once(state.loose_made, [&state] { state.loose = BuildLooseIndex(state.table); });
+  char loose[kNameSize];
+  auto found = state.loose.find(LooseName(name, loose));
+  if (found == state.loose.end()) return std::nullopt;
+  for (std::uint32_t i : found->second)
+    if (name == state.table.entries[i].name) return i;
+  return found->second.front();
+}
+
 Status Archive::ReadChunks(
     std::size_t index, const std::function<bool(const std::uint8_t*, std::size_t)>& consume) const {
-  if (index >= size()) return {Status::Code::kNoSuchMember, "no member " + std::to_string(index)};
+  if (index >= size()) return NoMember(index);
   const MemberInfo info = member(index);
   const ArchiveBytes& bytes = state_->bytes;
   std::unique_ptr<ByteSource> source;
@@ -188,7 +233,7 @@ Status Archive::ReadChunks(
 }
 
 Status Archive::WriteTo(std::size_t index, std::intptr_t file) const {
-  if (index >= size()) return {Status::Code::kNoSuchMember, "no member " + std::to_string(index)};
+  if (index >= size()) return NoMember(index);
   const MemberInfo info = member(index);
   const FileHandle in = state_->bytes.file;
   if (info.compressed || in == kNoFile) {
@@ -212,21 +257,33 @@ Status Archive::WriteTo(std::size_t index, std::intptr_t file) const {
   return {Status::Code::kReadFailed, std::string("cannot read ") + info.name};
 }
 
-Status Archive::Read(std::size_t index, std::span<std::uint8_t> out) const {
-  if (index >= size()) return {Status::Code::kNoSuchMember, "no member " + std::to_string(index)};
-  if (out.size() != static_cast<std::size_t>(member(index).original_length))
+Status Archive::View(std::size_t index, const std::uint8_t*& data, std::size_t& size) const {
+  if (index >= this->size()) return NoMember(index);
+  const MemberInfo info = member(index);
+  if (state_->bytes.file != kNoFile)
+    return {Status::Code::kNotMapped, "the archive is read through its file"};
+  if (info.compressed)
+    return {Status::Code::kCompressed, std::string(info.name) + " is stored compressed"};
+  data = state_->bytes.memory.data() + info.data_offset;
+  size = static_cast<std::size_t>(info.original_length);
+  return {};
+}
+
+Status Archive::Read(std::size_t index, std::uint8_t* out, std::size_t size) const {
+  if (index >= this->size()) return NoMember(index);
+  if (size != static_cast<std::size_t>(member(index).original_length))
     return {Status::Code::kBadBuffer, "buffer is not the member's length"};
-  SpanSink sink(out);
-  return ReadChunks(index, [&sink](const std::uint8_t* data, std::size_t size) {
-    return sink.Write(data, size);
+  BufferSink sink(out, size);
+  return ReadChunks(index, [&sink](const std::uint8_t* data, std::size_t chunk) {
+    return sink.Write(data, chunk);
   });
 }
 
 Status Archive::Read(std::size_t index, std::vector<std::uint8_t>& out) const {
   out.clear();
-  if (index >= size()) return {Status::Code::kNoSuchMember, "no member " + std::to_string(index)};
+  if (index >= size()) return NoMember(index);
   out.resize(static_cast<std::size_t>(member(index).original_length));
-  Status status = Read(index, std::span<std::uint8_t>(out));
+  Status status = Read(index, out.data(), out.size());
   if (!status) out.clear();
   return status;
 }

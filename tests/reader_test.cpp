@@ -49,7 +49,9 @@ TEST_F(ReaderTest, EveryMemberReadsBackInEveryMode) {
     ASSERT_TRUE(from_file.OpenFile(Path("out.qvr")));
     Archive from_memory;
     ASSERT_TRUE(from_memory.OpenMemory(image));
-    for (const Archive* archive : {&from_file, &from_memory}) {
+    Archive mapped;
+    ASSERT_TRUE(mapped.OpenMapped(Path("out.qvr")));
+    for (const Archive* archive : {&from_file, &from_memory, &mapped}) {
       EXPECT_EQ(archive->size(), SampleMembers().size());
       EXPECT_EQ(archive->compressed(), !option.empty());
       for (const auto& [name, data] : SampleMembers()) {
@@ -178,6 +180,115 @@ TEST_F(ReaderTest, ConcurrentReadsOfOneArchive) {
           if (!index || !archive.Read(*index, bytes) || bytes != members[pick].second)
             ++mismatches[t];
         }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+}
+
+TEST_F(ReaderTest, LooseLookupForgivesCaseAndSeparatorButPrefersAnExactName) {
+  BuildArchive(SampleMembers(), "-c");
+  Archive archive;
+  ASSERT_TRUE(archive.OpenFile(Path("out.qvr")));
+  auto name_of = [&archive](std::optional<std::size_t> index) {
+    return index ? std::string(archive.member(*index).name) : std::string("none");
+  };
+  EXPECT_EQ(name_of(archive.FindLoose("MAPS/Level1.MAP")), "maps\\level1.map");
+  EXPECT_EQ(name_of(archive.FindLoose("art\\LOGO.bmp")), "art/logo.bmp");
+  EXPECT_EQ(name_of(archive.FindLoose("case.txt")), "case.txt");
+  EXPECT_EQ(name_of(archive.FindLoose("Case.txt")), "Case.txt");
+  // Neither exact: the first of the two in table order.
+  const std::size_t upper = *archive.Find("Case.txt");
+  const std::size_t lower = *archive.Find("case.txt");
+  EXPECT_EQ(*archive.FindLoose("CASE.TXT"), std::min(upper, lower));
+  EXPECT_EQ(name_of(archive.FindLoose("maps")), "none");
+  EXPECT_EQ(name_of(archive.FindLoose(std::string("one\0", 4))), "none");
+}
+
+TEST_F(ReaderTest, ViewGivesStoredBytesWhereTheyLie) {
+  BuildArchive({{"raw.bin", RandomData(3000, 1)}, {"text.txt", TextData(5000, 2)}}, "-s");
+  const Bytes image = Read("out.qvr");
+  Archive from_memory;
+  ASSERT_TRUE(from_memory.OpenMemory(image));
+  const std::uint8_t* data = nullptr;
+  std::size_t size = 0;
+  ASSERT_TRUE(from_memory.View(*from_memory.Find("raw.bin"), data, size));
+  EXPECT_EQ(Bytes(data, data + size), RandomData(3000, 1));
+  EXPECT_TRUE(data >= image.data() && data + size <= image.data() + image.size());
+  EXPECT_EQ(from_memory.View(*from_memory.Find("text.txt"), data, size).code(),
+            Status::Code::kCompressed);
+  Archive mapped;
+  ASSERT_TRUE(mapped.OpenMapped(Path("out.qvr")));
+  ASSERT_TRUE(mapped.View(*mapped.Find("raw.bin"), data, size));
+  EXPECT_EQ(Bytes(data, data + size), RandomData(3000, 1));
+  Archive from_file;
+  ASSERT_TRUE(from_file.OpenFile(Path("out.qvr")));
+  EXPECT_EQ(from_file.View(0, data, size).code(), Status::Code::kNotMapped);
+  EXPECT_EQ(mapped.View(9, data, size).code(), Status::Code::kNoSuchMember);
+}
+
+// A base archive, a patch over it, and loose files over both, as an engine
+// mounts them during development.
+class MountsTest : public ReaderTest {
+ protected:
+  void SetUp() override {
+    ReaderTest::SetUp();
+    BuildArchive({{"maps\\level1.map", Text("base one")},
+                  {"maps\\level2.map", Text("base two")},
+                  {"sounds\\beep.raw", RunsData(5000, 1)}},
+                 "", "base");
+    BuildArchive({{"Maps/Level1.map", Text("patched one")}}, "-c", "patch");
+    Write("loose/maps/level2.map", std::string("loose two"));
+    Write("secret.txt", std::string("outside the mounts"));
+    ASSERT_TRUE(mounts_.MountArchive(Path("base/out.qvr")));
+    ASSERT_TRUE(mounts_.MountArchive(Path("patch/out.qvr")));
+    ASSERT_TRUE(mounts_.MountDirectory(Path("loose")));
+  }
+
+  std::string ReadMounted(const std::string& name) {
+    std::size_t size = 0;
+    Status status = mounts_.Size(name, size);
+    if (!status) return "(" + status.message() + ")";
+    std::string text(size, '\0');
+    status = mounts_.Read(name, reinterpret_cast<std::uint8_t*>(text.data()), size);
+    return status ? text : "(" + status.message() + ")";
+  }
+
+  Mounts mounts_;
+};
+
+TEST_F(MountsTest, TheLastMountThatHasANameWins) {
+  EXPECT_EQ(ReadMounted("maps\\level1.map"), "patched one");
+  EXPECT_EQ(ReadMounted("MAPS/LEVEL1.MAP"), "patched one");
+  EXPECT_EQ(ReadMounted("maps/level2.map"), "loose two");
+  EXPECT_EQ(ReadMounted("maps\\level2.map"), "loose two");
+  // The file system decides the case of loose files.
+  EXPECT_EQ(ReadMounted("MAPS/LEVEL2.MAP"), "base two");
+  std::size_t size = 0;
+  EXPECT_TRUE(mounts_.Size("Sounds\\Beep.raw", size));
+  EXPECT_EQ(size, 5000u);
+}
+
+TEST_F(MountsTest, NamesThatLeaveADirectoryAreNeverOpened) {
+  std::size_t size = 0;
+  for (const char* name : {"../secret.txt", "maps/../../secret.txt", "/etc/passwd", "", "maps/"})
+    EXPECT_EQ(mounts_.Size(name, size).code(), Status::Code::kNotFound) << name;
+  std::uint8_t byte;
+  EXPECT_EQ(mounts_.Read("maps/level2.map", &byte, 1).code(), Status::Code::kBadBuffer);
+  EXPECT_EQ(mounts_.MountDirectory(Path("secret.txt")).code(), Status::Code::kOpenFailed);
+  EXPECT_EQ(mounts_.MountArchive(Path("secret.txt")).code(), Status::Code::kDamaged);
+}
+
+TEST_F(MountsTest, ConcurrentReadsThroughMounts) {
+  std::vector<std::thread> threads;
+  std::vector<int> mismatches(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 50; ++round) {
+        if (ReadMounted(t % 2 ? "MAPS/level1.map" : "maps/level2.map") !=
+            (t % 2 ? "patched one" : "loose two"))
+          ++mismatches[t];
       }
     });
   }

@@ -1,0 +1,70 @@
+// The C interface as a C99 program uses it, on archives the real quiver
+// builds: every call and every status it can give.
+#include "scratch.h"
+
+namespace quiver::test {
+namespace {
+
+class CInterfaceTest : public ScratchTest {};
+
+TEST_F(CInterfaceTest, EveryCallFromC) {
+  BuildArchive({{"maps\\level1.map", Text("base level one")}, {"readme.txt", Text("base readme")}},
+               "", "base");
+  std::string patched;
+  for (int i = 0; i < 8; ++i) patched += "patched level one ";
+  BuildArchive({{"maps/level1.map", Text(patched)}}, "-c", "patch");
+  Write("dir/readme.txt", std::string("loose readme"));
+  Write("outside.txt", std::string("not below the directory"));
+  RunResult run =
+      RunProgram(C_READER, {Path("base/out.qvr"), Path("patch/out.qvr"), Path("dir")}, dir_);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.output,
+            "version 1.x\n"
+            "open_file: 0 success\n"
+            "members: 2\n"
+            "find exact: 0 success\n"
+            "find wrong case: 3 no member or mount has that name\n"
+            "find_loose: 0 success\n"
+            "member_at: 0 success\n"
+            "maps\\level1.map 14 14 0\n"
+            "read short buffer: 5 an argument is null or out of range\n"
+            "member_at past the end: 5 an argument is null or out of range\n"
+            "view of a file-opened archive: 5 an argument is null or out of range\n"
+            "open_mapped: 0 success\n"
+            "view: 0 success\n"
+            "viewed 14 bytes\n"
+            "open_file missing: 1 the file could not be opened\n"
+            "open_memory garbage: 2 the archive is damaged or could not be read\n"
+            "open_file null path: 5 an argument is null or out of range\n"
+            "open_mapped compressed: 0 success\n"
+            "view compressed: 7 the member is stored compressed\n"
+            "open_memory damaged stream: 0 success\n"
+            "read damaged stream: 4 a compressed member's stream is damaged\n"
+            "mounts_create: 0 success\n"
+            "mount base: 0 success\n"
+            "mount patch: 0 success\n"
+            "mount missing directory: 1 the file could not be opened\n"
+            // The patch mounted after the base overrides it.
+            "maps/level1.map: 144 bytes \"patched leve\"\n"
+            "readme.txt: 11 bytes \"base readme\"\n"
+            "mount directory: 0 success\n"
+            // The directory has no MAPS/LEVEL1.MAP, the patch has it loosely.
+            "MAPS\\LEVEL1.MAP: 144 bytes \"patched leve\"\n"
+            "maps/level1.map: 144 bytes \"patched leve\"\n"
+            "readme.txt: 12 bytes \"loose readme\"\n"
+            "../outside.txt: 3 no member or mount has that name\n"
+            "nowhere.txt: 3 no member or mount has that name\n"
+            "mounts_size null name: 5 an argument is null or out of range\n");
+}
+
+TEST_F(CInterfaceTest, RunningOutOfMemoryIsAStatus) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address checker reserves more address space than the limit";
+#endif
+  RunResult run = RunProgram(C_READER, {"--out-of-memory"}, dir_);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.output, "open_memory without room: 6 out of memory\n");
+}
+
+}  // namespace
+}  // namespace quiver::test
