@@ -51,6 +51,21 @@ Status Load(Archive::State& state) {
   return {};
 }
 
+// Keeps `state` in `into` once its table is read and sound.
+Status Keep(std::unique_ptr<Archive::State> state, std::unique_ptr<Archive::State>& into) {
+  Status status = Load(*state);
+  if (status) into = std::move(state);
+  return status;
+}
+
+// Opens the archive file at `path` for reading.
+Status OpenArchiveFile(const std::string& path, FileHandle& file, FileStatus& status) {
+  file = OpenForReading(path.c_str(), status);
+  if (file != kNoFile) return {};
+  return {Status::Code::kOpenFailed,
+          status.inode != 0 ? "not a regular file" : "cannot open " + path};
+}
+
 Status NoMember(std::size_t index) {
   return {Status::Code::kNoSuchMember, "no member " + std::to_string(index)};
 }
@@ -92,11 +107,9 @@ Archive& Archive::operator=(Archive&&) noexcept = default;
 
 Status Archive::OpenFile(const std::string& path) {
   state_.reset();
+  FileHandle file;
   FileStatus file_status;
-  const FileHandle file = OpenForReading(path.c_str(), file_status);
-  if (file == kNoFile)
-    return {Status::Code::kOpenFailed,
-            file_status.inode != 0 ? "not a regular file" : "cannot open " + path};
+  if (Status opened = OpenArchiveFile(path, file, file_status); !opened) return opened;
   Status status = OpenDescriptor(static_cast<int>(file));
   if (state_)
     state_->owned_file = file;
@@ -107,11 +120,9 @@ Status Archive::OpenFile(const std::string& path) {
 
 Status Archive::OpenMapped(const std::string& path) {
   state_.reset();
+  FileHandle file;
   FileStatus file_status;
-  const FileHandle file = OpenForReading(path.c_str(), file_status);
-  if (file == kNoFile)
-    return {Status::Code::kOpenFailed,
-            file_status.inode != 0 ? "not a regular file" : "cannot open " + path};
+  if (Status opened = OpenArchiveFile(path, file, file_status); !opened) return opened;
   auto state = std::make_unique<State>();
   state->owned_file = file;
   state->bytes.size = file_status.size;
@@ -120,9 +131,7 @@ Status Archive::OpenMapped(const std::string& path) {
     if (state->mapping == nullptr) return {Status::Code::kOpenFailed, "cannot map " + path};
     state->bytes.memory = {state->mapping, static_cast<std::size_t>(file_status.size)};
   }
-  Status status = Load(*state);
-  if (status) state_ = std::move(state);
-  return status;
+  return Keep(std::move(state), state_);
 }
 
 Status Archive::OpenDescriptor(int fd) {
@@ -133,9 +142,7 @@ Status Archive::OpenDescriptor(int fd) {
   auto state = std::make_unique<State>();
   state->bytes.file = fd;
   state->bytes.size = file_status.size;
-  Status status = Load(*state);
-  if (status) state_ = std::move(state);
-  return status;
+  return Keep(std::move(state), state_);
 }
 
 Status Archive::OpenMemory(const std::uint8_t* image, std::size_t size) {
@@ -143,9 +150,7 @@ Status Archive::OpenMemory(const std::uint8_t* image, std::size_t size) {
   auto state = std::make_unique<State>();
   state->bytes.memory = {image, size};
   state->bytes.size = static_cast<std::int64_t>(size);
-  Status status = Load(*state);
-  if (status) state_ = std::move(state);
-  return status;
+  return Keep(std::move(state), state_);
 }
 
 bool Archive::compressed() const {

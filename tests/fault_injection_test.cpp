@@ -25,6 +25,14 @@ class FaultInjectionTest : public ScratchTest {
     ::close(fd);
   }
 
+  // A build that failed with `ending` as the last of its transcript and
+  // left the old archive, written as "old archive", as it was.
+  void ExpectFailedBuild(const RunResult& run, const std::string& ending) {
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.output.ends_with(ending)) << run.output;
+    EXPECT_EQ(Read("out.qvr"), Text("old archive"));
+  }
+
   // Waits until the unfinished archive beside out.qvr holds `size` bytes.
   bool WaitForUnfinishedArchive(long size) {
     for (int i = 0; i < 20000; ++i) {
@@ -47,11 +55,7 @@ TEST_F(FaultInjectionTest, MemberRewrittenDuringItsCompressionFailsTheBuild) {
   // The coder is inside the member once its stream has passed 64 KiB.
   ASSERT_TRUE(WaitForPath(Path("big.tx$"), 64 << 10));
   RewriteInPlace("big.txt", 2000000);
-  RunResult run = build.Wait();
-  EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(run.output.ends_with("filecount = 1\nbig.txt changed during compression\n"))
-      << run.output;
-  EXPECT_EQ(Read("out.qvr"), Text("old archive"));
+  ExpectFailedBuild(build.Wait(), "filecount = 1\nbig.txt changed during compression\n");
   EXPECT_EQ(Tree(), (std::vector<std::string>{"big.txt", "list.rsp", "out.qvr"}));
 }
 
@@ -81,11 +85,7 @@ TEST_F(FaultInjectionTest, MemberRewrittenBeforeItIsCopiedFailsTheBuild) {
   RunningProgram build(QuiverPath(), {"-s", "out", "@list"}, dir_);
   ASSERT_TRUE(WaitForPath(Path("raw.bi$"), 1));
   RewriteInPlace("raw.bin", 100);
-  RunResult run = build.Wait();
-  EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(run.output.ends_with("toc size = 544\nraw.bin changed during copying\n"))
-      << run.output;
-  EXPECT_EQ(Read("out.qvr"), Text("old archive"));
+  ExpectFailedBuild(build.Wait(), "toc size = 544\nraw.bin changed during copying\n");
 }
 
 TEST_F(FaultInjectionTest, FailingWriteOfAnExtractedMember) {
