@@ -36,6 +36,9 @@ struct BuildRun {
   std::int32_t count = 0;
   bool compress = false;
   bool smallest = false;
+  bool quiet = false;                // print failures only
+  int threads = 0;                   // at most this many, or 0 for the processors
+  bool response_from_input = false;  // @-: the response text on standard input
   bool response_open = false;
   bool archive_open = false;
   // Wider than the archive's fields: the sum of members under compression may

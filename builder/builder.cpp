@@ -12,6 +12,7 @@
 #include "exit_paths.h"
 #include "measure_members.h"
 #include "platform.h"
+#include "progress.h"
 #include "response_file.h"
 #include "standard_output.h"
 #include "stored_build.h"
@@ -22,14 +23,16 @@ namespace quiver {
 namespace {
 
 int Build(int argc, char** argv) {
+  LineBufferStandardOutput();
   InstallSignalCleanup();
   FailWritesPastTheFileSizeLimit();
   ParseBuilderCommandLine(argc, argv);
-  std::printf("Response file    = %s\n", build_run.response_name);
-  std::printf("Destination file = %s\n", build_run.dest_name);
+  Progress("Response file    = %s\n", build_run.response_name);
+  Progress("Destination file = %s\n", build_run.dest_name);
   OpenResponseFile();
   if (!OpenArchiveOutput()) {
     std::printf("Unable to create quiver %s\n", build_run.dest_name);
+    ExtensionHint(build_run.dest_name, kArchiveExtension, "");
     FatalExit(kExitFailure);
   }
   ReadMembers();
@@ -40,8 +43,8 @@ int Build(int argc, char** argv) {
   } else {
     MeasureAndCopyMembers(copy_buffer);
   }
-  std::printf("toc size = %lld\n",
-              static_cast<long long>(build_run.count) * static_cast<long long>(kRecordSize));
+  Progress("toc size = %lld\n",
+           static_cast<long long>(build_run.count) * static_cast<long long>(kRecordSize));
   AssignOffsets();
   SortTable();
   WriteHeaderAndTable(copy_buffer);
@@ -55,12 +58,12 @@ int Build(int argc, char** argv) {
   if (build_run.compress) DeleteTemporaryFiles();
   std::fclose(build_run.response_file);
   build_run.response_open = false;
-  std::printf("Closed .rsp file %s\n", build_run.response_name);
+  Progress("Closed .rsp file %s\n", build_run.response_name);
   // A run whose report was lost is a failed run, so it replaces nothing.
   if (StandardOutputFailed()) FatalExit(kExitFailure);
   if (!CommitArchive()) ArchiveWriteError();
   build_run.stage.reset();
-  std::printf("Closed quiver %s\n", build_run.dest_name);
+  Progress("Closed quiver %s\n", build_run.dest_name);
   return FinishStandardOutput(kExitSuccess, "quiver");
 }
 

@@ -1,7 +1,9 @@
 #include "command_line.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "build_run.h"
 #include "exit_paths.h"
@@ -19,9 +21,7 @@ void SetPath(char* buffer, const char* base, const char* extension, const char* 
   std::snprintf(buffer, kNameSize, "%s%s", base, extension);
 }
 
-}  // namespace
-
-void PrintUsage() {
+void PrintUsageText() {
   std::printf("\n");
   std::printf("Usage: quiver [-c]|[-s] destfile @rspfile\n");
   std::printf("\tdestname    - Destination filename\n");
@@ -33,27 +33,105 @@ void PrintUsage() {
   std::printf("Destination file is given .qvr extension.\n");
   std::printf("Response file is assumed to have .rsp extension.\n");
   std::printf("\n");
+}
+
+[[noreturn]] void PrintHelp() {
+  PrintUsageText();
+  std::printf("Options, before destfile:\n");
+  std::printf("\t-c, -s              - as above\n");
+  std::printf("\t-j N, --threads=N   - at most N threads (default: the processors it may use)\n");
+  std::printf("\t-q, --quiet         - print failures only\n");
+  std::printf("\t--                  - ends the options\n");
+  std::printf("\t@-                  - read the response text from standard input\n");
+  std::printf("\t-h, --help          - this text; --version - the version\n");
+  std::printf("\n");
+  FatalExit(kExitSuccess);
+}
+
+// The command lines of the first version: [-c|-s] destfile @rspfile, where
+// a destination that begins with "-" is still a destination.
+bool ParseClassic(int arguments, char** argv, const char*& destination) {
+  if (arguments == 2) {
+    destination = argv[1];
+    return true;
+  }
+  if (arguments != 3) return false;
+  const std::string_view option = argv[1];
+  if (option != "-c" && option != "-s") return false;
+  build_run.compress = true;
+  build_run.smallest = option == "-s";
+  destination = argv[2];
+  return true;
+}
+
+// A thread count from 1 to 1024, or 0.
+int ThreadCount(const char* text) {
+  char* end = nullptr;
+  const long count = std::strtol(text, &end, 10);
+  return *text != '\0' && *end == '\0' && count >= 1 && count <= 1024 ? static_cast<int>(count) : 0;
+}
+
+// Options, then destfile and @rspfile: where the first version's command
+// lines are a usage error. False on anything it does not know.
+bool ParseOptions(int argc, char** argv, const char*& destination) {
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-'; ++i) {
+    const std::string_view option = argv[i];
+    if (option == "--") {
+      ++i;
+      break;
+    }
+    if (option == "-c" || option == "-s") {
+      build_run.compress = true;
+      build_run.smallest = build_run.smallest || option == "-s";
+    } else if (option == "-q" || option == "--quiet") {
+      build_run.quiet = true;
+    } else if (option == "-j" && i + 1 < argc) {
+      build_run.threads = ThreadCount(argv[++i]);
+      if (build_run.threads == 0) return false;
+    } else if (option.starts_with("--threads=")) {
+      build_run.threads = ThreadCount(argv[i] + std::strlen("--threads="));
+      if (build_run.threads == 0) return false;
+    } else {
+      return false;
+    }
+  }
+  if (argc - i != 2) return false;
+  destination = argv[i];
+  return true;
+}
+
+}  // namespace
+
+void PrintUsage() {
+  PrintUsageText();
   FatalExit(kExitUsage);
 }
 
 void ParseBuilderCommandLine(int argc, char** argv) {
-  int arguments = argc - 1;
-  if (arguments < 2 || arguments > 3) PrintUsage();
-  const char* destination = argv[1];
-  if (arguments == 3) {
-    if (std::strcmp(argv[1], "-c") == 0) {
-      build_run.compress = true;
-    } else if (std::strcmp(argv[1], "-s") == 0) {
-      build_run.compress = true;
-      build_run.smallest = true;
-    } else {
-      PrintUsage();
+  const int arguments = argc - 1;
+  if (arguments == 1) {
+    const std::string_view only = argv[1];
+    if (only == "--help" || only == "-h") PrintHelp();
+    if (only == "--version") {
+      std::printf("quiver %s\n", QUIVER_VERSION);
+      FatalExit(kExitSuccess);
     }
-    destination = argv[2];
+  }
+  const char* destination = nullptr;
+  const bool classic = ParseClassic(arguments, argv, destination) && argv[argc - 1][0] == '@';
+  if (!classic) {
+    build_run.compress = build_run.smallest = false;
+    if (!ParseOptions(argc, argv, destination)) PrintUsage();
   }
   const char* response = argv[argc - 1];
   if (response[0] != '@') PrintUsage();
   SetPath(build_run.dest_name, destination, kArchiveExtension, "Destination");
+  if (std::strcmp(response, "@-") == 0) {
+    build_run.response_from_input = true;
+    std::snprintf(build_run.response_name, sizeof build_run.response_name, "-");
+    return;
+  }
   SetPath(build_run.response_name, response + 1, kResponseExtension, "Response file");
 }
 

@@ -12,6 +12,7 @@
 #include "lzss_encoder.h"
 #include "member_path.h"
 #include "platform.h"
+#include "progress.h"
 #include "temp_path.h"
 #include "totals.h"
 #include "worker_pool.h"
@@ -99,8 +100,8 @@ void RecordCompression(std::int32_t i, const CompressOutcome& outcome) {
   const bool raw = build_run.smallest && ratio <= 0;
   stage.compressed_length = raw ? 0 : outcome.length;
   build_run.compressed_total += StoredLength(stage);
-  std::printf("%s logged - %x %i %i %" PRId64 "%%%s\n", entry.name, entry.crc,
-              stage.original_length, outcome.length, ratio, raw ? " - storing uncompressed" : "");
+  Progress("%s logged - %x %i %i %" PRId64 "%%%s\n", entry.name, entry.crc, stage.original_length,
+           outcome.length, ratio, raw ? " - storing uncompressed" : "");
 }
 
 // Opens a member and moves `window` past it from its last bytes; returns
@@ -150,7 +151,8 @@ void CompressMembers() {
   // before it leave, so every stream is the one a single coder going
   // through the members in order would write.
   std::deque<std::unique_ptr<MemberTask>> in_flight;
-  WorkerPool pool(AvailableProcessors());
+  const int processors = AvailableProcessors();
+  WorkerPool pool(build_run.threads > 0 ? std::min(build_run.threads, processors) : processors);
   EncoderWindow window;
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     StageEntry& stage = build_run.stage[i];
@@ -173,7 +175,7 @@ void CompressMembers() {
 }
 
 void DeleteTemporaryFiles() {
-  std::printf("Deleting temporary files\n");
+  Progress("Deleting temporary files\n");
   CleanupSignalBlock block;
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     StageEntry& stage = build_run.stage[i];

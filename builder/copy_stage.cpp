@@ -7,6 +7,7 @@
 #include "exit_paths.h"
 #include "member_path.h"
 #include "platform.h"
+#include "progress.h"
 
 namespace quiver {
 
@@ -17,7 +18,7 @@ CopySource ChooseCopySource(const StageEntry& stage) {
 }
 
 void ReportCopy(const char* source_path, std::int64_t size, std::int32_t to_go) {
-  std::printf("Copying file %s of %" PRId64 " bytes | %i to go\n", source_path, size, to_go);
+  Progress("Copying file %s of %" PRId64 " bytes | %i to go\n", source_path, size, to_go);
 }
 
 void CopyReadError(const char* shown) {

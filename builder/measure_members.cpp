@@ -7,6 +7,7 @@
 #include "member_path.h"
 #include "name_crc.h"
 #include "platform.h"
+#include "progress.h"
 
 namespace quiver {
 
@@ -31,7 +32,7 @@ void RecordMember(std::int32_t i, bool opened, const FileStatus& status) {
   stage.original_length = entry.original_length;
   stage.measured = status;
   if (!build_run.compress)
-    std::printf("%s logged - %x %i\n", entry.name, entry.crc, entry.original_length);
+    Progress("%s logged - %x %i\n", entry.name, entry.crc, entry.original_length);
   build_run.original_total += entry.original_length;
 }
 

@@ -6,6 +6,7 @@
 
 #include "build_run.h"
 #include "exit_paths.h"
+#include "progress.h"
 
 namespace quiver {
 namespace {
@@ -45,10 +46,25 @@ std::string_view ResponseText(std::string_view file_bytes) {
   return end == std::string_view::npos ? file_bytes : file_bytes.substr(0, end);
 }
 
+// Says how a name given with its extension was read, after a failure to
+// open it: quiver adds the extension to every name.
+void ExtensionHint(const char* path, const char* extension, const char* form) {
+  const std::string_view name = path;
+  const std::string doubled = std::string(extension) + extension;
+  if (!name.ends_with(doubled)) return;
+  const std::string_view given = name.substr(0, name.size() - std::strlen(extension));
+  const std::string_view bare = given.substr(0, given.size() - std::strlen(extension));
+  std::printf("Hint: %s is added to the name given; for %.*s give %s%.*s\n", extension,
+              static_cast<int>(given.size()), given.data(), form, static_cast<int>(bare.size()),
+              bare.data());
+}
+
 void OpenResponseFile() {
-  build_run.response_file = std::fopen(build_run.response_name, "rb");
+  build_run.response_file =
+      build_run.response_from_input ? stdin : std::fopen(build_run.response_name, "rb");
   if (build_run.response_file == nullptr) {
     std::printf("Unable to open response file %s\n", build_run.response_name);
+    ExtensionHint(build_run.response_name, ".rsp", "@");
     FatalExit(kExitFailure);
   }
   build_run.response_open = true;
@@ -60,7 +76,7 @@ void OpenResponseFile() {
     std::printf("Unable to open response file %s\n", build_run.response_name);
     FatalExit(kExitFailure);
   }
-  std::printf("Opened %s\n", build_run.response_name);
+  Progress("Opened %s\n", build_run.response_name);
 }
 
 void ReadMembers() {
@@ -85,7 +101,7 @@ void ReadMembers() {
     FatalExit(kExitFailure);
   }
   build_run.count = static_cast<std::int32_t>(count);
-  std::printf("filecount = %d\n", build_run.count);
+  Progress("filecount = %d\n", build_run.count);
   build_run.toc = std::make_unique<TocEntry[]>(count);
   build_run.stage = std::make_unique<StageEntry[]>(count);
   std::size_t i = 0;

@@ -37,9 +37,14 @@ std::size_t ForEachMember(std::string_view text, MemberFn member) {
   return count;
 }
 
-// Opens and reads build_run's response file whole; ends the run when it
-// cannot be read.
+// Opens and reads build_run's response file (or standard input) whole;
+// ends the run when it cannot be read.
 void OpenResponseFile();
+
+// After a failure to open `path`: when the name given already ended in
+// `extension`, one line saying that quiver adds it (`form` goes before the
+// name as given on the command line).
+void ExtensionHint(const char* path, const char* extension, const char* form);
 
 // Counts the member names, makes the run's tables and fills in the names;
 // ends the run on a name the tables cannot hold.

@@ -5,6 +5,7 @@
 
 #include "build_run.h"
 #include "exit_paths.h"
+#include "progress.h"
 
 namespace quiver {
 namespace {
@@ -41,7 +42,7 @@ void CheckCollisions(TocEntry* toc, int count) {
       continue;
     }
     for (int j = i + 1; j <= m; ++j)
-      std::printf("CRC collision - %s and %s - CRC = %x.\n", toc[i].name, toc[j].name, toc[i].crc);
+      Progress("CRC collision - %s and %s - CRC = %x.\n", toc[i].name, toc[j].name, toc[i].crc);
     // Stable, so names equal but for case keep the response file's order and
     // the same input always gives the same archive.
     std::stable_sort(toc + i, toc + m + 1,

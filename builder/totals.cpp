@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "build_run.h"
+#include "progress.h"
 
 namespace quiver {
 
@@ -14,14 +15,14 @@ std::int64_t CompressionRatio(std::int64_t compressed, std::int64_t original) {
 
 void ReportTotals() {
   if (!build_run.compress) {
-    std::printf("\nTotal Data Size = %" PRId64 "\n\n", build_run.original_total);
+    Progress("\nTotal Data Size = %" PRId64 "\n\n", build_run.original_total);
     return;
   }
-  std::printf("\n");
-  std::printf("Totals - Original Size   = %" PRId64 "\n", build_run.original_total);
-  std::printf("         Compressed Size = %" PRId64 "\n", build_run.compressed_total);
-  std::printf("         Ratio           = %" PRId64 "%%\n\n",
-              CompressionRatio(build_run.compressed_total, build_run.original_total));
+  Progress("\n");
+  Progress("Totals - Original Size   = %" PRId64 "\n", build_run.original_total);
+  Progress("         Compressed Size = %" PRId64 "\n", build_run.compressed_total);
+  Progress("         Ratio           = %" PRId64 "%%\n\n",
+           CompressionRatio(build_run.compressed_total, build_run.original_total));
 }
 
 }  // namespace quiver

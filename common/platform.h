@@ -106,6 +106,8 @@ bool StatusIn(FileHandle directory, const char* name, FileStatus& status);
 bool RenameFile(const char* from, const char* to);
 // Safe in a signal handler.
 void RemoveFile(const char* path);
+// Makes `path` the current directory.
+bool ChangeDirectory(const char* path);
 // The path with every symbolic link along its last component followed.
 std::string FollowLinks(const std::string& path);
 

@@ -297,6 +297,10 @@ void RemoveFile(const char* path) {
   ::unlink(path);
 }
 
+bool ChangeDirectory(const char* path) {
+  return ::chdir(path) == 0;
+}
+
 std::string FollowLinks(const std::string& start) {
   std::string path = start;
   for (int depth = 0; depth < 40; ++depth) {

@@ -4,6 +4,10 @@
 
 namespace quiver {
 
+void LineBufferStandardOutput() {
+  std::setvbuf(stdout, nullptr, _IOLBF, 1 << 12);
+}
+
 bool StandardOutputFailed() {
   return std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
 }

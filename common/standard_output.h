@@ -4,6 +4,10 @@
 
 namespace quiver {
 
+// Each line goes out as it is printed, so that a log written to a file or a
+// pipe shows how far an interrupted run got.
+void LineBufferStandardOutput();
+
 // Flushes standard output; true when some of it could not be written.
 bool StandardOutputFailed();
 

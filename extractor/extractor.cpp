@@ -7,8 +7,11 @@
 #include <new>
 #include <string>
 
+#include "archive_check.h"
 #include "archive_layout.h"
 #include "exit_status.h"
+#include "extractor_options.h"
+#include "listing.h"
 #include "member_output.h"
 #include "member_path.h"
 #include "platform.h"
@@ -34,6 +37,26 @@ void PrintUsage() {
   std::printf("\n");
 }
 
+void PrintHelp() {
+  PrintUsage();
+  std::printf("Options, before quivername (an archive named -name is then ./-name):\n");
+  std::printf("\t-C DIR, --directory=DIR - explode or extract below DIR\n");
+  std::printf("\t-t, --test              - check every member, write nothing\n");
+  std::printf("\t--format=tsv|json       - with ?quivername: a listing for scripts\n");
+  std::printf("\t-n, --no-overwrite      - skip members whose file exists\n");
+  std::printf("\t-q, --quiet             - print failures only\n");
+  std::printf("\t--                      - ends the options\n");
+  std::printf("\t-h, --help; --version\n");
+  std::printf("\n");
+}
+
+ExtractorOptions options;
+
+// A line about work done, which -q leaves out.
+void Progress(const char* format, const char* text) {
+  if (!options.quiet) std::printf(format, text);
+}
+
 struct OpenArchive {
   Archive reader;
   MemberDirectory directory;
@@ -57,6 +80,12 @@ bool ExtractMember(OpenArchive& archive, std::size_t index) {
     std::printf("Unable to extract %s - a directory on its path is a symbolic link.\n", name);
     return false;
   }
+  FileStatus existing;
+  if (options.no_overwrite && directory != kNoFile &&
+      StatusIn(directory, path.substr(slash + 1).c_str(), existing)) {
+    Progress("%s exists - skipped.\n", name);
+    return true;
+  }
   PendingFile output;
   if (directory == kNoFile || !output.Create(directory, path.substr(slash + 1))) {
     std::printf("Unable to extract %s - error in file creation.\n", name);
@@ -78,17 +107,8 @@ bool ExtractMember(OpenArchive& archive, std::size_t index) {
     std::printf("Unable to extract %s - error in file creation.\n", name);
     return false;
   }
-  std::printf(info.compressed ? "%s decompressed and extracted.\n" : "%s extracted.\n", name);
+  Progress(info.compressed ? "%s decompressed and extracted.\n" : "%s extracted.\n", name);
   return true;
-}
-
-void ListMembers(const OpenArchive& archive) {
-  for (std::size_t i = 0; i < archive.reader.size(); ++i) {
-    // The recorded compressed length whenever there is one, whatever the header says.
-    const MemberInfo info = archive.reader.member(i);
-    std::printf("%s - %d\n", ShownName(info.name).c_str(),
-                info.compressed_length != 0 ? info.compressed_length : info.original_length);
-  }
 }
 
 bool ExplodeMembers(OpenArchive& archive) {
@@ -98,7 +118,7 @@ bool ExplodeMembers(OpenArchive& archive) {
 }
 
 bool ExtractNamedMembers(OpenArchive& archive, int argc, char** argv) {
-  for (int i = 2; i < argc; ++i) {
+  for (int i = options.first + 1; i < argc; ++i) {
     const char* wanted = argv[i];
     if (std::strlen(wanted) >= kNameSize) {
       std::printf("Unable to extract %s - name longer than %zu characters.\n", wanted,
@@ -116,13 +136,30 @@ bool ExtractNamedMembers(OpenArchive& archive, int argc, char** argv) {
 }
 
 int Extract(int argc, char** argv) {
+  options = ExtractorOptions{};
   if (argc < 2) {
     PrintUsage();
     return kExitUsage;
   }
+  if (argv[1][0] == '-') {
+    switch (ParseExtractorOptions(argc, argv, options)) {
+      case ParseResult::kRun:
+        break;
+      case ParseResult::kHelp:
+        PrintHelp();
+        return kExitSuccess;
+      case ParseResult::kVersion:
+        std::printf("quiverx %s\n", QUIVER_VERSION);
+        return kExitSuccess;
+      case ParseResult::kUsage:
+        PrintUsage();
+        return kExitUsage;
+    }
+  }
   InstallMemberCleanup();
   FailWritesPastTheFileSizeLimit();
-  const char* first = argv[1];
+  LineBufferStandardOutput();
+  const char* first = argv[options.first];
   const char mode = first[0];
   const char* base = (mode == '+' || mode == '?') ? first + 1 : first;
   if (std::strlen(base) > kMaxBaseName) {
@@ -136,21 +173,32 @@ int Extract(int argc, char** argv) {
     std::printf("Unable to open %s.\n", archive_name.c_str());
     return kExitFailure;
   }
-  std::printf("Opened %s.\n", archive_name.c_str());
+  // A listing for scripts is the listing alone.
+  const bool plain = options.format == ListFormat::kText;
+  if (plain) Progress("Opened %s.\n", archive_name.c_str());
   if (!opened) {
     std::printf("Damaged quiver %s - %s.\n", archive_name.c_str(), opened.message().c_str());
     return kExitFailure;
   }
-  std::printf("Filecount - %d\n", static_cast<int>(archive.reader.size()));
-  std::printf(archive.reader.compressed() ? "Files are compressed.\n"
-                                          : "Files are not compressed.\n");
+  if (plain) {
+    Progress("Filecount - %s\n", std::to_string(archive.reader.size()).c_str());
+    Progress("%s", archive.reader.compressed() ? "Files are compressed.\n"
+                                               : "Files are not compressed.\n");
+  }
+  if (!options.directory.empty() && !ChangeDirectory(options.directory.c_str())) {
+    std::printf("Unable to use directory %s.\n", options.directory.c_str());
+    return kExitFailure;
+  }
+  const int positional = argc - options.first;
   bool ok = true;
   int status = kExitSuccess;
-  if (argc == 2 && mode == '+') {
+  if (options.test) {
+    ok = TestArchive(archive.reader, options.quiet);
+  } else if (positional == 1 && mode == '+') {
     ok = ExplodeMembers(archive);
-  } else if (argc == 2 && mode == '?') {
-    ListMembers(archive);
-  } else if (argc == 2) {
+  } else if (positional == 1 && mode == '?') {
+    ListMembers(archive.reader, options.format);
+  } else if (positional == 1) {
     PrintUsage();
     status = kExitUsage;
   } else {

@@ -171,6 +171,7 @@ MemberInfo Archive::member(std::size_t index) const {
   info.stored_length = StoredSpan(entry, compressed());
   info.compressed = IsCompressedMember(entry, compressed());
   info.compressed_length = entry.compressed_length;
+  info.key = entry.crc;
   return info;
 }
 

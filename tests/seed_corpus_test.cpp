@@ -28,6 +28,11 @@ TEST_P(SeedCorpusTest, IsExtractedOrRefused) {
   fs::create_directory(Path("work"));
   fs::copy_file(fs::path(SEED_CORPUS_DIR) / "archive" / (name + ".qvr"), Path("work/seed.qvr"));
   Write("work/victim", std::string("original"));
+  // Testing writes nothing, and fails exactly the archives refused below.
+  const auto before = Tree();
+  RunResult test = RunProgram(QuiverxPath(), {"-t", "seed"}, Path("work"));
+  EXPECT_EQ(test.status, name.starts_with("valid-") ? 0 : 1) << test.output;
+  EXPECT_EQ(Tree(), before);
   RunResult list = RunProgram(QuiverxPath(), {"?seed"}, Path("work"));
   RunResult explode = RunProgram(QuiverxPath(), {"+seed"}, Path("work"));
   RunResult named = RunProgram(QuiverxPath(), {"seed", "victim"}, Path("work"));

@@ -15,9 +15,13 @@ namespace quiver::test {
 RunningProgram::RunningProgram(const std::string& program, const std::vector<std::string>& args,
                                const std::string& directory, const RunOptions& options) {
   int pipe_fds[2];
-  if (::pipe(pipe_fds) != 0) std::abort();
+  int input_fds[2];
+  if (::pipe(pipe_fds) != 0 || ::pipe(input_fds) != 0) std::abort();
   pid_ = ::fork();
   if (pid_ == 0) {
+    ::dup2(input_fds[0], STDIN_FILENO);
+    ::close(input_fds[0]);
+    ::close(input_fds[1]);
     if (options.standard_output == StandardOutput::kCaptured) {
       ::dup2(pipe_fds[1], STDOUT_FILENO);
     } else {
@@ -60,6 +64,12 @@ RunningProgram::RunningProgram(const std::string& program, const std::vector<std
     ::_exit(127);
   }
   ::close(pipe_fds[1]);
+  ::close(input_fds[0]);
+  // Small enough for the pipe's buffer: written before the program reads.
+  if (!options.input.empty() &&
+      ::write(input_fds[1], options.input.data(), options.input.size()) < 0)
+    std::abort();
+  ::close(input_fds[1]);
   output_fd_ = pipe_fds[0];
 }
 

@@ -28,6 +28,8 @@ struct RunOptions {
   StandardOutput standard_output = StandardOutput::kCaptured;
   // Signals the program starts with ignored, as under nohup.
   std::vector<int> ignored_signals;
+  // Given on standard input, which is otherwise empty.
+  std::string input;
 };
 
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,

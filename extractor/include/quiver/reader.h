@@ -73,6 +73,7 @@ struct MemberInfo {
   std::int64_t stored_length = 0;      // bytes the member occupies in the archive
   bool compressed = false;             // stored as a compressed stream
   std::int32_t compressed_length = 0;  // as recorded; 0 for a member stored raw
+  std::uint32_t key = 0;               // as recorded: NameCrc of the name in a sound table
 };
 
 class QUIVER_API Archive {

@@ -1,0 +1,14 @@
+// quiverx -t: the whole archive checked as an extraction would check it,
+// with nothing written anywhere.
+#pragma once
+
+#include "quiver/reader.h"
+
+namespace quiver {
+
+// One line a member, a note when the table is not in key order (which costs
+// lookups time, not members), and a summary line; true when every member
+// would extract.
+bool TestArchive(const Archive& archive, bool quiet);
+
+}  // namespace quiver

@@ -1,0 +1,121 @@
+#include "listing.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+
+#include "shown_name.h"
+
+namespace quiver {
+namespace {
+
+// The length of the UTF-8 sequence at `p` (at most `left` bytes), or 0
+// when it is not one.
+int Utf8Length(const unsigned char* p, std::size_t left) {
+  const unsigned char lead = p[0];
+  int length = lead < 0x80                    ? 1
+               : lead >= 0xC2 && lead <= 0xDF ? 2
+               : lead >= 0xE0 && lead <= 0xEF ? 3
+               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                              : 0;
+  if (length == 0 || static_cast<std::size_t>(length) > left) return 0;
+  for (int i = 1; i < length; ++i)
+    if ((p[i] & 0xC0) != 0x80) return 0;
+  // No overlong forms, surrogates or values past U+10FFFF.
+  if ((lead == 0xE0 && p[1] < 0xA0) || (lead == 0xED && p[1] >= 0xA0) ||
+      (lead == 0xF0 && p[1] < 0x90) || (lead == 0xF4 && p[1] >= 0x90))
+    return 0;
+  return length;
+}
+
+// A name in a TSV field: "\\", "\t", "\n", "\r" and "\xHH" for control
+// bytes and bytes that are not UTF-8, so that no byte is lost.
+std::string TsvName(const char* name) {
+  std::string out;
+  const auto* p = reinterpret_cast<const unsigned char*>(name);
+  std::size_t left = std::char_traits<char>::length(name);
+  char hex[8];
+  while (left > 0) {
+    const int length = Utf8Length(p, left);
+    if (*p == '\\') {
+      out += "\\\\";
+    } else if (*p == '\t') {
+      out += "\\t";
+    } else if (*p == '\n') {
+      out += "\\n";
+    } else if (*p == '\r') {
+      out += "\\r";
+    } else if (length == 0 || *p < 0x20 || *p == 0x7F) {
+      std::snprintf(hex, sizeof hex, "\\x%02x", *p);
+      out += hex;
+    } else {
+      out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(length));
+      p += length;
+      left -= static_cast<std::size_t>(length);
+      continue;
+    }
+    ++p;
+    --left;
+  }
+  return out;
+}
+
+// A name as a JSON string: a byte that is not UTF-8 becomes the lone
+// surrogate U+DC80 to U+DCFF, as Python's surrogateescape reads it.
+std::string JsonName(const char* name) {
+  std::string out = "\"";
+  const auto* p = reinterpret_cast<const unsigned char*>(name);
+  std::size_t left = std::char_traits<char>::length(name);
+  char escape[8];
+  while (left > 0) {
+    const int length = Utf8Length(p, left);
+    if (*p == '"' || *p == '\\') {
+      out += '\\';
+      out += static_cast<char>(*p);
+    } else if (length == 0 || *p < 0x20 || *p == 0x7F) {
+      std::snprintf(escape, sizeof escape, "\\u%04x", length == 0 ? 0xDC00 + *p : *p);
+      out += escape;
+    } else {
+      out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(length));
+      p += length;
+      left -= static_cast<std::size_t>(length);
+      continue;
+    }
+    ++p;
+    --left;
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+void ListMembers(const Archive& archive, ListFormat format) {
+  if (format == ListFormat::kTsv)
+    std::printf("name\toriginal_length\tstored_length\tcompressed\tkey\toffset\n");
+  if (format == ListFormat::kJson) std::printf("[");
+  for (std::size_t i = 0; i < archive.size(); ++i) {
+    const MemberInfo info = archive.member(i);
+    switch (format) {
+      case ListFormat::kText:
+        // The recorded compressed length whenever there is one, whatever the header says.
+        std::printf("%s - %d\n", ShownName(info.name).c_str(),
+                    info.compressed_length != 0 ? info.compressed_length : info.original_length);
+        break;
+      case ListFormat::kTsv:
+        std::printf("%s\t%d\t%" PRId64 "\t%d\t%" PRIu32 "\t%" PRId64 "\n",
+                    TsvName(info.name).c_str(), info.original_length, info.stored_length,
+                    info.compressed ? 1 : 0, info.key, info.data_offset);
+        break;
+      case ListFormat::kJson:
+        std::printf("%s\n  {\"name\": %s, \"original_length\": %d, \"stored_length\": %" PRId64
+                    ", \"compressed\": %s, \"key\": %" PRIu32 ", \"offset\": %" PRId64 "}",
+                    i == 0 ? "" : ",", JsonName(info.name).c_str(), info.original_length,
+                    info.stored_length, info.compressed ? "true" : "false", info.key,
+                    info.data_offset);
+        break;
+    }
+  }
+  if (format == ListFormat::kJson) std::printf("%s]\n", archive.size() == 0 ? "" : "\n");
+}
+
+}  // namespace quiver
