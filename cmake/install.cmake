@@ -10,8 +10,36 @@ set_target_properties(quiver_reader PROPERTIES EXPORT_NAME reader)
 set_target_properties(quiver_common PROPERTIES EXPORT_NAME common)
 set_target_properties(quiver_shared PROPERTIES EXPORT_NAME quiver)
 
+# Manual pages and the changelog go in compressed, as Debian has them, and
+# without a time stamp, so the same sources make the same packages.
+set(compressed_files)
+foreach(source man/quiver.1 man/quiverx.1 cmake/debian/changelog)
+  get_filename_component(name ${source} NAME)
+  set(output ${CMAKE_CURRENT_BINARY_DIR}/compressed/${name}.gz)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/compressed
+    COMMAND gzip -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/${source} > ${output}
+    DEPENDS ${source} VERBATIM)
+  list(APPEND compressed_files ${output})
+endforeach()
+add_custom_target(compressed_docs ALL DEPENDS ${compressed_files})
+
 install(TARGETS quiver quiverx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
-install(FILES man/quiver.1 man/quiverx.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/compressed/quiver.1.gz
+              ${CMAKE_CURRENT_BINARY_DIR}/compressed/quiverx.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+install(FILES cmake/bash-completion/quiver cmake/bash-completion/quiverx
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT tools)
+install(FILES cmake/debian/libquiver1.lintian-overrides RENAME libquiver1
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides COMPONENT libs)
+# Every package carries its copyright file and changelog.
+foreach(pair tools:quiver libs:libquiver1 dev:libquiver-dev python:python3-quiver)
+  string(REPLACE ":" ";" pair ${pair})
+  list(GET pair 0 component)
+  list(GET pair 1 package)
+  install(FILES cmake/debian/copyright ${CMAKE_CURRENT_BINARY_DIR}/compressed/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+endforeach()
 
 install(TARGETS quiver_shared EXPORT quiverTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libs NAMELINK_COMPONENT dev)
@@ -50,6 +78,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quiver maintainers <maintainers@quiver.inva
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME quiver)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
@@ -57,6 +86,8 @@ set(CPACK_COMPONENT_TOOLS_DESCRIPTION
     "asset packer and extractor for .qvr archives\nquiver packs the files listed in a response file into one .qvr archive,\nstored raw or LZSS compressed; quiverx lists, explodes or extracts it.")
 set(CPACK_DEBIAN_LIBS_PACKAGE_NAME libquiver1)
 set(CPACK_DEBIAN_LIBS_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_LIBS_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian/triggers)
 set(CPACK_COMPONENT_LIBS_DESCRIPTION
     "library for reading .qvr archives\nReads members straight from .qvr archives, layered as a search path of\narchives and directories, from C, C++ and other languages.")
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libquiver-dev)
