@@ -7,6 +7,7 @@
 
 #include "build_run.h"
 #include "exit_paths.h"
+#include "option_scan.h"
 
 namespace quiver {
 namespace {
@@ -74,30 +75,22 @@ int ThreadCount(const char* text) {
 // Options, then destfile and @rspfile: where the first version's command
 // lines are a usage error. False on anything it does not know.
 bool ParseOptions(int argc, char** argv, const char*& destination) {
-  int i = 1;
-  for (; i < argc && argv[i][0] == '-'; ++i) {
-    const std::string_view option = argv[i];
-    if (option == "--") {
-      ++i;
-      break;
-    }
+  OptionScan scan(argc, argv);
+  for (std::string_view option; scan.Next(option);) {
     if (option == "-c" || option == "-s") {
       build_run.compress = true;
       build_run.smallest = build_run.smallest || option == "-s";
     } else if (option == "-q" || option == "--quiet") {
       build_run.quiet = true;
-    } else if (option == "-j" && i + 1 < argc) {
-      build_run.threads = ThreadCount(argv[++i]);
-      if (build_run.threads == 0) return false;
-    } else if (option.starts_with("--threads=")) {
-      build_run.threads = ThreadCount(argv[i] + std::strlen("--threads="));
+    } else if (const char* count = scan.Value(option, "-j", "--threads")) {
+      build_run.threads = ThreadCount(count);
       if (build_run.threads == 0) return false;
     } else {
       return false;
     }
   }
-  if (argc - i != 2) return false;
-  destination = argv[i];
+  if (argc - scan.position() != 2) return false;
+  destination = argv[scan.position()];
   return true;
 }
 

@@ -2,29 +2,13 @@
 
 #include <string_view>
 
+#include "option_scan.h"
+
 namespace quiver {
-namespace {
-
-// The value of "--name=value" or of "-x value"; nullptr when missing.
-const char* Value(int argc, char** argv, int& i, std::string_view option,
-                  std::string_view short_name, std::string_view long_name) {
-  if (option == short_name) return i + 1 < argc ? argv[++i] : nullptr;
-  if (option.starts_with(long_name) && option.size() > long_name.size() &&
-      option[long_name.size()] == '=')
-    return argv[i] + long_name.size() + 1;
-  return nullptr;
-}
-
-}  // namespace
 
 ParseResult ParseExtractorOptions(int argc, char** argv, ExtractorOptions& options) {
-  int i = 1;
-  for (; i < argc && argv[i][0] == '-'; ++i) {
-    const std::string_view option = argv[i];
-    if (option == "--") {
-      ++i;
-      break;
-    }
+  OptionScan scan(argc, argv);
+  for (std::string_view option; scan.Next(option);) {
     if (option == "-h" || option == "--help") return ParseResult::kHelp;
     if (option == "--version") return ParseResult::kVersion;
     if (option == "-t" || option == "--test") {
@@ -37,17 +21,17 @@ ParseResult ParseExtractorOptions(int argc, char** argv, ExtractorOptions& optio
       options.format = ListFormat::kTsv;
     } else if (option == "--format=json") {
       options.format = ListFormat::kJson;
-    } else if (const char* directory = Value(argc, argv, i, option, "-C", "--directory")) {
+    } else if (const char* directory = scan.Value(option, "-C", "--directory")) {
       if (*directory == '\0') return ParseResult::kUsage;
       options.directory = directory;
     } else {
       return ParseResult::kUsage;
     }
   }
-  options.first = i;
-  const int positional = argc - i;
+  options.first = scan.position();
+  const int positional = argc - options.first;
   if (positional < 1) return ParseResult::kUsage;
-  const char mode = argv[i][0];
+  const char mode = argv[options.first][0];
   // Testing takes the archive alone; a format is for the listing.
   if (options.test && (positional != 1 || mode == '+' || mode == '?')) return ParseResult::kUsage;
   if (options.format != ListFormat::kText && (positional != 1 || mode != '?'))

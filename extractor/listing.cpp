@@ -28,63 +28,56 @@ int Utf8Length(const unsigned char* p, std::size_t left) {
   return length;
 }
 
-// A name in a TSV field: "\\", "\t", "\n", "\r" and "\xHH" for control
-// bytes and bytes that are not UTF-8, so that no byte is lost.
-std::string TsvName(const char* name) {
+// `name` with each byte that `escape` rewrites (it returns "" to keep a
+// byte, and is told whether the byte starts a valid UTF-8 sequence; it must
+// rewrite one that does not) and each other UTF-8 sequence as it is.
+template <typename EscapeFn>
+std::string Escaped(const char* name, EscapeFn escape) {
   std::string out;
   const auto* p = reinterpret_cast<const unsigned char*>(name);
   std::size_t left = std::char_traits<char>::length(name);
-  char hex[8];
   while (left > 0) {
     const int length = Utf8Length(p, left);
-    if (*p == '\\') {
-      out += "\\\\";
-    } else if (*p == '\t') {
-      out += "\\t";
-    } else if (*p == '\n') {
-      out += "\\n";
-    } else if (*p == '\r') {
-      out += "\\r";
-    } else if (length == 0 || *p < 0x20 || *p == 0x7F) {
-      std::snprintf(hex, sizeof hex, "\\x%02x", *p);
-      out += hex;
-    } else {
-      out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(length));
-      p += length;
-      left -= static_cast<std::size_t>(length);
-      continue;
-    }
-    ++p;
-    --left;
+    const std::string rewritten = escape(*p, length != 0);
+    const std::size_t taken = rewritten.empty() ? static_cast<std::size_t>(length) : 1;
+    out += rewritten.empty() ? std::string(reinterpret_cast<const char*>(p), taken) : rewritten;
+    p += taken;
+    left -= taken;
   }
   return out;
+}
+
+std::string Hex(const char* format, unsigned value) {
+  char text[8];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// A name in a TSV field: "\\", "\t", "\n", "\r" and "\xHH" for control
+// bytes and bytes that are not UTF-8, so that no byte is lost.
+std::string TsvName(const char* name) {
+  return Escaped(name, [](unsigned char byte, bool utf8) -> std::string {
+    if (byte == '\\') return "\\\\";
+    if (byte == '\t') return "\\t";
+    if (byte == '\n') return "\\n";
+    if (byte == '\r') return "\\r";
+    if (!utf8 || byte < 0x20 || byte == 0x7F) return Hex("\\x%02x", byte);
+    return "";
+  });
 }
 
 // A name as a JSON string: a byte that is not UTF-8 becomes the lone
 // surrogate U+DC80 to U+DCFF, as Python's surrogateescape reads it.
 std::string JsonName(const char* name) {
-  std::string out = "\"";
-  const auto* p = reinterpret_cast<const unsigned char*>(name);
-  std::size_t left = std::char_traits<char>::length(name);
-  char escape[8];
-  while (left > 0) {
-    const int length = Utf8Length(p, left);
-    if (*p == '"' || *p == '\\') {
-      out += '\\';
-      out += static_cast<char>(*p);
-    } else if (length == 0 || *p < 0x20 || *p == 0x7F) {
-      std::snprintf(escape, sizeof escape, "\\u%04x", length == 0 ? 0xDC00 + *p : *p);
-      out += escape;
-    } else {
-      out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(length));
-      p += length;
-      left -= static_cast<std::size_t>(length);
-      continue;
-    }
-    ++p;
-    --left;
-  }
-  return out + "\"";
+  std::string json(1, '"');
+  json += Escaped(name, [](unsigned char byte, bool utf8) -> std::string {
+    if (byte == '"' || byte == '\\') return std::string(1, '\\') + static_cast<char>(byte);
+    if (!utf8) return Hex("\\u%04x", 0xDC00u + byte);
+    if (byte < 0x20 || byte == 0x7F) return Hex("\\u%04x", byte);
+    return "";
+  });
+  json += '"';
+  return json;
 }
 
 }  // namespace
