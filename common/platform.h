@@ -17,7 +17,7 @@ inline constexpr FileHandle kNoFile = -1;
 struct FileStatus {
   std::int64_t size = 0;
   bool regular = false;
-  bool symbolic_link = false;
+  bool directory = false;
   std::uint32_t permissions = 0;  // the mode's low twelve bits
   // Together they tell whether a file is still the one measured.
   std::uint64_t device = 0;
@@ -40,8 +40,6 @@ FileHandle OpenForReading(const char* path, FileStatus& status);
 bool StatusOf(FileHandle file, FileStatus& status);
 // Status of what the path names, through symbolic links.
 bool StatusOfPath(const char* path, FileStatus& status);
-// Status of the path itself: a symbolic link is not followed.
-bool StatusOfLink(const char* path, FileStatus& status);
 // Whether `path` is a regular file this process may read, asked without
 // opening it: a device or FIFO is never touched.
 bool IsReadableRegularFile(const char* path, FileStatus& status);

@@ -23,7 +23,7 @@ int Fd(FileHandle file) {
 void Fill(const struct stat& st, FileStatus& status) {
   status.size = st.st_size;
   status.regular = S_ISREG(st.st_mode);
-  status.symbolic_link = S_ISLNK(st.st_mode);
+  status.directory = S_ISDIR(st.st_mode);
   status.permissions = st.st_mode & 07777;
   status.device = st.st_dev;
   status.inode = st.st_ino;
@@ -87,13 +87,6 @@ bool StatusOf(FileHandle file, FileStatus& status) {
 bool StatusOfPath(const char* path, FileStatus& status) {
   struct stat st;
   if (::stat(path, &st) != 0) return false;
-  Fill(st, status);
-  return true;
-}
-
-bool StatusOfLink(const char* path, FileStatus& status) {
-  struct stat st;
-  if (::lstat(path, &st) != 0) return false;
   Fill(st, status);
   return true;
 }

@@ -83,7 +83,7 @@ Status Mounts::MountArchive(const std::string& path) {
 
 Status Mounts::MountDirectory(const std::string& path) {
   FileStatus status;
-  if (path.empty() || !StatusOfPath(path.c_str(), status) || status.regular)
+  if (path.empty() || !StatusOfPath(path.c_str(), status) || !status.directory)
     return {Status::Code::kOpenFailed, "no directory " + path};
   state_->mounts.push_back({nullptr, path});
   return {};
