@@ -51,17 +51,16 @@ class BuilderCliTest : public ScratchTest {
 TEST_F(BuilderCliTest, StoredBuildTranscriptAndBytes) {
   auto members = TenTwentyThirty();
   WriteMembers(members);
-  RunResult run = Quiver({"out", "@list"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output, Opening() + "filecount = 3\n" + Logged("a.txt", 10) +
-                            Logged("b\\b.bin", 20) + Logged("c.dat", 30) +
-                            "toc size = 816\n"
-                            "Copying file a.txt of 10 bytes | 2 to go\n"
-                            "Copying file b\\b.bin of 20 bytes | 1 to go\n"
-                            "Copying file c.dat of 30 bytes | 0 to go\n"
-                            "\nTotal Data Size = 60\n\n"
-                            "Closed .rsp file list.rsp\n"
-                            "Closed quiver out.qvr\n");
+  ExpectTranscript(Quiver({"out", "@list"}), 0,
+                   Opening() + "filecount = 3\n" + Logged("a.txt", 10) + Logged("b\\b.bin", 20) +
+                       Logged("c.dat", 30) +
+                       "toc size = 816\n"
+                       "Copying file a.txt of 10 bytes | 2 to go\n"
+                       "Copying file b\\b.bin of 20 bytes | 1 to go\n"
+                       "Copying file c.dat of 30 bytes | 0 to go\n"
+                       "\nTotal Data Size = 60\n\n"
+                       "Closed .rsp file list.rsp\n"
+                       "Closed quiver out.qvr\n");
   Bytes archive = Read("out.qvr");
   ASSERT_EQ(archive.size(), 892u);
   EXPECT_EQ(archive, StoredBuild(members));
@@ -86,9 +85,7 @@ class MisuseTest : public BuilderCliTest,
 
 TEST_P(MisuseTest, ShowsTheUsageTextWithStatus2AndCreatesNothing) {
   Write("list.rsp", std::string("x\n"));
-  RunResult run = Quiver(GetParam());
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.output, kUsage);
+  ExpectTranscript(Quiver(GetParam()), 2, kUsage);
   EXPECT_EQ(Tree(), std::vector<std::string>{"list.rsp"});
 }
 
@@ -137,34 +134,30 @@ TEST_F(BuilderCliTest, CommentsAreNotMembers) {
 
 TEST_F(BuilderCliTest, AnEmptyListGivesAnArchiveWithoutMembers) {
   Write("empty.rsp", std::string("# nothing\n\n  # here\n"));
-  RunResult run = Quiver({"none", "@empty"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output, Opening("empty", "none") +
-                            "filecount = 0\n"
-                            "toc size = 0\n"
-                            "\nTotal Data Size = 0\n\n"
-                            "Closed .rsp file empty.rsp\n"
-                            "Closed quiver none.qvr\n");
+  ExpectTranscript(Quiver({"none", "@empty"}), 0,
+                   Opening("empty", "none") +
+                       "filecount = 0\n"
+                       "toc size = 0\n"
+                       "\nTotal Data Size = 0\n\n"
+                       "Closed .rsp file empty.rsp\n"
+                       "Closed quiver none.qvr\n");
   EXPECT_EQ(Read("none.qvr"), Bytes(16, 0));
 }
 
 TEST_F(BuilderCliTest, MissingResponseFileCreatesNothing) {
-  RunResult run = Quiver({"out", "@absent"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output,
-            "Response file    = absent.rsp\n"
-            "Destination file = out.qvr\n"
-            "Unable to open response file absent.rsp\n");
+  ExpectTranscript(Quiver({"out", "@absent"}), 1,
+                   "Response file    = absent.rsp\n"
+                   "Destination file = out.qvr\n"
+                   "Unable to open response file absent.rsp\n");
   EXPECT_TRUE(Tree().empty());
 }
 
 TEST_F(BuilderCliTest, EmptyMemberFailsTheBuildAndKeepsTheOldArchive) {
   WriteOldArchive();
   WriteMembers({{"good", Text("g")}, {"empty", Bytes{}}});
-  RunResult run = Quiver({"out", "@list"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output,
-            Opening() + "filecount = 2\n" + Logged("good", 1) + "Filelength on empty == 0\n");
+  ExpectTranscript(
+      Quiver({"out", "@list"}), 1,
+      Opening() + "filecount = 2\n" + Logged("good", 1) + "Filelength on empty == 0\n");
   ExpectOldArchive();
   EXPECT_EQ(Tree(), (std::vector<std::string>{"empty", "good", "list.rsp", "out.qvr"}));
 }
@@ -173,10 +166,8 @@ TEST_F(BuilderCliTest, MissingMemberFailsTheBuildAndKeepsTheOldArchive) {
   WriteOldArchive();
   WriteMembers({{"good", Text("g")}});
   Write("list.rsp", std::string("good absent\n"));
-  RunResult run = Quiver({"out", "@list"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output,
-            Opening() + "filecount = 2\n" + Logged("good", 1) + "Unable to open absent\n");
+  ExpectTranscript(Quiver({"out", "@list"}), 1,
+                   Opening() + "filecount = 2\n" + Logged("good", 1) + "Unable to open absent\n");
   ExpectOldArchive();
 }
 
@@ -184,9 +175,7 @@ TEST_F(BuilderCliTest, MemberThatIsAFifoIsNeverOpened) {
   WriteOldArchive();
   ::mkfifo(Path("pipe").c_str(), 0644);
   Write("list.rsp", std::string("pipe\n"));
-  RunResult run = Quiver({"out", "@list"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, Opening() + "filecount = 1\nUnable to open pipe\n");
+  ExpectTranscript(Quiver({"out", "@list"}), 1, Opening() + "filecount = 1\nUnable to open pipe\n");
   ExpectOldArchive();
 }
 
@@ -194,9 +183,7 @@ TEST_F(BuilderCliTest, MemberThatIsADirectoryIsRefused) {
   WriteOldArchive();
   std::filesystem::create_directory(Path("dir"));
   Write("list.rsp", std::string("dir\n"));
-  RunResult run = Quiver({"out", "@list"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, Opening() + "filecount = 1\nUnable to open dir\n");
+  ExpectTranscript(Quiver({"out", "@list"}), 1, Opening() + "filecount = 1\nUnable to open dir\n");
   ExpectOldArchive();
   EXPECT_EQ(Tree(), (std::vector<std::string>{"dir/", "list.rsp", "out.qvr"}));
 }
@@ -207,12 +194,11 @@ TEST_F(BuilderCliTest, FailingWriteReportsAndKeepsTheOldArchive) {
   WriteMembers({{"big", TextData(200000, 5)}});
   RunOptions limited;
   limited.file_size_limit = 100000;
-  RunResult run = Quiver({"out", "@list"}, limited);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, Opening() + "filecount = 1\n" + Logged("big", 200000) +
-                            "toc size = 272\n"
-                            "Copying file big of 200000 bytes | 0 to go\n"
-                            "Unable to write quiver out.qvr\n");
+  ExpectTranscript(Quiver({"out", "@list"}, limited), 1,
+                   Opening() + "filecount = 1\n" + Logged("big", 200000) +
+                       "toc size = 272\n"
+                       "Copying file big of 200000 bytes | 0 to go\n"
+                       "Unable to write quiver out.qvr\n");
   EXPECT_EQ(Read("out.qvr"), old);
   EXPECT_EQ(Tree(), (std::vector<std::string>{"big", "list.rsp", "out.qvr"}));
 }
@@ -227,9 +213,7 @@ TEST_P(LostTranscriptTest, FailsTheBuildAndKeepsTheOldArchive) {
   full.standard_output = StandardOutput::kFullDevice;
   std::vector<std::string> args = {"out", "@list"};
   if (!GetParam().empty()) args.insert(args.begin(), GetParam());
-  RunResult run = Quiver(args, full);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, "quiver: unable to write standard output\n");
+  ExpectTranscript(Quiver(args, full), 1, "quiver: unable to write standard output\n");
   ExpectOldArchive();
   EXPECT_EQ(Tree(), (std::vector<std::string>{"list.rsp", "m", "out.qvr"}));
 }
@@ -259,28 +243,24 @@ TEST_F(BuilderCliTest, SymbolicLinkDestinationKeepsTheLink) {
 TEST_F(BuilderCliTest, DestinationThatIsNotAFileIsRefused) {
   std::filesystem::create_directory(Path("out.qvr"));
   WriteMembers({{"m", Text("x")}});
-  RunResult run = Quiver({"out", "@list"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, Opening() + "Unable to create quiver out.qvr\n");
+  ExpectTranscript(Quiver({"out", "@list"}), 1, Opening() + "Unable to create quiver out.qvr\n");
   EXPECT_TRUE(std::filesystem::is_empty(Path("out.qvr")));
 }
 
 TEST_F(BuilderCliTest, OverlongMemberNameIsRefusedBeforeAnythingIsCreated) {
   const std::string name(256, 'n');
   Write("list.rsp", name + "\n");
-  RunResult run = Quiver({"out", "@list"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output,
-            Opening() + "Member name longer than 255 characters in list.rsp: " + name + "\n");
+  ExpectTranscript(
+      Quiver({"out", "@list"}), 1,
+      Opening() + "Member name longer than 255 characters in list.rsp: " + name + "\n");
   EXPECT_EQ(Tree(), std::vector<std::string>{"list.rsp"});
 }
 
 TEST_F(BuilderCliTest, MemberNameWithANulByteIsRefusedBeforeAnythingIsCreated) {
   Write("ab", std::string("would be stored as ab"));
   Write("list.rsp", std::string("ab\0cd\n", 6));
-  RunResult run = Quiver({"out", "@list"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, Opening() + "Member name with a NUL byte in list.rsp: ab\n");
+  ExpectTranscript(Quiver({"out", "@list"}), 1,
+                   Opening() + "Member name with a NUL byte in list.rsp: ab\n");
   EXPECT_EQ(Tree(), (std::vector<std::string>{"ab", "list.rsp"}));
 }
 
@@ -307,10 +287,8 @@ TEST_F(BuilderCliTest, MemberTheFieldsCannotHoldIsRefused) {
   Write("huge", Bytes{});
   std::filesystem::resize_file(Path("huge"), 0x80000000ull);
   Write("list.rsp", std::string("huge\n"));
-  RunResult run = Quiver({"out", "@list"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output,
-            Opening() + "filecount = 1\nhuge is too large for a quiver (2 GiB or more)\n");
+  ExpectTranscript(Quiver({"out", "@list"}), 1,
+                   Opening() + "filecount = 1\nhuge is too large for a quiver (2 GiB or more)\n");
   EXPECT_FALSE(Exists("out.qvr"));
 }
 
@@ -320,11 +298,10 @@ TEST_F(BuilderCliTest, ArchiveTheFieldsCannotHoldIsRefusedBeforeWriting) {
     std::filesystem::resize_file(Path(half), 0x40000000ull);
   }
   Write("list.rsp", std::string("half1 half2\n"));
-  RunResult run = Quiver({"out", "@list"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, Opening() + "filecount = 2\n" + Logged("half1", 0x40000000) +
-                            Logged("half2", 0x40000000) +
-                            "toc size = 544\nQuiver out.qvr would be 2 GiB or larger\n");
+  ExpectTranscript(Quiver({"out", "@list"}), 1,
+                   Opening() + "filecount = 2\n" + Logged("half1", 0x40000000) +
+                       Logged("half2", 0x40000000) +
+                       "toc size = 544\nQuiver out.qvr would be 2 GiB or larger\n");
   EXPECT_FALSE(Exists("out.qvr"));
 }
 
@@ -342,9 +319,8 @@ TEST_F(BuilderCliTest, RunningOutOfMemoryIsReportedAndCreatesNothing) {
   Write("list.rsp", list);
   RunOptions limited;
   limited.address_space_limit = 128 << 20;
-  RunResult run = Quiver({"out", "@list"}, limited);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, Opening() + "filecount = 300000\nOut of memory\n");
+  ExpectTranscript(Quiver({"out", "@list"}, limited), 1,
+                   Opening() + "filecount = 300000\nOut of memory\n");
   EXPECT_EQ(Tree(), (std::vector<std::string>{"list.rsp"}));
 }
 

@@ -33,17 +33,12 @@ class ExtractorCliTest : public ScratchTest {
 };
 
 TEST_F(ExtractorCliTest, UsageForms) {
-  RunResult none = Quiverx({});
-  EXPECT_EQ(none.status, 2);
-  EXPECT_EQ(none.output, kUsage);
+  ExpectTranscript(Quiverx({}), 2, kUsage);
   Build({{"a", Bytes{'x'}}});
-  RunResult one = Quiverx({"out"});
-  EXPECT_EQ(one.status, 2);
-  EXPECT_EQ(one.output,
-            std::string("Opened out.qvr.\nFilecount - 1\nFiles are not compressed.\n") + kUsage);
-  RunResult missing = Quiverx({"?out.qvr"});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.output, "Unable to open out.qvr.qvr.\n");
+  ExpectTranscript(
+      Quiverx({"out"}), 2,
+      std::string("Opened out.qvr.\nFilecount - 1\nFiles are not compressed.\n") + kUsage);
+  ExpectTranscript(Quiverx({"?out.qvr"}), 1, "Unable to open out.qvr.qvr.\n");
   RunResult long_name = Quiverx({"+" + std::string(252, 'q')});
   EXPECT_EQ(long_name.status, 1);
   EXPECT_NE(long_name.output.find("longer than 251 characters"), std::string::npos);
@@ -67,9 +62,7 @@ TEST_F(ExtractorCliTest, ListingThatCannotBeWrittenFails) {
   Build({{"a.txt", TextData(100, 1)}});
   RunOptions full;
   full.standard_output = StandardOutput::kFullDevice;
-  RunResult run = Quiverx({"?out"}, full);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, "quiverx: unable to write standard output\n");
+  ExpectTranscript(Quiverx({"?out"}, full), 1, "quiverx: unable to write standard output\n");
 }
 
 TEST_F(ExtractorCliTest, EmptyFileIsAnArchiveWithoutMembers) {
@@ -77,11 +70,9 @@ TEST_F(ExtractorCliTest, EmptyFileIsAnArchiveWithoutMembers) {
   EXPECT_EQ(Quiverx({"?out"}).output,
             "Opened out.qvr.\nFilecount - 0\nFiles are not compressed.\n");
   EXPECT_EQ(Quiverx({"+out"}).status, 0);
-  RunResult named = Quiverx({"out", "x"});
-  EXPECT_EQ(named.status, 1);
-  EXPECT_EQ(named.output,
-            "Opened out.qvr.\nFilecount - 0\nFiles are not compressed.\n"
-            "Unable to extract x - not found in quiver.\n");
+  ExpectTranscript(Quiverx({"out", "x"}), 1,
+                   "Opened out.qvr.\nFilecount - 0\nFiles are not compressed.\n"
+                   "Unable to extract x - not found in quiver.\n");
 }
 
 TEST_F(ExtractorCliTest, ExplodeRecreatesTheTreeInEveryMode) {
@@ -121,12 +112,10 @@ TEST_F(ExtractorCliTest, ExplodeTranscriptFollowsTheTable) {
 
 TEST_F(ExtractorCliTest, ExtractByNameIsExactAndStopsAtTheFirstMiss) {
   Build({{"maps\\a.dat", Bytes{'1'}}, {"c", Bytes{'3'}}, {"e", Bytes{'5'}}}, "-c");
-  RunResult run = Quiverx({"out", "maps\\a.dat", "Maps\\a.dat", "c"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output,
-            "Opened out.qvr.\nFilecount - 3\nFiles are compressed.\n"
-            "maps\\a.dat decompressed and extracted.\n"
-            "Unable to extract Maps\\a.dat - not found in quiver.\n");
+  ExpectTranscript(Quiverx({"out", "maps\\a.dat", "Maps\\a.dat", "c"}), 1,
+                   "Opened out.qvr.\nFilecount - 3\nFiles are compressed.\n"
+                   "maps\\a.dat decompressed and extracted.\n"
+                   "Unable to extract Maps\\a.dat - not found in quiver.\n");
   EXPECT_EQ(Read("maps/a.dat"), Bytes{'1'});
   EXPECT_FALSE(Exists("c"));
   // The mode character is dropped from the archive name in this form too.
@@ -188,11 +177,9 @@ TEST_F(ExtractorCliTest, LongestNamesExtractAndRebuild) {
 TEST_F(ExtractorCliTest, DirectoryInTheWayIsAFileCreationError) {
   Build({{"f", Bytes{'z'}}, {"g", Bytes{'y'}}});
   std::filesystem::create_directories(Path("f/inside"));
-  RunResult run = Quiverx({"+out"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output,
-            "Opened out.qvr.\nFilecount - 2\nFiles are not compressed.\n"
-            "Unable to extract f - error in file creation.\n");
+  ExpectTranscript(Quiverx({"+out"}), 1,
+                   "Opened out.qvr.\nFilecount - 2\nFiles are not compressed.\n"
+                   "Unable to extract f - error in file creation.\n");
   EXPECT_TRUE(std::filesystem::is_directory(Path("f/inside")));
   EXPECT_FALSE(Exists("g"));
 }

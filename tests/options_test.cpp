@@ -21,9 +21,7 @@ TEST_F(QuiverOptionsTest, HelpAndVersionAloneSucceed) {
     EXPECT_TRUE(run.output.starts_with("\nUsage: quiver [-c]|[-s] destfile @rspfile\n"));
     EXPECT_NE(run.output.find("-j N, --threads=N"), std::string::npos) << run.output;
   }
-  RunResult version = Quiver({"--version"});
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.output, "quiver 1.1.0\n");
+  ExpectTranscript(Quiver({"--version"}), 0, "quiver 1.1.0\n");
   EXPECT_TRUE(Tree().empty());
 }
 
@@ -47,43 +45,33 @@ TEST_F(QuiverOptionsTest, ResponseTextFromStandardInput) {
   Write("m.txt", std::string("member"));
   RunOptions piped;
   piped.input = "m.txt\n";
-  RunResult run = Quiver({"out", "@-"}, piped);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output,
-            "Response file    = -\nDestination file = out.qvr\nOpened -\n"
-            "filecount = 1\n" +
-                Logged("m.txt", 6) +
-                "toc size = 272\nCopying file m.txt of 6 bytes | 0 to go\n"
-                "\nTotal Data Size = 6\n\nClosed .rsp file -\nClosed quiver out.qvr\n");
+  ExpectTranscript(Quiver({"out", "@-"}, piped), 0,
+                   "Response file    = -\nDestination file = out.qvr\nOpened -\n"
+                   "filecount = 1\n" +
+                       Logged("m.txt", 6) +
+                       "toc size = 272\nCopying file m.txt of 6 bytes | 0 to go\n"
+                       "\nTotal Data Size = 6\n\nClosed .rsp file -\nClosed quiver out.qvr\n");
   EXPECT_EQ(Read("out.qvr"), StoredBuild({{"m.txt", Text("member")}}));
 }
 
 TEST_F(QuiverOptionsTest, QuietPrintsFailuresOnly) {
   WriteMembers({{"m.txt", Text("member")}});
-  RunResult quiet = Quiver({"-q", "-s", "out", "@list"});
-  EXPECT_EQ(quiet.status, 0);
-  EXPECT_EQ(quiet.output, "");
+  ExpectTranscript(Quiver({"-q", "-s", "out", "@list"}), 0, "");
   Write("list.rsp", std::string("m.txt absent\n"));
-  RunResult failed = Quiver({"--quiet", "out", "@list"});
-  EXPECT_EQ(failed.status, 1);
-  EXPECT_EQ(failed.output, "Unable to open absent\n");
+  ExpectTranscript(Quiver({"--quiet", "out", "@list"}), 1, "Unable to open absent\n");
 }
 
 TEST_F(QuiverOptionsTest, NamesGivenWithTheirExtensionGetAHint) {
-  RunResult response = Quiver({"out", "@list.rsp"});
-  EXPECT_EQ(response.status, 1);
-  EXPECT_EQ(response.output,
-            "Response file    = list.rsp.rsp\nDestination file = out.qvr\n"
-            "Unable to open response file list.rsp.rsp\n"
-            "Hint: .rsp is added to the name given; for list.rsp give @list\n");
+  ExpectTranscript(Quiver({"out", "@list.rsp"}), 1,
+                   "Response file    = list.rsp.rsp\nDestination file = out.qvr\n"
+                   "Unable to open response file list.rsp.rsp\n"
+                   "Hint: .rsp is added to the name given; for list.rsp give @list\n");
   Write("list.rsp", std::string("m\n"));
   std::filesystem::create_directory(Path("out.qvr.qvr"));
-  RunResult archive = Quiver({"out.qvr", "@list"});
-  EXPECT_EQ(archive.status, 1);
-  EXPECT_EQ(archive.output,
-            "Response file    = list.rsp\nDestination file = out.qvr.qvr\nOpened list.rsp\n"
-            "Unable to create quiver out.qvr.qvr\n"
-            "Hint: .qvr is added to the name given; for out.qvr give out\n");
+  ExpectTranscript(Quiver({"out.qvr", "@list"}), 1,
+                   "Response file    = list.rsp\nDestination file = out.qvr.qvr\nOpened list.rsp\n"
+                   "Unable to create quiver out.qvr.qvr\n"
+                   "Hint: .qvr is added to the name given; for out.qvr give out\n");
 }
 
 TEST_F(QuiverOptionsTest, TwoArgumentsAreStillDestinationAndList) {
@@ -146,11 +134,9 @@ TEST_F(QuiverxOptionsTest, DirectoryKeepsEveryPathRule) {
 
 TEST_F(QuiverxOptionsTest, TestChecksEveryMemberAndWritesNothing) {
   const auto before = Tree();
-  RunResult run = Quiverx({"-t", "out"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output,
-            "Opened out.qvr.\nFilecount - 2\nFiles are compressed.\n"
-            "two.bin - ok.\nmaps\\one.map - ok.\nTested 2 members: 0 failed.\n");
+  ExpectTranscript(Quiverx({"-t", "out"}), 0,
+                   "Opened out.qvr.\nFilecount - 2\nFiles are compressed.\n"
+                   "two.bin - ok.\nmaps\\one.map - ok.\nTested 2 members: 0 failed.\n");
   EXPECT_EQ(Tree(), before);
 }
 
@@ -166,11 +152,9 @@ TEST_F(QuiverxOptionsTest, TestReportsATableOutOfKeyOrderWithoutFailing) {
 
 TEST_F(QuiverxOptionsTest, TabSeparatedListingForScripts) {
   Write("odd.qvr", ArchiveImage({Stored("tab\there\\caf\xe9", "data")}));
-  RunResult run = Quiverx({"--format=tsv", "?odd"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output,
-            "name\toriginal_length\tstored_length\tcompressed\tkey\toffset\n"
-            "tab\\there\\\\caf\\xe9\t4\t4\t0\t0\t288\n");
+  ExpectTranscript(Quiverx({"--format=tsv", "?odd"}), 0,
+                   "name\toriginal_length\tstored_length\tcompressed\tkey\toffset\n"
+                   "tab\\there\\\\caf\\xe9\t4\t4\t0\t0\t288\n");
 }
 
 TEST_F(QuiverxOptionsTest, JsonListingReadsBackAsTheArchive) {
@@ -201,21 +185,16 @@ print("ok")
 
 TEST_F(QuiverxOptionsTest, NoOverwriteSkipsExistingFiles) {
   Write("two.bin", std::string("mine"));
-  RunResult run = Quiverx({"-n", "+out"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output,
-            "Opened out.qvr.\nFilecount - 2\nFiles are compressed.\n"
-            "two.bin exists - skipped.\nmaps\\one.map decompressed and extracted.\n");
+  ExpectTranscript(Quiverx({"-n", "+out"}), 0,
+                   "Opened out.qvr.\nFilecount - 2\nFiles are compressed.\n"
+                   "two.bin exists - skipped.\nmaps\\one.map decompressed and extracted.\n");
   EXPECT_EQ(Read("two.bin"), Text("mine"));
 }
 
 TEST_F(QuiverxOptionsTest, QuietPrintsFailuresOnly) {
-  RunResult run = Quiverx({"-q", "+out"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output, "");
-  RunResult missing = Quiverx({"-q", "out", "absent"});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.output, "Unable to extract absent - not found in quiver.\n");
+  ExpectTranscript(Quiverx({"-q", "+out"}), 0, "");
+  ExpectTranscript(Quiverx({"-q", "out", "absent"}), 1,
+                   "Unable to extract absent - not found in quiver.\n");
 }
 
 TEST_F(QuiverxOptionsTest, AnArchiveNamedLikeAnOptionIsReachedThroughItsPath) {

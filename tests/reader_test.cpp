@@ -259,12 +259,14 @@ class MountsTest : public ReaderTest {
 };
 
 TEST_F(MountsTest, TheLastMountThatHasANameWins) {
-  EXPECT_EQ(ReadMounted("maps\\level1.map"), "patched one");
-  EXPECT_EQ(ReadMounted("MAPS/LEVEL1.MAP"), "patched one");
-  EXPECT_EQ(ReadMounted("maps/level2.map"), "loose two");
-  EXPECT_EQ(ReadMounted("maps\\level2.map"), "loose two");
-  // The file system decides the case of loose files.
-  EXPECT_EQ(ReadMounted("MAPS/LEVEL2.MAP"), "base two");
+  // The file system decides the case of loose files: MAPS/LEVEL2.MAP is
+  // not in the directory, so the base has it.
+  const std::pair<const char*, const char*> reads[] = {{"maps\\level1.map", "patched one"},
+                                                       {"MAPS/LEVEL1.MAP", "patched one"},
+                                                       {"maps/level2.map", "loose two"},
+                                                       {"maps\\level2.map", "loose two"},
+                                                       {"MAPS/LEVEL2.MAP", "base two"}};
+  for (const auto& [name, text] : reads) EXPECT_EQ(ReadMounted(name), text) << name;
   std::size_t size = 0;
   EXPECT_TRUE(mounts_.Size("Sounds\\Beep.raw", size));
   EXPECT_EQ(size, 5000u);

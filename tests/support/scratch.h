@@ -33,6 +33,12 @@ class ScratchTest : public ::testing::Test {
   // Every path below the directory, sorted, directories with a trailing "/".
   std::vector<std::string> Tree() const;
 
+  // A run's status and its whole transcript.
+  static void ExpectTranscript(const RunResult& run, int status, const std::string& output) {
+    EXPECT_EQ(run.status, status);
+    EXPECT_EQ(run.output, output);
+  }
+
   RunResult Quiver(const std::vector<std::string>& args, const RunOptions& options = {}) const {
     return RunProgram(QuiverPath(), args, dir_, options);
   }
