@@ -82,13 +82,13 @@ static void DamagedStream(void) {
   quiver_archive* archive = NULL;
   char out[4];
   memset(image, 0, sizeof image);
-  image[0] = 1;                     /* count */
-  image[4] = 1;                     /* compressed */
-  image[16 + 4] = 4;                /* original length */
+  image[0] = 1;      /* count */
+  image[4] = 1;      /* compressed */
+  image[16 + 4] = 4; /* original length */
   image[16 + 8] = (16 + 272) & 0xFF;
-  image[16 + 9] = (16 + 272) >> 8;  /* data offset */
-  image[16 + 12] = 5;               /* compressed length */
-  image[16 + 16] = 'v';             /* name */
+  image[16 + 9] = (16 + 272) >> 8; /* data offset */
+  image[16 + 12] = 5;              /* compressed length */
+  image[16 + 16] = 'v';            /* name */
   memcpy(image + 16 + 272, stream, sizeof stream);
   Say("open_memory damaged stream", quiver_open_memory(image, sizeof image, &archive));
   Say("read damaged stream", quiver_read(archive, 0, out, sizeof out));

@@ -1,8 +1,7 @@
 /* Lists an archive and prints the length of every member it reads back. */
+#include <quiver/quiver.h>
 #include <stdio.h>
 #include <stdlib.h>
-
-#include <quiver/quiver.h>
 
 int main(int argc, char** argv) {
   quiver_archive* archive = NULL;
