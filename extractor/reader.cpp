@@ -110,12 +110,11 @@ Status Archive::OpenFile(const std::string& path) {
   FileHandle file;
   FileStatus file_status;
   if (Status opened = OpenArchiveFile(path, file, file_status); !opened) return opened;
-  Status status = OpenDescriptor(static_cast<int>(file));
-  if (state_)
-    state_->owned_file = file;
-  else
-    CloseFile(file);
-  return status;
+  auto state = std::make_unique<State>();
+  state->owned_file = file;
+  state->bytes.file = file;
+  state->bytes.size = file_status.size;
+  return Keep(std::move(state), state_);
 }
 
 Status Archive::OpenMapped(const std::string& path) {
