@@ -96,9 +96,12 @@ void EncoderState::SubstituteNode(int old_node, int new_node) {
 }
 
 // The highest node of the lower subtree of `node`, which has one.
-int EncoderState::Predecessor(int node) const {
+int EncoderState::Predecessor(int node) {
   int child = Lower(node);
-  while (Higher(child) != kNoNode) child = Higher(child);
+  while (Higher(child) != kNoNode) {
+    child = Higher(child);
+    ++steps;
+  }
   return child;
 }
 
@@ -212,6 +215,7 @@ inline EncoderState::WalkEnd EncoderState::Walk(int n) {
     node_links = lower_links ^ ((lower_links ^ higher_links) & side);
     head = lower_head ^ ((lower_head ^ higher_head) & (0 - static_cast<std::uint64_t>(greater)));
     t = static_cast<int>(next);
+    ++steps;
   }
 }
 

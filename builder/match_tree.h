@@ -72,6 +72,9 @@ struct EncoderState {
   NeighbourRecord InsertNeighbours(int n);
 
   std::uint8_t window[kWindowSize + kWindowTail];
+  // Links followed by walks and searches: how deep the tree has grown, for
+  // a coder that has a way around a deep one.
+  std::int64_t steps = 0;
 
   // The MatchTree, one array per field, links packed to 16 bits each so that
   // tree and window stay in the first-level cache. Index 0 is no node and
@@ -107,7 +110,7 @@ struct EncoderState {
   int AncestorBeside(int node, bool higher_side) const;
   void SpliceNode(int old_node, int new_node);
   void SubstituteNode(int old_node, int new_node);
-  int Predecessor(int node) const;
+  int Predecessor(int node);
   template <int kBytes>
   int FindEntry(int subtree, int prefix) const;
   int CommonLength(int a, int b) const;

@@ -16,6 +16,7 @@
 #include "lzss_encoder.h"
 #include "reference_encoder.h"
 #include "scratch.h"
+#include "sorted_neighbours.h"
 #include "worker_pool.h"
 
 namespace quiver::test {
@@ -275,6 +276,52 @@ TEST_F(BlockCodingTest, MemberThatShrankOrGrewIsReported) {
   for (std::int64_t expected : {60000, 40000}) {
     EXPECT_EQ(CompressFile(EncoderWindow{}, expected, 8192).status, CompressStatus::kSourceChanged)
         << expected;
+  }
+}
+
+// The records of [start, end) as a tree filled from the member's start
+// gives them: one coder's tree, without its parse.
+std::vector<NeighbourRecord> TreeRecords(const Bytes& member, std::int64_t start,
+                                         std::int64_t end) {
+  const auto length = static_cast<std::int64_t>(member.size());
+  auto state = std::make_unique<EncoderState>();
+  for (std::int64_t q = 0; q < kLookAheadSize; ++q)
+    state->StoreByte(PositionOfOffset(q), member[q]);
+  state->ResetTree(PositionOfOffset(0));
+  std::vector<NeighbourRecord> records(static_cast<std::size_t>(end - start));
+  int ignored;
+  for (std::int64_t k = 1; k < end; ++k) {
+    const int incoming = PositionOfOffset(k + kLookAheadSize - 1);
+    state->RemovePosition(incoming);
+    if (k + kLookAheadSize - 1 < length) state->StoreByte(incoming, member[k + kLookAheadSize - 1]);
+    const int n = PositionOfOffset(k);
+    if (n == kNoNode) continue;
+    if (k < start)
+      state->InsertPosition(n, ignored);
+    else
+      records[k - start] = state->InsertNeighbours(n);
+  }
+  return records;
+}
+
+TEST(SortedNeighboursTest, FindsTheTreesRecordsOnEveryShape) {
+  Bytes few = RandomData(120000, 4);
+  for (std::uint8_t& b : few) b = static_cast<std::uint8_t>('a' + b % 3);
+  const std::vector<Bytes> members = {TextData(120000, 1), BinaryData(90001, 2),
+                                      RunsData(90000, 3),  RandomData(80000, 4),
+                                      SortedData(100000),  few,
+                                      Bytes(70000, 0)};
+  SortedNeighbours sorted;
+  for (const Bytes& member : members) {
+    const auto length = static_cast<std::int64_t>(member.size());
+    // From the member's start, and from further on to its end, where strings
+    // read on in the window.
+    for (std::int64_t start : {std::int64_t{0}, std::int64_t{9000}}) {
+      const std::int64_t end = start == 0 ? 40000 : length;
+      std::vector<NeighbourRecord> records(static_cast<std::size_t>(end - start));
+      sorted.Find({member.data(), 0, length}, start, end, records.data());
+      ASSERT_EQ(records, TreeRecords(member, start, end)) << length << " bytes from " << start;
+    }
   }
 }
 

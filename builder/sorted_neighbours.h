@@ -1,0 +1,63 @@
+// The records the match tree files (see NeighbourRecord) for a stretch of a
+// member's strings, found without the tree: the strings of each piece of the
+// stretch, with the window span before it, are sorted once by their 17
+// bytes, then swept in member order with the set of ranks that the tree
+// would hold. The tree's walks grow with the prefixes strings share (sorted
+// lines and numbers); this costs the same on any data.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "match_tree.h"
+#include "rank_set.h"
+#include "stream_format.h"
+
+namespace quiver {
+
+// A member's bytes from offset `first` on, as its strings read them: a
+// string running past the member's end reads on in the window, which there
+// still holds the bytes 4096 before.
+struct StringBytes {
+  const std::uint8_t* bytes;
+  std::int64_t first;
+  std::int64_t length;
+
+  std::uint8_t At(std::int64_t offset) const {
+    return bytes[(offset < length ? offset : offset - kWindowSize) - first];
+  }
+};
+
+// Scratch for one thread's sorts, kept between stretches.
+class SortedNeighbours {
+ public:
+  // Records for the strings at offsets [start, end) into records[0, end -
+  // start), as a tree filled from the member's start would give them. The
+  // bytes must reach from kWindowSize - kLookAheadSize + 1 before `start`
+  // (or from 0) to kLookAheadSize - 1 past `end` (or the member's end).
+  void Find(const StringBytes& strings, std::int64_t start, std::int64_t end,
+            NeighbourRecord* records);
+
+ private:
+  struct Key {
+    std::uint64_t head;  // bytes 0-7, most significant first
+    std::uint64_t tail;  // bytes 8-15
+    std::uint32_t last;  // byte 16
+    std::uint32_t index;
+  };
+  void FindPiece(std::int64_t from, std::int64_t start, std::int64_t end, NeighbourRecord* records);
+  void SortStrings();
+  NeighbourRecord Neighbours(int i, std::int64_t from);
+
+  std::vector<std::uint8_t> text_;  // the piece's strings' bytes, from `from`
+  std::vector<Key> keys_, sorted_;
+  std::vector<std::uint32_t> bucket_;
+  std::vector<std::int32_t> rank_;    // of each string's 17 bytes, by index
+  std::vector<std::int32_t> newest_;  // the latest index of each rank in the set
+  RankSet set_;
+};
+
+// The calling thread's, made on first use.
+SortedNeighbours& ThreadSortedNeighbours();
+
+}  // namespace quiver
