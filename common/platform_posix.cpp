@@ -159,11 +159,29 @@ void UnmapFile(const std::uint8_t* data, std::int64_t size) {
   ::munmap(const_cast<std::uint8_t*>(data), static_cast<std::size_t>(size));
 }
 
+namespace {
+
+constexpr std::int64_t kPageSize = 4096;
+
+// Where a file's position stands, -1 when it has none (a pipe).
+std::int64_t FilePosition(FileHandle file) {
+  return static_cast<std::int64_t>(::lseek(Fd(file), 0, SEEK_CUR));
+}
+
+}  // namespace
+
 CopyResult CopyRange(FileHandle in, std::int64_t in_offset, FileHandle out, std::int64_t size,
                      std::vector<std::uint8_t>& buffer, std::size_t buffer_size) {
   off_t position = static_cast<off_t>(in_offset);
   off_t* position_arg = in_offset >= 0 ? &position : nullptr;
-  bool kernel_copy = true;
+  // The kernel copies page by page, and moves whole pages only where the
+  // two offsets agree within a page; else copying through the buffer, with
+  // every write after the first ending on a page of `out`, costs less.
+  const std::int64_t from = in_offset >= 0 ? in_offset : FilePosition(in);
+  const std::int64_t to = FilePosition(out);
+  bool kernel_copy = from < 0 || to < 0 || (from - to) % kPageSize == 0;
+  std::int64_t head = to < 0 ? 0 : (kPageSize - to % kPageSize) % kPageSize;
+  if (!kernel_copy) buffer.resize(buffer_size);
   while (size > 0) {
     if (kernel_copy) {
       ssize_t n = ::copy_file_range(Fd(in), position_arg, Fd(out), nullptr,
@@ -178,14 +196,16 @@ CopyResult CopyRange(FileHandle in, std::int64_t in_offset, FileHandle out, std:
       if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
           errno == EBADF) {
         kernel_copy = false;
+        head = 0;
         buffer.resize(buffer_size);
         continue;
       }
       return errno == EFBIG || errno == ENOSPC || errno == EDQUOT ? CopyResult::kWriteError
                                                                   : CopyResult::kReadError;
     }
-    auto chunk = static_cast<std::size_t>(
-        std::min<std::int64_t>(size, static_cast<std::int64_t>(buffer_size)));
+    const std::int64_t most = head > 0 ? head : static_cast<std::int64_t>(buffer_size);
+    head = 0;
+    const auto chunk = static_cast<std::size_t>(std::min(size, most));
     std::int64_t got =
         ReadFullAt(in, buffer.data(), chunk, position_arg != nullptr ? position : -1);
     if (got < 0) return CopyResult::kReadError;
