@@ -66,7 +66,8 @@ enum class CopyResult { kOk, kShortSource, kReadError, kWriteError };
 // Copies `size` bytes from `in` (at `in_offset`, or at its file position
 // when that is negative) to the file position of `out`: inside the kernel
 // where the two offsets agree within a page and it can, else through
-// `buffer`, made `buffer_size` bytes long when first needed.
+// `buffer`, made `buffer_size` bytes long (or the copy's size, if less)
+// when first needed.
 CopyResult CopyRange(FileHandle in, std::int64_t in_offset, FileHandle out, std::int64_t size,
                      std::vector<std::uint8_t>& buffer, std::size_t buffer_size);
 

@@ -181,7 +181,10 @@ CopyResult CopyRange(FileHandle in, std::int64_t in_offset, FileHandle out, std:
   const std::int64_t to = FilePosition(out);
   bool kernel_copy = from < 0 || to < 0 || (from - to) % kPageSize == 0;
   std::int64_t head = to < 0 ? 0 : (kPageSize - to % kPageSize) % kPageSize;
-  if (!kernel_copy) buffer.resize(buffer_size);
+  // No longer than the copy: a small member pays for no large buffer.
+  const auto buffer_needed =
+      static_cast<std::size_t>(std::min(size, static_cast<std::int64_t>(buffer_size)));
+  if (!kernel_copy && buffer.size() < buffer_needed) buffer.resize(buffer_needed);
   while (size > 0) {
     if (kernel_copy) {
       ssize_t n = ::copy_file_range(Fd(in), position_arg, Fd(out), nullptr,
@@ -197,13 +200,13 @@ CopyResult CopyRange(FileHandle in, std::int64_t in_offset, FileHandle out, std:
           errno == EBADF) {
         kernel_copy = false;
         head = 0;
-        buffer.resize(buffer_size);
+        if (buffer.size() < buffer_needed) buffer.resize(buffer_needed);
         continue;
       }
       return errno == EFBIG || errno == ENOSPC || errno == EDQUOT ? CopyResult::kWriteError
                                                                   : CopyResult::kReadError;
     }
-    const std::int64_t most = head > 0 ? head : static_cast<std::int64_t>(buffer_size);
+    const std::int64_t most = head > 0 ? head : static_cast<std::int64_t>(buffer_needed);
     head = 0;
     const auto chunk = static_cast<std::size_t>(std::min(size, most));
     std::int64_t got =
