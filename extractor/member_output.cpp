@@ -24,16 +24,22 @@ void CleanupSignalHandler(int signal_number) {
 }  // namespace
 
 MemberDirectory::~MemberDirectory() {
-  if (handle_ != kNoFile) CloseFile(handle_);
+  for (const auto& [path, handle] : open_) CloseFile(handle);
 }
 
 FileHandle MemberDirectory::Open(const std::string& path, bool& through_link) {
   through_link = false;
-  if (handle_ != kNoFile && path == path_) return handle_;
-  if (handle_ != kNoFile) CloseFile(handle_);
-  handle_ = OpenDirectoryNoFollow(path, through_link);
-  path_ = path;
-  return handle_;
+  if (auto kept = open_.find(path); kept != open_.end()) return kept->second;
+  const FileHandle handle = OpenDirectoryNoFollow(path, through_link);
+  if (handle == kNoFile) return kNoFile;
+  if (open_.size() == kKept) {
+    CloseFile(open_.at(order_.front()));
+    open_.erase(order_.front());
+    order_.pop_front();
+  }
+  open_.emplace(path, handle);
+  order_.push_back(path);
+  return handle;
 }
 
 PendingFile::~PendingFile() {

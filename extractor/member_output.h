@@ -3,16 +3,20 @@
 // and the file appears at its path only once it is complete.
 #pragma once
 
+#include <deque>
 #include <string>
+#include <unordered_map>
 
 #include "member_path.h"
 #include "platform.h"
 
 namespace quiver {
 
-// The directory of the member before, kept open: members of one directory
-// tend to follow each other. Once open, it is the directory written in,
-// whatever its path comes to name meanwhile.
+// The directories of the members before, kept open: members come in the
+// table's order, which scatters a directory's members, and opening every
+// level of a path again for each member costs more than writing a small
+// one. Once open, a directory is the one written in, whatever its path
+// comes to name meanwhile.
 class MemberDirectory {
  public:
   MemberDirectory() = default;
@@ -26,8 +30,11 @@ class MemberDirectory {
   FileHandle Open(const std::string& path, bool& through_link);
 
  private:
-  std::string path_;
-  FileHandle handle_ = kNoFile;
+  // At most this many stay open, the one opened first closed first: well
+  // below the usual limit of 1024 open files.
+  static constexpr std::size_t kKept = 256;
+  std::unordered_map<std::string, FileHandle> open_;
+  std::deque<std::string> order_;
 };
 
 // A member's output: an unnamed file in its directory where the file system
