@@ -10,6 +10,13 @@
 
 namespace quiver {
 
+// Whether file names follow Windows' rules here.
+#ifdef _WIN32
+inline constexpr bool kWindowsFileNames = true;
+#else
+inline constexpr bool kWindowsFileNames = false;
+#endif
+
 // An open file; kNoFile for none.
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle kNoFile = -1;

@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "archive_layout.h"
+#include "member_path.h"
 #include "name_crc.h"
+#include "platform.h"
 
 namespace quiver {
 namespace {
@@ -63,6 +65,54 @@ TEST(ArchiveLayoutTest, StoredSpanFollowsTheHeaderFlag) {
   EXPECT_EQ(StoredSpan(entry, false), 100);
   entry.compressed_length = 0;
   EXPECT_EQ(StoredSpan(entry, true), 100);
+}
+
+struct WindowsName {
+  const char* name;
+  const char* reason;  // nullptr: allowed
+};
+
+TEST(MemberPathTest, WindowsRefusesDevicesTrailingDotsColonsAndItsReservedCharacters) {
+  const WindowsName cases[] = {
+      {"CON", "device name"},
+      {"dir\\con.txt", "device name"},
+      {"Lpt9.tar.gz", "device name"},
+      {"aux .txt", "device name"},
+      {"a\\nul\\b", "device name"},
+      {"COM0", nullptr},
+      {"COM10", nullptr},
+      {"CONSOLE", nullptr},
+      {"icon.txt", nullptr},
+      {"dir.\\x", "name ending in a dot or a space"},
+      {"x ", "name ending in a dot or a space"},
+      {"...\\victim", "name ending in a dot or a space"},
+      {".. \\victim", "name ending in a dot or a space"},
+      {"a\\.\\b", nullptr},
+      {".hidden", nullptr},
+      {"file.txt:stream", "colon"},
+      {"what?", "character Windows refuses"},
+      {"a<b", "character Windows refuses"},
+      {"pipe|d", "character Windows refuses"},
+      {"tab\there", "character Windows refuses"},
+      {"caf\xC3\xA9.txt", nullptr},
+      {"\xF0\x9F\x8E\xAF.png", nullptr},
+      {"latin1-\xE9.txt", "not UTF-8"},
+      {"overlong-\xC0\xAF", "not UTF-8"},
+      {"surrogate-\xED\xA0\x80", "not UTF-8"},
+      {"cut-\xE2\x82", "not UTF-8"},
+  };
+  for (const WindowsName& c : cases) {
+    const char* reason = WindowsUnsafeNameReason(c.name);
+    if (c.reason == nullptr)
+      EXPECT_EQ(reason, nullptr) << c.name << ": " << reason;
+    else
+      EXPECT_STREQ(reason, c.reason) << c.name;
+    // Where names follow Linux's rules, they stay as they are there.
+    const char* here = UnsafeNameReason(c.name);
+    EXPECT_STREQ(here == nullptr ? "allowed" : here,
+                 kWindowsFileNames && c.reason != nullptr ? c.reason : "allowed")
+        << c.name;
+  }
 }
 
 }  // namespace
