@@ -1,5 +1,6 @@
 #include "builder.h"
+#include "platform.h"
 
 int main(int argc, char** argv) {
-  return quiver::RunBuilder(argc, argv);
+  return quiver::RunWithUtf8Arguments(argc, argv, quiver::RunBuilder);
 }

@@ -123,6 +123,11 @@ int ProcessId();
 // where its control group sets one; at least 1.
 int AvailableProcessors();
 
+// Runs `run` with the program's arguments in UTF-8: on Windows they come
+// from its wide command line, elsewhere they are passed on as they are.
+// Console output is then UTF-8 too.
+int RunWithUtf8Arguments(int argc, char** argv, int (*run)(int, char**));
+
 // The signals that end a run from outside, after which its unfinished files
 // must not stay: interrupt, termination, hang-up, and a broken pipe when
 // the reader of standard output has gone. `handler` takes each, except one

@@ -1,5 +1,6 @@
 #include "extractor.h"
+#include "platform.h"
 
 int main(int argc, char** argv) {
-  return quiver::RunExtractor(argc, argv);
+  return quiver::RunWithUtf8Arguments(argc, argv, quiver::RunExtractor);
 }

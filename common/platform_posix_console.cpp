@@ -1,5 +1,5 @@
-// The clean-up signals of the platform layer: only the programs link these,
-// never the reader library.
+// The programs' half of the platform layer: arguments and the clean-up
+// signals. Only the programs link it, never the reader library.
 #include <signal.h>
 #include <unistd.h>
 
@@ -18,6 +18,10 @@ sigset_t CleanupSignalSet() {
 }
 
 }  // namespace
+
+int RunWithUtf8Arguments(int argc, char** argv, int (*run)(int, char**)) {
+  return run(argc, argv);
+}
 
 void InstallCleanupHandler(void (*handler)(int)) {
   for (int s : kCleanupSignals) {
