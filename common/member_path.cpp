@@ -92,7 +92,7 @@ const char* WindowsUnsafeNameReason(const char* name) {
 }
 
 std::string HiddenSiblingPrefix(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
+  const std::size_t slash = path.find_last_of(kWindowsFileNames ? "/\\" : "/");
   const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
   return path.substr(0, base) + "." + path.substr(base, 32);
 }

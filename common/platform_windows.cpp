@@ -209,12 +209,16 @@ std::int64_t ReadFull(FileHandle file, void* data, std::size_t size) {
   return static_cast<std::int64_t>(total);
 }
 
-// Unlike pread, a read at an offset also moves the file's position; no
-// caller reads one file both ways.
+// A read at an offset moves a file's position on Windows; as with pread,
+// the position is left where it was.
 std::int64_t ReadFullAt(FileHandle file, void* data, std::size_t size, std::int64_t offset) {
   if (offset < 0) return ReadFull(file, data, size);
+  LARGE_INTEGER here = {};
+  const LARGE_INTEGER none = {};
+  const bool kept = SetFilePointerEx(Handle(file), none, &here, FILE_CURRENT) != 0;
   auto* bytes = static_cast<std::uint8_t*>(data);
   std::size_t total = 0;
+  bool failed = false;
   while (total < size) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - total, 1u << 30));
     const auto at = static_cast<std::uint64_t>(offset) + total;
@@ -223,13 +227,14 @@ std::int64_t ReadFullAt(FileHandle file, void* data, std::size_t size, std::int6
     where.OffsetHigh = static_cast<DWORD>(at >> 32);
     DWORD got = 0;
     if (!ReadFile(Handle(file), bytes + total, chunk, &got, &where)) {
-      if (GetLastError() == ERROR_HANDLE_EOF) break;
-      return -1;
+      failed = GetLastError() != ERROR_HANDLE_EOF;
+      break;
     }
     if (got == 0) break;
     total += got;
   }
-  return static_cast<std::int64_t>(total);
+  if (kept) SetFilePointerEx(Handle(file), here, nullptr, FILE_BEGIN);
+  return failed ? -1 : static_cast<std::int64_t>(total);
 }
 
 bool SeekTo(FileHandle file, std::int64_t offset) {
@@ -403,8 +408,13 @@ bool ChangeDirectory(const char* path) {
 }
 
 std::string FollowLinks(const std::string& path) {
-  HANDLE handle = OpenPath(Wide(path), FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS);
+  const std::wstring wide = Wide(path);
+  const DWORD attributes =
+      wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+    return path;
+  HANDLE handle =
+      OpenPath(wide, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   if (handle == INVALID_HANDLE_VALUE) return path;
   const std::wstring final_path = DirectoryPath(File(handle));
   CloseHandle(handle);
