@@ -1,7 +1,8 @@
 // The bit streams and the LZSS coder: the worked byte sequences, encoder
 // against a plain reference, and encoder against decoder.
+#ifndef _WIN32
 #include <fcntl.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "byte_stream.h"
 #include "lzss_decoder.h"
 #include "lzss_encoder.h"
+#include "platform.h"
 #include "reference_encoder.h"
 #include "scratch.h"
 #include "sorted_neighbours.h"
@@ -77,11 +79,17 @@ class CodecTest : public ScratchTest {
  protected:
   // Files as the builder hands them to the coder: the member open at its
   // start, the temporary file new and empty.
-  int OpenSource(const std::string& name) {
+  // A directory opens too, and then cannot be read; Windows opens none.
+  FileHandle OpenSource(const std::string& name) {
+#ifdef _WIN32
+    FileStatus status;
+    return OpenForReading(Path(name).c_str(), status);
+#else
     return ::open(Path(name).c_str(), O_RDONLY | O_CLOEXEC);
+#endif
   }
-  int CreateTemp(const std::string& name) {
-    return ::open(Path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  FileHandle CreateTemp(const std::string& name) {
+    return CreateOrTruncate(Path(name).c_str());
   }
 
   CompressOutcome CompressFile(const EncoderWindow& start, std::int64_t length,

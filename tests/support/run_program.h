@@ -1,6 +1,8 @@
-// Runs a real program in a directory and captures what it prints.
+// Runs a real program in a directory and captures what it prints. On
+// Windows only captured output and standard input apply of the options.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -50,7 +52,8 @@ class RunningProgram {
 
  private:
   int pid_ = -1;
-  int output_fd_ = -1;
+  std::intptr_t process_ = -1;  // on Windows, the process's handle
+  std::intptr_t output_ = -1;   // the read end of the output pipe
 };
 
 // Waits up to about four seconds for `path` to exist with at least

@@ -1,20 +1,25 @@
 #include "scratch.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 namespace fs = std::filesystem;
 
 namespace quiver::test {
 
 void ScratchTest::SetUp() {
-  std::string pattern = (fs::temp_directory_path() / "quiver-test-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  dir_ = pattern;
+  std::random_device seed;
+  std::minstd_rand next(seed());
+  for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
+    const fs::path path = fs::temp_directory_path() / ("quiver-test-" + std::to_string(next()));
+    std::error_code error;
+    // Made here, not found: no other test's directory.
+    if (fs::create_directory(path, error)) dir_ = path.string();
+  }
+  ASSERT_FALSE(dir_.empty());
 }
 
 void ScratchTest::TearDown() {
