@@ -7,6 +7,7 @@
 
 #include "match_tree.h"
 #include "sorted_neighbours.h"
+#include "thread_scratch.h"
 #include "token_loop.h"
 #include "tree_replay.h"
 #include "worker_pool.h"

@@ -5,6 +5,7 @@
 #include "bit_file.h"
 #include "block_encoder.h"
 #include "match_tree.h"
+#include "thread_scratch.h"
 #include "token_loop.h"
 #include "worker_pool.h"
 

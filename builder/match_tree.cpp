@@ -1,7 +1,6 @@
 #include "match_tree.h"
 
 #include <cstring>
-#include <memory>
 
 namespace quiver {
 namespace {
@@ -29,11 +28,6 @@ int CompareFrom(const std::uint8_t* a, const std::uint8_t* b, int from, bool& gr
 }
 
 }  // namespace
-
-EncoderState& ThreadEncoderState() {
-  thread_local std::unique_ptr<EncoderState> state = std::make_unique<EncoderState>();
-  return *state;
-}
 
 void EncoderState::SetWindow(const EncoderWindow& start) {
   std::memcpy(window, start.bytes, kWindowSize);

@@ -116,8 +116,4 @@ struct EncoderState {
   int CommonLength(int a, int b) const;
 };
 
-// The calling thread's coder state, made on first use: a thread codes one
-// member, or fills one block, at a time.
-EncoderState& ThreadEncoderState();
-
 }  // namespace quiver

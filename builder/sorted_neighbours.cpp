@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <memory>
 
 namespace quiver {
 namespace {
@@ -31,11 +30,6 @@ int CommonLength(const std::uint8_t* a, const std::uint8_t* b) {
 }
 
 }  // namespace
-
-SortedNeighbours& ThreadSortedNeighbours() {
-  thread_local std::unique_ptr<SortedNeighbours> sorter = std::make_unique<SortedNeighbours>();
-  return *sorter;
-}
 
 void SortedNeighbours::Find(const StringBytes& strings, std::int64_t start, std::int64_t end,
                             NeighbourRecord* records) {

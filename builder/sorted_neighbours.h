@@ -57,7 +57,4 @@ class SortedNeighbours {
   RankSet set_;
 };
 
-// The calling thread's, made on first use.
-SortedNeighbours& ThreadSortedNeighbours();
-
 }  // namespace quiver

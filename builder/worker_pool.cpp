@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform.h"
+#include "thread_scratch.h"
 
 namespace quiver {
 namespace {
@@ -20,6 +21,7 @@ WorkerPool::WorkerPool(int threads) {
       threads_.emplace_back([this] {
         pool_thread = true;
         Work();
+        ReleaseThreadScratch();
       });
     } catch (const std::system_error&) {
       break;

@@ -1,7 +1,8 @@
 // The one set of threads that runs a run's parallel work: side-by-side
 // compression of members and the blocks of a long member.
 //
-// Who owns what: the pool owns its threads. A task belongs to whoever
+// Who owns what: the pool owns its threads, and each frees the coder
+// scratch it made (thread_scratch.h) as it ends. A task belongs to whoever
 // submits it, who keeps it alive and unmoved until Wait or Cancel has
 // returned for it. A task may submit and wait for tasks of its own.
 //
