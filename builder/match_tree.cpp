@@ -5,12 +5,6 @@
 namespace quiver {
 namespace {
 
-std::uint64_t LoadBigEndian(const std::uint8_t* p) {
-  std::uint64_t x;
-  std::memcpy(&x, p, 8);
-  return __builtin_bswap64(x);
-}
-
 // Common prefix of two 17-byte strings, 8 bytes at a time from `from`, a
 // length they are known to share; sets `greater` when the first is greater.
 int CompareFrom(const std::uint8_t* a, const std::uint8_t* b, int from, bool& greater) {
@@ -28,6 +22,11 @@ int CompareFrom(const std::uint8_t* a, const std::uint8_t* b, int from, bool& gr
 }
 
 }  // namespace
+
+int CommonPrefix(const std::uint8_t* a, const std::uint8_t* b) {
+  bool greater;
+  return CompareFrom(a, b, 0, greater);
+}
 
 void EncoderState::SetWindow(const EncoderWindow& start) {
   std::memcpy(window, start.bytes, kWindowSize);
@@ -152,8 +151,7 @@ void EncoderState::RemovePosition(int p) {
 }
 
 int EncoderState::CommonLength(int a, int b) const {
-  bool greater;
-  return CompareFrom(window + a, window + b, 0, greater);
+  return CommonPrefix(window + a, window + b);
 }
 
 // Walks down from where strings beginning as n's do, and either files n as

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "lzss_encoder.h"
 #include "stream_format.h"
@@ -20,6 +21,18 @@ inline constexpr int kRootAnchor = kWindowSize;
 // up to 16 of any position.
 inline constexpr int kWindowTail = 32;
 static_assert(kWindowTail >= kLookAheadSize - 1 + 8);
+
+// Eight bytes as a number that orders as the bytes do.
+inline std::uint64_t LoadBigEndian(const std::uint8_t* p) {
+  std::uint64_t x;
+  std::memcpy(&x, p, 8);
+  return __builtin_bswap64(x);
+}
+
+// The common prefix of two 17-byte strings, 0 to 17, compared 8 bytes at a
+// time: it reads kCompareReach bytes from each.
+inline constexpr int kCompareReach = 24;
+int CommonPrefix(const std::uint8_t* a, const std::uint8_t* b);
 
 // What filing a string found, for a coder that settles the tree's shape
 // elsewhere: n's neighbours in string order (0 when none) and which of them

@@ -1,8 +1,6 @@
 #include "sorted_neighbours.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 
 namespace quiver {
 namespace {
@@ -15,19 +13,8 @@ constexpr std::int64_t kTreeSpan = kWindowSize - kLookAheadSize;
 constexpr std::int64_t kPiece = 32 << 10;
 static_assert(kPiece + kTreeSpan < RankSet::kRankLimit);
 
-std::uint64_t LoadBigEndian(const std::uint8_t* p) {
-  std::uint64_t x;
-  std::memcpy(&x, p, 8);
-  return __builtin_bswap64(x);
-}
-
-int CommonLength(const std::uint8_t* a, const std::uint8_t* b) {
-  for (int i = 0; i < kLookAheadSize - 1; i += 8) {
-    const std::uint64_t x = LoadBigEndian(a + i) ^ LoadBigEndian(b + i);
-    if (x != 0) return i + std::countl_zero(x) / 8;
-  }
-  return a[kLookAheadSize - 1] == b[kLookAheadSize - 1] ? kLookAheadSize : kLookAheadSize - 1;
-}
+// Behind the last string: room for CommonPrefix to read on.
+constexpr std::size_t kTextTail = kCompareReach - 1;
 
 }  // namespace
 
@@ -36,7 +23,7 @@ void SortedNeighbours::Find(const StringBytes& strings, std::int64_t start, std:
   for (std::int64_t piece = start; piece < end; piece += kPiece) {
     const std::int64_t piece_end = std::min(piece + kPiece, end);
     const std::int64_t from = std::max<std::int64_t>(0, piece - kTreeSpan);
-    text_.resize(static_cast<std::size_t>(piece_end - from + kLookAheadSize - 1));
+    text_.resize(static_cast<std::size_t>(piece_end - from) + kTextTail);
     for (std::int64_t offset = from; offset < piece_end + kLookAheadSize - 1; ++offset)
       text_[static_cast<std::size_t>(offset - from)] = strings.At(offset);
     FindPiece(from, piece, piece_end, records + (piece - start));
@@ -46,7 +33,7 @@ void SortedNeighbours::Find(const StringBytes& strings, std::int64_t start, std:
 // Ranks the strings of the piece by their 17 bytes, equal strings alike:
 // first into buckets by their first two bytes, then each bucket sorted.
 void SortedNeighbours::SortStrings() {
-  const std::size_t count = text_.size() - (kLookAheadSize - 1);
+  const std::size_t count = text_.size() - kTextTail;
   keys_.resize(count);
   sorted_.resize(count);
   bucket_.assign((1 << 16) + 1, 0);
@@ -96,12 +83,12 @@ NeighbourRecord SortedNeighbours::Neighbours(int i, std::int64_t from) {
   if (below_rank >= 0) {
     const int index = newest_[static_cast<std::size_t>(below_rank)];
     below = position(index);
-    below_length = CommonLength(s, text_.data() + index);
+    below_length = CommonPrefix(s, text_.data() + index);
   }
   if (above_rank >= 0) {
     const int index = newest_[static_cast<std::size_t>(above_rank)];
     above = position(index);
-    above_length = CommonLength(s, text_.data() + index);
+    above_length = CommonPrefix(s, text_.data() + index);
   }
   set_.Insert(rank);
   if (below_length > above_length)
