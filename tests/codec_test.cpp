@@ -73,6 +73,17 @@ Decoded Decode(const Bytes& stream, std::int64_t limit = 1 << 30, std::size_t pi
   return decoded;
 }
 
+// A member of each shape the coders meet, the longest `size` bytes: text,
+// binary records, runs, random bytes, sorted lines, three letters, zeros.
+std::vector<Bytes> EveryShape(std::size_t size) {
+  Bytes few = RandomData(size * 9 / 10, 4);
+  for (std::uint8_t& b : few) b = static_cast<std::uint8_t>('a' + b % 3);
+  return {TextData(size, 1),          BinaryData(size * 7 / 10 + 1, 2),
+          RunsData(size * 9 / 10, 3), RandomData(size * 4 / 10, 4),
+          SortedData(size),           few,
+          Bytes(size / 2, 0)};
+}
+
 // Members coded one after another as in one run: each from the window the
 // ones before it leave, on a pool of two threads, so long members go in blocks.
 class CodecTest : public ScratchTest {
@@ -248,12 +259,8 @@ class BlockCodingTest : public CodecTest {
 };
 
 TEST_F(BlockCodingTest, BlocksWriteTheStreamOfOneCoder) {
-  Bytes few = RandomData(90000, 4);
-  for (std::uint8_t& b : few) b = static_cast<std::uint8_t>('a' + b % 3);
-  const std::vector<Bytes> members = {TextData(100000, 1), BinaryData(70001, 2),
-                                      RunsData(90000, 3),  RandomData(40000, 4),
-                                      SortedData(100000),  few,
-                                      Bytes(50000, 0),     Of(Repeat("abcdefghijklmnopq", 3000))};
+  std::vector<Bytes> members = EveryShape(100000);
+  members.push_back(Of(Repeat("abcdefghijklmnopq", 3000)));
   // 12271 puts the second block's first string where the one before the
   // window span sits at position 0, which is never in the tree.
   for (std::int64_t block_size : {8192, 12271}) {
@@ -313,12 +320,7 @@ std::vector<NeighbourRecord> TreeRecords(const Bytes& member, std::int64_t start
 }
 
 TEST(SortedNeighboursTest, FindsTheTreesRecordsOnEveryShape) {
-  Bytes few = RandomData(120000, 4);
-  for (std::uint8_t& b : few) b = static_cast<std::uint8_t>('a' + b % 3);
-  const std::vector<Bytes> members = {TextData(120000, 1), BinaryData(90001, 2),
-                                      RunsData(90000, 3),  RandomData(80000, 4),
-                                      SortedData(100000),  few,
-                                      Bytes(70000, 0)};
+  const std::vector<Bytes> members = EveryShape(120000);
   SortedNeighbours sorted;
   for (const Bytes& member : members) {
     const auto length = static_cast<std::int64_t>(member.size());
