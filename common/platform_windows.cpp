@@ -12,19 +12,10 @@
 #include <thread>
 
 #include "platform.h"
+#include "platform_windows_text.h"
 
 namespace quiver {
-namespace {
 
-HANDLE Handle(FileHandle file) {
-  return reinterpret_cast<HANDLE>(file);
-}
-
-FileHandle File(HANDLE handle) {
-  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
-}
-
-// Empty when `text` is not UTF-8 (or is empty).
 std::wstring Wide(const char* text, std::size_t size) {
   if (size == 0) return {};
   const int length =
@@ -36,10 +27,6 @@ std::wstring Wide(const char* text, std::size_t size) {
   return wide;
 }
 
-std::wstring Wide(const std::string& text) {
-  return Wide(text.data(), text.size());
-}
-
 std::string Narrow(const std::wstring& wide) {
   if (wide.empty()) return {};
   const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
@@ -48,6 +35,16 @@ std::string Narrow(const std::wstring& wide) {
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length,
                       nullptr, nullptr);
   return text;
+}
+
+namespace {
+
+HANDLE Handle(FileHandle file) {
+  return reinterpret_cast<HANDLE>(file);
+}
+
+FileHandle File(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
 }
 
 // Forward slashes, as member paths have them, are separators to Win32 too.
@@ -127,6 +124,13 @@ std::wstring PathIn(FileHandle directory, const char* name) {
   const std::wstring wide = WidePath(name);
   if (base.empty() || wide.empty()) return {};
   return base + L"\\" + wide;
+}
+
+// `target` replaced by `source` in one step, and on the disk before it returns.
+bool Replace(const std::wstring& source, const std::wstring& target) {
+  return !source.empty() && !target.empty() &&
+         MoveFileExW(source.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 constexpr DWORD kDirectoryAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
@@ -368,11 +372,7 @@ CreateResult CreateNewFileIn(FileHandle directory, const char* name, FileHandle&
 }
 
 bool RenameIn(FileHandle directory, const char* from, const char* to) {
-  const std::wstring source = PathIn(directory, from);
-  const std::wstring target = PathIn(directory, to);
-  return !source.empty() && !target.empty() &&
-         MoveFileExW(source.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  return Replace(PathIn(directory, from), PathIn(directory, to));
 }
 
 void RemoveIn(FileHandle directory, const char* name) {
@@ -390,11 +390,7 @@ bool StatusIn(FileHandle directory, const char* name, FileStatus& status) {
 }
 
 bool RenameFile(const char* from, const char* to) {
-  const std::wstring source = WidePath(from);
-  const std::wstring target = WidePath(to);
-  return !source.empty() && !target.empty() &&
-         MoveFileExW(source.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  return Replace(WidePath(from), WidePath(to));
 }
 
 void RemoveFile(const char* path) {
@@ -408,7 +404,7 @@ bool ChangeDirectory(const char* path) {
 }
 
 std::string FollowLinks(const std::string& path) {
-  const std::wstring wide = Wide(path);
+  const std::wstring wide = Wide(path.data(), path.size());
   const DWORD attributes =
       wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "platform_windows_text.h"
 
 namespace quiver {
 namespace {
@@ -34,14 +35,6 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   return TRUE;
 }
 
-std::string Utf8(const wchar_t* wide) {
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 1) return {};
-  std::string text(static_cast<std::size_t>(length - 1), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), length, nullptr, nullptr);
-  return text;
-}
-
 }  // namespace
 
 int RunWithUtf8Arguments(int argc, char** argv, int (*run)(int, char**)) {
@@ -50,7 +43,7 @@ int RunWithUtf8Arguments(int argc, char** argv, int (*run)(int, char**)) {
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (wide == nullptr) return run(argc, argv);
   std::vector<std::string> arguments;
-  for (int i = 0; i < count; ++i) arguments.push_back(Utf8(wide[i]));
+  for (int i = 0; i < count; ++i) arguments.push_back(Narrow(wide[i]));
   LocalFree(wide);
   std::vector<char*> pointers;
   for (std::string& argument : arguments) pointers.push_back(argument.data());
