@@ -50,11 +50,11 @@ std::string MapMemberPath(const char* name) {
 
 const char* UnsafeNameReason(const char* name) {
   if (name[0] == '\0') return "empty name";
-  if (kWindowsFileNames)
-    if (const char* reason = WindowsUnsafeNameReason(name)) return reason;
   if (IsSeparator(name[0])) return "absolute path";
   bool letter = (name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z');
   if (letter && name[1] == ':') return "drive prefix";
+  if (kWindowsFileNames)
+    if (const char* reason = WindowsUnsafeNameReason(name)) return reason;
   const char* component = name;
   for (const char* p = name;; ++p) {
     if (*p == '\0' || IsSeparator(*p)) {
