@@ -1,5 +1,5 @@
 // Runs a real program in a directory and captures what it prints. On
-// Windows only captured output and standard input apply of the options.
+// Windows the limits, the user and the ignored signals do not apply.
 #pragma once
 
 #include <cstdint>
@@ -19,11 +19,18 @@ enum class StandardOutput {
   kClosedPipe,  // a pipe nobody reads; `output` holds standard error instead
 };
 
+// How a program ends that Stop() stopped, and one that wrote to a pipe
+// nobody reads: by SIGTERM and SIGPIPE on POSIX systems; on Windows the
+// status of a Ctrl-C, and the failed write's ordinary failure.
+extern const int kStoppedStatus;
+extern const int kReaderGoneStatus;
+
 struct RunOptions {
   // RLIMIT_FSIZE in bytes, with SIGXFSZ at its default action: the
   // programs must turn it into a failing write themselves.
   long file_size_limit = -1;
-  long address_space_limit = -1;  // RLIMIT_AS in bytes
+  // RLIMIT_AS in bytes; on Windows the memory a job lets a process commit.
+  long address_space_limit = -1;
   // Run as the user nobody when the tests run as root, so that file
   // permissions bind; the directory must then be open to all.
   bool unprivileged = false;
@@ -47,6 +54,10 @@ class RunningProgram {
   RunningProgram& operator=(const RunningProgram&) = delete;
 
   int pid() const { return pid_; }
+  // Stops the program as a user would: SIGTERM, or Ctrl-C on Windows.
+  void Stop();
+  // Ends it at once, giving it no chance to act.
+  void Kill();
   // Collects the output and the status once the program has ended.
   RunResult Wait();
 
@@ -59,6 +70,16 @@ class RunningProgram {
 // Waits up to about four seconds for `path` to exist with at least
 // `min_size` bytes: a running program's progress, seen from outside.
 bool WaitForPath(const std::string& path, long min_size = 0);
+
+// Whether the limits above bind here: Windows has no limit on the size of
+// a process's files; wine keeps a job's memory limit without enforcing it,
+// and the address checker needs more address space than a limit leaves.
+bool FileSizeLimitBinds();
+bool MemoryLimitBinds();
+
+// Whether a program of the Linux system the tests run on is there to run;
+// never on Windows, where the tests reach no such program.
+bool SystemProgramExists(const std::string& path);
 
 std::string QuiverPath();
 std::string QuiverxPath();

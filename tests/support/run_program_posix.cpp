@@ -13,6 +13,9 @@
 
 namespace quiver::test {
 
+const int kStoppedStatus = 128 + SIGTERM;
+const int kReaderGoneStatus = 128 + SIGPIPE;
+
 RunningProgram::RunningProgram(const std::string& program, const std::vector<std::string>& args,
                                const std::string& directory, const RunOptions& options) {
   int pipe_fds[2];
@@ -90,6 +93,31 @@ RunResult RunningProgram::Wait() {
   pid_ = -1;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
+}
+
+bool SystemProgramExists(const std::string& path) {
+  return ::access(path.c_str(), X_OK) == 0;
+}
+
+bool FileSizeLimitBinds() {
+  return true;
+}
+
+bool MemoryLimitBinds() {
+  // The address checker reserves more address space than any limit leaves.
+#if defined(__SANITIZE_ADDRESS__)
+  return false;
+#else
+  return true;
+#endif
+}
+
+void RunningProgram::Stop() {
+  ::kill(pid_, SIGTERM);
+}
+
+void RunningProgram::Kill() {
+  ::kill(pid_, SIGKILL);
 }
 
 }  // namespace quiver::test

@@ -24,9 +24,10 @@ void ScratchTest::SetUp() {
 
 void ScratchTest::TearDown() {
   std::error_code ignored;
-  // Tests may leave read-only directories behind.
+  // Tests may leave read-only directories behind, and Windows removes no
+  // read-only file.
   for (auto& entry : fs::recursive_directory_iterator(dir_, ignored))
-    if (entry.is_directory(ignored))
+    if (!entry.is_symlink(ignored))
       fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
   fs::remove_all(dir_, ignored);
 }
@@ -53,6 +54,15 @@ bool ScratchTest::Exists(const std::string& relative) const {
   return fs::exists(fs::symlink_status(Path(relative), ignored));
 }
 
+bool ScratchTest::Link(const std::string& target, const std::string& relative) const {
+  std::error_code error;
+  if (fs::is_directory(fs::path(Path(relative)).parent_path() / target))
+    fs::create_directory_symlink(target, Path(relative), error);
+  else
+    fs::create_symlink(target, Path(relative), error);
+  return !error;
+}
+
 void ScratchTest::WriteMembers(const Members& members, const std::string& directory) const {
   const std::string below = directory.empty() ? "" : directory + "/";
   std::string list;
@@ -77,7 +87,7 @@ void ScratchTest::BuildArchive(const Members& members, const std::string& option
 std::vector<std::string> ScratchTest::Tree() const {
   std::vector<std::string> paths;
   for (auto& entry : fs::recursive_directory_iterator(dir_)) {
-    std::string relative = fs::relative(entry.path(), dir_).string();
+    std::string relative = fs::relative(entry.path(), dir_).generic_string();
     if (entry.is_directory()) relative += "/";
     paths.push_back(relative);
   }

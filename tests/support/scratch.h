@@ -24,6 +24,9 @@ class ScratchTest : public ::testing::Test {
   void Write(const std::string& relative, const std::string& text) const;
   Bytes Read(const std::string& relative) const;
   bool Exists(const std::string& relative) const;
+  // A symbolic link at `relative` to `target`; false where links cannot be
+  // made (wine makes none).
+  bool Link(const std::string& target, const std::string& relative) const;
   // Writes each member at its name ("\\" separates directories too) and a
   // list.rsp naming them in order, all below `directory` ("" for the top).
   void WriteMembers(const Members& members, const std::string& directory = "") const;
