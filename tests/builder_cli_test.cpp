@@ -1,6 +1,5 @@
 // The quiver program end to end, without compression.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -171,11 +170,17 @@ TEST_F(BuilderCliTest, MissingMemberFailsTheBuildAndKeepsTheOldArchive) {
   ExpectOldArchive();
 }
 
-TEST_F(BuilderCliTest, MemberThatIsAFifoIsNeverOpened) {
+TEST_F(BuilderCliTest, MemberThatIsAFifoOrADeviceIsNeverRead) {
   WriteOldArchive();
-  ::mkfifo(Path("pipe").c_str(), 0644);
-  Write("list.rsp", std::string("pipe\n"));
-  ExpectTranscript(Quiver({"out", "@list"}), 1, Opening() + "filecount = 1\nUnable to open pipe\n");
+#ifdef _WIN32
+  const std::string special = "nul";
+#else
+  const std::string special = "pipe";
+  ::mkfifo(Path(special).c_str(), 0644);
+#endif
+  Write("list.rsp", special + "\n");
+  ExpectTranscript(Quiver({"out", "@list"}), 1,
+                   Opening() + "filecount = 1\nUnable to open " + special + "\n");
   ExpectOldArchive();
 }
 
@@ -189,6 +194,7 @@ TEST_F(BuilderCliTest, MemberThatIsADirectoryIsRefused) {
 }
 
 TEST_F(BuilderCliTest, FailingWriteReportsAndKeepsTheOldArchive) {
+  if (!FileSizeLimitBinds()) GTEST_SKIP() << "no file size limit binds here";
   Bytes old = RandomData(300, 4);
   Write("out.qvr", old);
   WriteMembers({{"big", TextData(200000, 5)}});
@@ -233,7 +239,7 @@ TEST_F(BuilderCliTest, RebuildOverALongerArchiveKeepsNoTail) {
 TEST_F(BuilderCliTest, SymbolicLinkDestinationKeepsTheLink) {
   std::filesystem::create_directory(Path("real"));
   Write("real/target.qvr", std::string("old"));
-  std::filesystem::create_symlink("real/target.qvr", Path("out.qvr"));
+  if (!Link("real/target.qvr", "out.qvr")) GTEST_SKIP() << "no symbolic links here";
   WriteMembers({{"m", Text("new")}});
   ASSERT_EQ(Quiver({"out", "@list"}).status, 0);
   EXPECT_TRUE(std::filesystem::is_symlink(Path("out.qvr")));
@@ -306,9 +312,7 @@ TEST_F(BuilderCliTest, ArchiveTheFieldsCannotHoldIsRefusedBeforeWriting) {
 }
 
 TEST_F(BuilderCliTest, RunningOutOfMemoryIsReportedAndCreatesNothing) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address checker reserves more address space than the limit";
-#endif
+  if (!MemoryLimitBinds()) GTEST_SKIP() << "no memory limit binds here";
   // Tables for 300,000 members take about 240 MB.
   std::string list;
   for (int i = 0; i < 300000; ++i) {
@@ -346,9 +350,10 @@ TEST_F(BuilderCliTest, CollisionsAndDuplicatesStayInTheTable) {
                             "\nTotal Data Size = 15\n\n"
                             "Closed .rsp file list.rsp\n"
                             "Closed quiver out.qvr\n");
-  EXPECT_EQ(Read("out.qvr"), StoredBuild({{"Name.txt", Text("upper")},
-                                          {"name.txt", Text("lower")},
-                                          {"Name.txt", Text("upper")}}));
+  // A file system blind to case, as on Windows, holds one file for both.
+  EXPECT_EQ(Read("out.qvr"), StoredBuild({{"Name.txt", Read("Name.txt")},
+                                          {"name.txt", Read("name.txt")},
+                                          {"Name.txt", Read("Name.txt")}}));
 }
 
 TEST_F(BuilderCliTest, MembersAroundTheCopyBufferSize) {

@@ -118,17 +118,17 @@ TEST_F(QuiverxOptionsTest, DirectoryTakesTheTreeWhileTheArchiveStaysWhereItIs) {
 
 TEST_F(QuiverxOptionsTest, DirectoryKeepsEveryPathRule) {
   std::filesystem::create_directories(Path("dest/inner"));
-  std::filesystem::create_directory_symlink("..", Path("dest/inner/up"));
   Write("evil.qvr", ArchiveImage({Stored("../escape", "evil"), Stored("inner/up/x", "evil")}));
   RunResult parent = Quiverx({"-C", "dest/inner", "evil", "../escape"});
   EXPECT_EQ(parent.status, 1);
   EXPECT_TRUE(
       parent.output.ends_with("Unable to extract ../escape - unsafe name (parent directory).\n"));
+  EXPECT_FALSE(Exists("dest/escape"));
+  if (!Link("..", "dest/inner/up")) GTEST_SKIP() << "no symbolic links here";
   RunResult link = Quiverx({"-C", "dest", "evil", "inner/up/x"});
   EXPECT_EQ(link.status, 1);
   EXPECT_TRUE(link.output.ends_with(
       "Unable to extract inner/up/x - a directory on its path is a symbolic link.\n"));
-  EXPECT_FALSE(Exists("dest/escape"));
   EXPECT_FALSE(Exists("dest/x"));
 }
 
@@ -158,7 +158,7 @@ TEST_F(QuiverxOptionsTest, TabSeparatedListingForScripts) {
 }
 
 TEST_F(QuiverxOptionsTest, JsonListingReadsBackAsTheArchive) {
-  if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "needs python3";
+  if (!SystemProgramExists("/usr/bin/python3")) GTEST_SKIP() << "needs python3";
   Write("listing.json", std::string());
   RunResult run = Quiverx({"--format=json", "?out"});
   ASSERT_EQ(run.status, 0);
