@@ -15,7 +15,8 @@ void CompressMembers();
 // go on with the members after it.
 inline constexpr std::size_t kMembersInFlight = 16;
 
-// After the copy stage: the temporary files go.
+// After the copy stage: the temporary files go. One that stays is named,
+// and fails the run.
 void DeleteTemporaryFiles();
 
 }  // namespace quiver

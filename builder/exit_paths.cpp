@@ -13,34 +13,38 @@ namespace {
 
 void CleanupSignalHandler(int signal_number) {
   if (build_run.committed) return;
-  RemoveRunFiles();
+  RemoveRunFiles(false);
   DieBySignal(signal_number);
 }
 
 }  // namespace
 
-void RemoveRunFiles() {
+void RemoveRunFiles(bool report) {
   StageEntry* stage = build_run.stage.get();
   if (stage != nullptr) {
     for (std::int32_t i = 0; i < build_run.count; ++i) {
       if (stage[i].temp_created) {
-        RemoveFile(stage[i].temp_path);
+        if (!RemoveFile(stage[i].temp_path) && report) ReportLeftover(stage[i].temp_path);
         stage[i].temp_created = 0;
       }
     }
   }
   if (build_run.archive_temp_live) {
-    RemoveFile(build_run.archive_temp);
+    if (!RemoveFile(build_run.archive_temp) && report) ReportLeftover(build_run.archive_temp);
     build_run.archive_temp_live = 0;
   }
 }
 
+void ReportLeftover(const char* path) {
+  std::printf("Unable to delete temporary file %s\n", path);
+}
+
 void FatalExit(int status) {
-  status = FinishStandardOutput(status, "quiver");
   {
     CleanupSignalBlock block;
-    RemoveRunFiles();
+    RemoveRunFiles(true);
   }
+  status = FinishStandardOutput(status, "quiver");
   if (build_run.response_open) std::fclose(build_run.response_file);
   if (build_run.archive_open) CloseFile(build_run.archive_file);
   // Without running destructors: compression workers may still be reading

@@ -6,9 +6,13 @@
 
 namespace quiver {
 
-// Removes every file this run created and has not committed. Safe to call
-// from a signal handler.
-void RemoveRunFiles();
+// Removes every file this run created and has not committed, naming on
+// standard output each that stays when `report` is set. Safe to call from a
+// signal handler without it.
+void RemoveRunFiles(bool report);
+
+// Names a temporary file that could not be removed.
+void ReportLeftover(const char* path);
 
 // Releases what build_run holds, removes the run's files and ends the process.
 [[noreturn]] void FatalExit(int status);

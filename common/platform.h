@@ -104,14 +104,15 @@ FileHandle CreateUnnamedFileIn(FileHandle directory, bool& unsupported);
 CreateResult LinkUnnamedFileIn(FileHandle file, FileHandle directory, const char* name);
 CreateResult CreateNewFileIn(FileHandle directory, const char* name, FileHandle& file);
 bool RenameIn(FileHandle directory, const char* from, const char* to);
-// Safe in a signal handler.
-void RemoveIn(FileHandle directory, const char* name);
+// Safe in a signal handler. True once `name` is gone; on Windows a file
+// another program holds open is tried again for about a second first.
+bool RemoveIn(FileHandle directory, const char* name);
 // Status of `name` itself: a symbolic link is not followed.
 bool StatusIn(FileHandle directory, const char* name, FileStatus& status);
 // Replaces `to` by `from` in one step.
 bool RenameFile(const char* from, const char* to);
-// Safe in a signal handler.
-void RemoveFile(const char* path);
+// Safe in a signal handler; true once `path` is gone, as RemoveIn.
+bool RemoveFile(const char* path);
 // Makes `path` the current directory.
 bool ChangeDirectory(const char* path);
 // The path with every symbolic link along its last component followed.

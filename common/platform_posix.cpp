@@ -294,8 +294,8 @@ bool RenameIn(FileHandle directory, const char* from, const char* to) {
   return ::renameat(Fd(directory), from, Fd(directory), to) == 0;
 }
 
-void RemoveIn(FileHandle directory, const char* name) {
-  ::unlinkat(Fd(directory), name, 0);
+bool RemoveIn(FileHandle directory, const char* name) {
+  return ::unlinkat(Fd(directory), name, 0) == 0 || errno == ENOENT;
 }
 
 bool StatusIn(FileHandle directory, const char* name, FileStatus& status) {
@@ -309,8 +309,8 @@ bool RenameFile(const char* from, const char* to) {
   return ::rename(from, to) == 0;
 }
 
-void RemoveFile(const char* path) {
-  ::unlink(path);
+bool RemoveFile(const char* path) {
+  return ::unlink(path) == 0 || errno == ENOENT;
 }
 
 bool ChangeDirectory(const char* path) {

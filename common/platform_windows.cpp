@@ -54,6 +54,23 @@ std::wstring WidePath(const char* path) {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// A virus scanner or an indexer may hold a fresh file open for a moment, and
+// a file open without delete sharing cannot be removed.
+constexpr int kRemoveAttempts = 10;
+constexpr DWORD kRemoveRetryMilliseconds = 100;
+
+bool Remove(const std::wstring& path) {
+  if (path.empty()) return false;
+  for (int attempt = 1;; ++attempt) {
+    if (DeleteFileW(path.c_str())) return true;
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return true;
+    const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+    if (!held || attempt == kRemoveAttempts) return false;
+    Sleep(kRemoveRetryMilliseconds);
+  }
+}
+
 HANDLE OpenPath(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
                 DWORD flags) {
   if (path.empty()) return INVALID_HANDLE_VALUE;
@@ -375,9 +392,8 @@ bool RenameIn(FileHandle directory, const char* from, const char* to) {
   return Replace(PathIn(directory, from), PathIn(directory, to));
 }
 
-void RemoveIn(FileHandle directory, const char* name) {
-  const std::wstring path = PathIn(directory, name);
-  if (!path.empty()) DeleteFileW(path.c_str());
+bool RemoveIn(FileHandle directory, const char* name) {
+  return Remove(PathIn(directory, name));
 }
 
 bool StatusIn(FileHandle directory, const char* name, FileStatus& status) {
@@ -393,9 +409,8 @@ bool RenameFile(const char* from, const char* to) {
   return Replace(WidePath(from), WidePath(to));
 }
 
-void RemoveFile(const char* path) {
-  const std::wstring wide = WidePath(path);
-  if (!wide.empty()) DeleteFileW(wide.c_str());
+bool RemoveFile(const char* path) {
+  return Remove(WidePath(path));
 }
 
 bool ChangeDirectory(const char* path) {

@@ -62,6 +62,14 @@ struct OpenArchive {
   MemberDirectory directory;
 };
 
+// A failed member's output goes; a temporary name that stays is named.
+bool DropOutput(PendingFile& output, const std::string& directory) {
+  if (!output.Discard())
+    std::printf("Unable to delete temporary file %s\n",
+                ShownName((directory + output.temp()).c_str()).c_str());
+  return false;
+}
+
 // Writes one member at its stored name; false after printing why not.
 bool ExtractMember(OpenArchive& archive, std::size_t index) {
   const MemberInfo info = archive.reader.member(index);
@@ -91,21 +99,22 @@ bool ExtractMember(OpenArchive& archive, std::size_t index) {
     std::printf("Unable to extract %s - error in file creation.\n", name);
     return false;
   }
+  const std::string place = path.substr(0, slash + 1);
   const Status status = archive.reader.WriteTo(index, output.file());
   if (status.code() == Status::Code::kWriteFailed) {
     std::printf("Unable to extract %s - write error.\n", name);
-    return false;
+    return DropOutput(output, place);
   }
   if (!status) {
     if (info.compressed)
       std::printf("Decompression error for %s\n", name);
     else
       std::printf("Unable to extract %s - read error in quiver.\n", name);
-    return false;
+    return DropOutput(output, place);
   }
   if (!output.Commit()) {
     std::printf("Unable to extract %s - error in file creation.\n", name);
-    return false;
+    return DropOutput(output, place);
   }
   Progress(info.compressed ? "%s decompressed and extracted.\n" : "%s extracted.\n", name);
   return true;

@@ -111,15 +111,15 @@ bool PendingFile::Commit() {
   return ok;
 }
 
-void PendingFile::Discard() {
+bool PendingFile::Discard() {
   if (file_ != kNoFile) CloseFile(file_);
   file_ = kNoFile;
-  if (!temp_.empty()) {
-    CleanupSignalBlock block;
-    RemoveIn(directory_, temp_.c_str());
-    live_temp_set = 0;
-    temp_.clear();
-  }
+  if (temp_.empty()) return true;
+  CleanupSignalBlock block;
+  if (!RemoveIn(directory_, temp_.c_str())) return false;
+  live_temp_set = 0;
+  temp_.clear();
+  return true;
 }
 
 void InstallMemberCleanup() {

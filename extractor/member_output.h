@@ -51,9 +51,11 @@ class PendingFile {
   bool Create(FileHandle directory, const std::string& name);
   FileHandle file() const { return file_; }
   bool Commit();
+  // Removes the output; false when its temporary name stays, given by temp().
+  bool Discard();
+  const std::string& temp() const { return temp_; }
 
  private:
-  void Discard();
   // Gives the output a temporary name beside its own through `make`.
   template <typename MakeFn>
   bool Name(MakeFn make);

@@ -179,6 +179,26 @@ TEST_F(FaultInjectionTest, MemberOpenElsewhereWithoutSharingFailsTheBuild) {
   CloseHandle(held);
   ExpectFailedBuild(run, "filecount = 1\nUnable to open secret\n");
 }
+
+TEST_F(FaultInjectionTest, TemporaryFileHeldElsewhereIsNamedAndFailsTheBuild) {
+  // The small member's stream is complete, and closed, long before the
+  // slow one's: another program opens it meanwhile, sharing no deletion.
+  Write("out.qvr", std::string("old archive"));
+  WriteMembers({{"a.txt", TextData(1000, 1)}, {"big.txt", SortedData(1500000)}});
+  RunningProgram build(QuiverPath(), {"-c", "out", "@list"}, dir_);
+  const std::filesystem::path temporary = Path("a.tx$");
+  HANDLE held = INVALID_HANDLE_VALUE;
+  for (int i = 0; i < 20000 && held == INVALID_HANDLE_VALUE; ++i) {
+    held = CreateFileW(temporary.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+    if (held == INVALID_HANDLE_VALUE) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  RunResult run = build.Wait();
+  CloseHandle(held);
+  ExpectFailedBuild(run, "Unable to delete temporary file a.tx$\n");
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"a.tx$", "a.txt", "big.txt", "list.rsp", "out.qvr"}));
+}
 #else
 // Windows has no user without rights to a file that the tests can become,
 // and no read-only directory that refuses new files.
