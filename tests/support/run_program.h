@@ -1,5 +1,5 @@
 // Runs a real program in a directory and captures what it prints. On
-// Windows the limits, the user and the ignored signals do not apply.
+// Windows the file size limit, the user and the ignored signals do not apply.
 #pragma once
 
 #include <cstdint>
