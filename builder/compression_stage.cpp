@@ -176,19 +176,10 @@ void CompressMembers() {
 
 void DeleteTemporaryFiles() {
   Progress("Deleting temporary files\n");
-  bool all_gone = true;
+  bool all_gone;
   {
     CleanupSignalBlock block;
-    for (std::int32_t i = 0; i < build_run.count; ++i) {
-      StageEntry& stage = build_run.stage[i];
-      if (stage.temp_created) {
-        if (!RemoveFile(stage.temp_path)) {
-          ReportLeftover(stage.temp_path);
-          all_gone = false;
-        }
-        stage.temp_created = 0;
-      }
-    }
+    all_gone = RemoveMemberTemporaries(true);
   }
   // A run that leaves a file in the tree is a failed run: it replaces nothing.
   if (!all_gone) FatalExit(kExitFailure);

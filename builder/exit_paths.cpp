@@ -17,26 +17,33 @@ void CleanupSignalHandler(int signal_number) {
   DieBySignal(signal_number);
 }
 
-}  // namespace
-
-void RemoveRunFiles(bool report) {
-  StageEntry* stage = build_run.stage.get();
-  if (stage != nullptr) {
-    for (std::int32_t i = 0; i < build_run.count; ++i) {
-      if (stage[i].temp_created) {
-        if (!RemoveFile(stage[i].temp_path) && report) ReportLeftover(stage[i].temp_path);
-        stage[i].temp_created = 0;
-      }
-    }
-  }
-  if (build_run.archive_temp_live) {
-    if (!RemoveFile(build_run.archive_temp) && report) ReportLeftover(build_run.archive_temp);
-    build_run.archive_temp_live = 0;
-  }
+// False when `path` stays, named on standard output when `report` is set.
+bool Remove(const char* path, bool report) {
+  if (RemoveFile(path)) return true;
+  if (report) std::printf("Unable to delete temporary file %s\n", path);
+  return false;
 }
 
-void ReportLeftover(const char* path) {
-  std::printf("Unable to delete temporary file %s\n", path);
+}  // namespace
+
+bool RemoveMemberTemporaries(bool report) {
+  StageEntry* stage = build_run.stage.get();
+  bool all_gone = true;
+  for (std::int32_t i = 0; stage != nullptr && i < build_run.count; ++i) {
+    if (stage[i].temp_created) {
+      all_gone = Remove(stage[i].temp_path, report) && all_gone;
+      stage[i].temp_created = 0;
+    }
+  }
+  return all_gone;
+}
+
+void RemoveRunFiles(bool report) {
+  RemoveMemberTemporaries(report);
+  if (build_run.archive_temp_live) {
+    Remove(build_run.archive_temp, report);
+    build_run.archive_temp_live = 0;
+  }
 }
 
 void FatalExit(int status) {

@@ -11,8 +11,9 @@ namespace quiver {
 // signal handler without it.
 void RemoveRunFiles(bool report);
 
-// Names a temporary file that could not be removed.
-void ReportLeftover(const char* path);
+// Removes the members' temporary files; false when one stays, which is
+// named on standard output when `report` is set.
+bool RemoveMemberTemporaries(bool report);
 
 // Releases what build_run holds, removes the run's files and ends the process.
 [[noreturn]] void FatalExit(int status);
