@@ -153,6 +153,15 @@ bool Replace(const std::wstring& source, const std::wstring& target) {
 constexpr DWORD kDirectoryAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 constexpr DWORD kDirectoryFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
 
+// The status of what `path` names, opened with `flags`.
+bool StatusAt(const std::wstring& path, DWORD flags, FileStatus& status) {
+  HANDLE handle = OpenPath(path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING, flags);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool ok = StatusOfHandle(handle, status);
+  CloseHandle(handle);
+  return ok;
+}
+
 // Held without delete sharing: it stays where it is while open.
 HANDLE OpenDirectoryAt(const std::wstring& path) {
   return OpenPath(path, kDirectoryAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
@@ -177,20 +186,11 @@ bool StatusOf(FileHandle file, FileStatus& status) {
 }
 
 bool StatusOfPath(const char* path, FileStatus& status) {
-  HANDLE handle = OpenPath(WidePath(path), FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  const bool ok = StatusOfHandle(handle, status);
-  CloseHandle(handle);
-  return ok;
+  return StatusAt(WidePath(path), FILE_FLAG_BACKUP_SEMANTICS, status);
 }
 
+// Opening it refuses a directory, a device and a file it may not read.
 bool IsReadableRegularFile(const char* path, FileStatus& status) {
-  const std::wstring wide = WidePath(path);
-  const DWORD attributes =
-      wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-    return false;
   FileHandle file = OpenForReading(path, status);
   if (file == kNoFile) return false;
   CloseFile(file);
@@ -397,12 +397,7 @@ bool RemoveIn(FileHandle directory, const char* name) {
 }
 
 bool StatusIn(FileHandle directory, const char* name, FileStatus& status) {
-  HANDLE handle = OpenPath(PathIn(directory, name), FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
-                           kDirectoryFlags);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  const bool ok = StatusOfHandle(handle, status);
-  CloseHandle(handle);
-  return ok;
+  return StatusAt(PathIn(directory, name), kDirectoryFlags, status);
 }
 
 bool RenameFile(const char* from, const char* to) {
