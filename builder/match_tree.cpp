@@ -23,11 +23,6 @@ int CompareFrom(const std::uint8_t* a, const std::uint8_t* b, int from, bool& gr
 
 }  // namespace
 
-int CommonPrefix(const std::uint8_t* a, const std::uint8_t* b) {
-  bool greater;
-  return CompareFrom(a, b, 0, greater);
-}
-
 void EncoderState::SetWindow(const EncoderWindow& start) {
   std::memcpy(window, start.bytes, kWindowSize);
   std::memcpy(window + kWindowSize, start.bytes, kLookAheadSize);

@@ -4,6 +4,8 @@
 // operation keeps exactly the shape that the plain insert and remove give.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -32,7 +34,13 @@ inline std::uint64_t LoadBigEndian(const std::uint8_t* p) {
 // The common prefix of two 17-byte strings, 0 to 17, compared 8 bytes at a
 // time: it reads kCompareReach bytes from each.
 inline constexpr int kCompareReach = 24;
-int CommonPrefix(const std::uint8_t* a, const std::uint8_t* b);
+inline int CommonPrefix(const std::uint8_t* a, const std::uint8_t* b) {
+  for (int i = 0; i < kLookAheadSize; i += 8) {
+    const std::uint64_t x = LoadBigEndian(a + i) ^ LoadBigEndian(b + i);
+    if (x != 0) return std::min(kLookAheadSize, i + std::countl_zero(x) / 8);
+  }
+  return kLookAheadSize;
+}
 
 // What filing a string found, for a coder that settles the tree's shape
 // elsewhere: n's neighbours in string order (0 when none) and which of them

@@ -1,6 +1,8 @@
 #include "sorted_neighbours.h"
 
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 namespace quiver {
 namespace {
@@ -16,6 +18,23 @@ static_assert(kPiece + kTreeSpan < RankSet::kRankLimit);
 // Behind the last string: room for CommonPrefix to read on.
 constexpr std::size_t kTextTail = kCompareReach - 1;
 
+// A sort key: the string's first kKeyBits bits, most significant first,
+// above its index in the piece in the low kIndexBits bits.
+constexpr int kIndexBits = 16;
+constexpr std::uint64_t kIndexMask = (std::uint64_t{1} << kIndexBits) - 1;
+static_assert(kPiece + kTreeSpan <= kIndexMask);
+// newest_ of a rank that never was in the set: no string's index.
+constexpr std::uint16_t kNoIndex = kIndexMask;
+constexpr int kKeyBits = SortedNeighbours::kDigits * SortedNeighbours::kDigitBits;
+static_assert(kKeyBits + kIndexBits <= 64 && kKeyBits / 8 + 8 >= kLookAheadSize - 8);
+constexpr std::uint64_t kHeadMask = ~std::uint64_t{0} << (64 - kKeyBits);
+
+// Digit d of a key, the least significant first.
+std::size_t DigitOf(std::uint64_t key, std::size_t d) {
+  return key >> (64 - kKeyBits + d * SortedNeighbours::kDigitBits) &
+         ((1u << SortedNeighbours::kDigitBits) - 1);
+}
+
 }  // namespace
 
 void SortedNeighbours::Find(const StringBytes& strings, std::int64_t start, std::int64_t end,
@@ -24,47 +43,62 @@ void SortedNeighbours::Find(const StringBytes& strings, std::int64_t start, std:
     const std::int64_t piece_end = std::min(piece + kPiece, end);
     const std::int64_t from = std::max<std::int64_t>(0, piece - kTreeSpan);
     text_.resize(static_cast<std::size_t>(piece_end - from) + kTextTail);
-    for (std::int64_t offset = from; offset < piece_end + kLookAheadSize - 1; ++offset)
+    // The member's own bytes in one copy; those past its end one by one.
+    const std::int64_t stop = piece_end + kLookAheadSize - 1;
+    const std::int64_t within = std::min(stop, strings.length);
+    std::memcpy(text_.data(), strings.bytes + (from - strings.first),
+                static_cast<std::size_t>(within - from));
+    for (std::int64_t offset = within; offset < stop; ++offset)
       text_[static_cast<std::size_t>(offset - from)] = strings.At(offset);
     FindPiece(from, piece, piece_end, records + (piece - start));
   }
 }
 
-// Ranks the strings of the piece by their 17 bytes, equal strings alike:
-// first into buckets by their first two bytes, then each bucket sorted.
+// Ranks the strings of the piece by their 17 bytes, equal strings alike.
+// A radix sort of the keys orders the strings by their first kKeyBits bits
+// with no comparison; only the runs that share those are compared on the
+// rest.
 void SortedNeighbours::SortStrings() {
   const std::size_t count = text_.size() - kTextTail;
   keys_.resize(count);
-  sorted_.resize(count);
-  bucket_.assign((1 << 16) + 1, 0);
+  spare_.resize(count);
+  for (auto& digit : histogram_) digit.fill(0);
   for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t* s = text_.data() + i;
-    keys_[i] = {LoadBigEndian(s), LoadBigEndian(s + 8), s[16], static_cast<std::uint32_t>(i)};
-    ++bucket_[(keys_[i].head >> 48) + 1];
+    const std::uint64_t key = (LoadBigEndian(text_.data() + i) & kHeadMask) | i;
+    keys_[i] = key;
+    for (std::size_t d = 0; d < kDigits; ++d) ++histogram_[d][DigitOf(key, d)];
   }
-  for (std::size_t b = 1; b < bucket_.size(); ++b) bucket_[b] += bucket_[b - 1];
-  for (const Key& key : keys_) sorted_[bucket_[key.head >> 48]++] = key;
-  const auto less = [](const Key& a, const Key& b) {
-    if (a.head != b.head) return a.head < b.head;
-    if (a.tail != b.tail) return a.tail < b.tail;
-    return a.last < b.last;
+  for (std::size_t d = 0; d < kDigits; ++d) {
+    auto& histogram = histogram_[d];
+    // A digit that all strings share leaves the order as it is.
+    if (histogram[DigitOf(keys_[0], d)] == count) continue;
+    std::uint32_t sum = 0;
+    for (std::uint32_t& slot : histogram) sum += std::exchange(slot, sum);
+    for (const std::uint64_t key : keys_) spare_[histogram[DigitOf(key, d)]++] = key;
+    keys_.swap(spare_);
+  }
+  // The bytes a key leaves out, compared as two numbers.
+  const auto rest = [this](std::uint64_t key) {
+    const std::uint8_t* s = text_.data() + (key & kIndexMask);
+    return std::pair{LoadBigEndian(s + kKeyBits / 8), LoadBigEndian(s + kLookAheadSize - 8)};
   };
-  // Each bucket now ends where the next began.
-  std::uint32_t begin = 0;
-  for (std::size_t b = 0; b + 1 < bucket_.size(); ++b) {
-    const std::uint32_t bucket_end = bucket_[b];
-    if (bucket_end - begin > 1)
-      std::sort(sorted_.begin() + begin, sorted_.begin() + bucket_end, less);
-    begin = bucket_end;
-  }
   rank_.resize(count);
   int rank = -1;
-  for (std::size_t i = 0; i < count; ++i) {
-    const Key& key = sorted_[i];
-    if (i == 0 || less(sorted_[i - 1], key)) ++rank;
-    rank_[key.index] = rank;
+  for (std::size_t run = 0; run < count;) {
+    std::size_t run_end = run + 1;
+    while (run_end < count && ((keys_[run] ^ keys_[run_end]) & kHeadMask) == 0) ++run_end;
+    const auto first = keys_.begin() + static_cast<std::ptrdiff_t>(run);
+    const auto last = keys_.begin() + static_cast<std::ptrdiff_t>(run_end);
+    if (run_end - run > 1)
+      std::sort(first, last,
+                [&rest](std::uint64_t x, std::uint64_t y) { return rest(x) < rest(y); });
+    for (auto key = first; key != last; ++key) {
+      if (key == first || rest(key[-1]) != rest(*key)) ++rank;
+      rank_[*key & kIndexMask] = static_cast<std::uint16_t>(rank);
+    }
+    run = run_end;
   }
-  newest_.assign(static_cast<std::size_t>(rank + 1), -1);
+  newest_.assign(static_cast<std::size_t>(rank + 1), kNoIndex);
   set_.Reset(rank + 1);
 }
 
@@ -101,23 +135,29 @@ NeighbourRecord SortedNeighbours::Neighbours(int i, std::int64_t from) {
 void SortedNeighbours::FindPiece(std::int64_t from, std::int64_t start, std::int64_t end,
                                  NeighbourRecord* records) {
   SortStrings();
-  for (std::int64_t offset = from; offset < end; ++offset) {
+  // The strings before the piece only fill the set.
+  for (std::int64_t offset = from; offset < start; ++offset) {
+    if (PositionOfOffset(offset) == kNoNode) continue;
+    const auto i = static_cast<std::size_t>(offset - from);
+    set_.Insert(rank_[i]);
+    newest_[rank_[i]] = static_cast<std::uint16_t>(i);
+  }
+  for (std::int64_t offset = start; offset < end; ++offset) {
     // The string the tree let go when this one's last byte came in.
     const std::int64_t gone = offset - kTreeSpan - 1;
     if (gone >= from) {
       const int rank = rank_[static_cast<std::size_t>(gone - from)];
-      if (newest_[static_cast<std::size_t>(rank)] == gone - from) {
-        set_.Erase(rank);
-        newest_[static_cast<std::size_t>(rank)] = -1;
-      }
+      // A rank whose newest string left before has an index that never
+      // comes round again.
+      if (newest_[static_cast<std::size_t>(rank)] == gone - from) set_.Erase(rank);
     }
     // Position 0 never holds a string, and the member's first string meets
     // an empty tree.
     if (PositionOfOffset(offset) == kNoNode) continue;
     const int i = static_cast<int>(offset - from);
     const NeighbourRecord record = Neighbours(i, from);
-    newest_[static_cast<std::size_t>(rank_[static_cast<std::size_t>(i)])] = i;
-    if (offset >= start && offset > 0) records[offset - start] = record;
+    newest_[rank_[static_cast<std::size_t>(i)]] = static_cast<std::uint16_t>(i);
+    if (offset > 0) records[offset - start] = record;
   }
 }
 

@@ -6,6 +6,7 @@
 // lines and numbers); this costs the same on any data.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -31,6 +32,10 @@ struct StringBytes {
 // Scratch for one thread's sorts, kept between stretches.
 class SortedNeighbours {
  public:
+  // The radix sort's digits, over the first bytes of each string.
+  static constexpr int kDigitBits = 12;
+  static constexpr std::size_t kDigits = 4;
+
   // Records for the strings at offsets [start, end) into records[0, end -
   // start), as a tree filled from the member's start would give them. The
   // bytes must reach from kWindowSize - kLookAheadSize + 1 before `start`
@@ -39,21 +44,15 @@ class SortedNeighbours {
             NeighbourRecord* records);
 
  private:
-  struct Key {
-    std::uint64_t head;  // bytes 0-7, most significant first
-    std::uint64_t tail;  // bytes 8-15
-    std::uint32_t last;  // byte 16
-    std::uint32_t index;
-  };
   void FindPiece(std::int64_t from, std::int64_t start, std::int64_t end, NeighbourRecord* records);
   void SortStrings();
   NeighbourRecord Neighbours(int i, std::int64_t from);
 
   std::vector<std::uint8_t> text_;  // the piece's strings' bytes, from `from`
-  std::vector<Key> keys_, sorted_;
-  std::vector<std::uint32_t> bucket_;
-  std::vector<std::int32_t> rank_;    // of each string's 17 bytes, by index
-  std::vector<std::int32_t> newest_;  // the latest index of each rank in the set
+  std::vector<std::uint64_t> keys_, spare_;
+  std::array<std::array<std::uint32_t, 1 << kDigitBits>, kDigits> histogram_;
+  std::vector<std::uint16_t> rank_;    // of each string's 17 bytes, by index
+  std::vector<std::uint16_t> newest_;  // the latest index of each rank in the set
   RankSet set_;
 };
 
