@@ -18,10 +18,6 @@ namespace {
 // Strings the tree holds when a step starts: those of the 4079 bytes before
 // it, and the string about to be filed.
 constexpr std::int64_t kTreeSpan = kWindowSize - kLookAheadSize;
-// Text takes the tree 4 to 13 links a string, sorted numbered lines about
-// 100; sorting a block costs as much as about 12.
-constexpr std::int64_t kDeepTree = 16;
-constexpr std::int64_t kDepthCheck = 4096;
 
 struct Block {
   std::int64_t index = -1;
@@ -87,8 +83,9 @@ class BlockRing {
   void Fill(Block& block) const {
     const std::int64_t start = block.index * block_size_;
     const std::int64_t end = std::min(start + block_size_, length_);
-    // The tree is built up from the first string whose place is still in
-    // the tree at `start` (position 0 never is), or from the member's start.
+    // The bytes start where the window did when the first string still in
+    // the tree at `start` went in (position 0 never holds one): strings past
+    // the member's end read on in them.
     std::int64_t from = 0;
     if (block.index > 0) {
       from = start - kTreeSpan - 1;
@@ -106,39 +103,7 @@ class BlockRing {
       return;
     }
     const StringBytes strings{block.bytes.data(), block.first, length_};
-    if (!FillByTree(block, from))
-      ThreadSortedNeighbours().Find(strings, start, end, block.records.data());
-  }
-
-  // The records from a tree filled from `from` on; false, with no tree left,
-  // when the tree grows so deep that sorting costs less.
-  bool FillByTree(Block& block, std::int64_t from) const {
-    EncoderState& state = ThreadEncoderState();
-    // The window as the one coder has it when the string at `from` goes in.
-    if (block.index == 0) state.SetWindow(start_);
-    for (std::int64_t q = block.first; q < std::min(from + kLookAheadSize, block.last); ++q)
-      state.StoreByte(PositionOfOffset(q), block.ByteAt(q));
-    state.ResetTree(PositionOfOffset(from));
-    state.steps = 0;
-    int ignored;
-    for (std::int64_t k = from + 1; k < block.end; ++k) {
-      if (k % kDepthCheck == 0 && state.steps > kDeepTree * (k - from)) {
-        state.ClearEntries();
-        return false;
-      }
-      const int incoming = PositionOfOffset(k + kLookAheadSize - 1);
-      state.RemovePosition(incoming);
-      if (k + kLookAheadSize - 1 < length_)
-        state.StoreByte(incoming, block.ByteAt(k + kLookAheadSize - 1));
-      const int n = PositionOfOffset(k);
-      if (k < block.start)
-        state.InsertPosition(n, ignored);
-      else
-        block.records[static_cast<std::size_t>(k - block.start)] =
-            n == kNoNode ? 0 : state.InsertNeighbours(n);
-    }
-    state.ClearEntries();
-    return true;
+    ThreadSortedNeighbours().Find(strings, start, end, block.records.data());
   }
 
   WorkerPool& pool_;

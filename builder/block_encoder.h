@@ -2,11 +2,11 @@
 // that one coder going through it byte by byte writes. The tree of a coder
 // at any point holds a set of strings that the bytes alone decide (the 4080
 // before it, less those an equal later string replaced); only its shape
-// depends on the whole history. So each block's strings are filed into a
-// tree of its own, warmed up on the strings before the block, recording
-// every string's neighbours (on the pool's threads, a few blocks ahead);
-// the coding thread replays the shape's decisions in order (TreeReplay) and
-// writes the tokens.
+// depends on the whole history. So each block's strings are sorted with
+// the strings before the block, which gives every string's neighbours
+// (SortedNeighbours, on the pool's threads, a few blocks ahead); the coding
+// thread replays the shape's decisions in order (TreeReplay) and writes the
+// tokens.
 #pragma once
 
 #include <cstdint>

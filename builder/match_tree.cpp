@@ -88,7 +88,6 @@ int EncoderState::Predecessor(int node) {
   int child = Lower(node);
   while (Higher(child) != kNoNode) {
     child = Higher(child);
-    ++steps;
   }
   return child;
 }
@@ -159,7 +158,6 @@ inline EncoderState::WalkEnd EncoderState::Walk(int n) {
   int t = entry2[key2];
   if (t == kNoNode) t = entry1[key1];
   if (t == kNoNode) t = Higher(kRootAnchor);
-  const int start = t;
   // The last nodes passed on either side: n's neighbours in string order
   // once the walk ends.
   std::uint32_t below = kNoNode;
@@ -182,7 +180,7 @@ inline EncoderState::WalkEnd EncoderState::Walk(int n) {
         SubstituteNode(t, n);
         if (entry1[key1] == t) entry1[key1] = static_cast<std::uint16_t>(n);
         if (entry2[key2] == t) entry2[key2] = static_cast<std::uint16_t>(n);
-        return {start, t, below, above, true};
+        return {t, below, above, true};
       }
     }
     const std::uint32_t side = 0u - static_cast<std::uint32_t>(greater);
@@ -197,12 +195,11 @@ inline EncoderState::WalkEnd EncoderState::Walk(int n) {
       MatchTree.links[n] = 0;
       if (entry1[key1] == kNoNode) entry1[key1] = static_cast<std::uint16_t>(n);
       if (entry2[key2] == kNoNode) entry2[key2] = static_cast<std::uint16_t>(n);
-      return {start, t, below, above, false};
+      return {t, below, above, false};
     }
     node_links = lower_links ^ ((lower_links ^ higher_links) & side);
     head = lower_head ^ ((lower_head ^ higher_head) & (0 - static_cast<std::uint64_t>(greater)));
     t = static_cast<int>(next);
-    ++steps;
   }
 }
 
@@ -224,34 +221,6 @@ int EncoderState::InsertPosition(int n, int& best_position) {
     }
   }
   return best_length;
-}
-
-// The nearest node above `node` whose `side` subtree holds it: the
-// neighbour of a subtree's keys on the other side, 0 when there is none.
-int EncoderState::AncestorBeside(int node, bool higher_side) const {
-  for (int parent = MatchTree.parent[node]; parent != kRootAnchor;
-       node = parent, parent = MatchTree.parent[node]) {
-    if ((higher_side ? Higher(parent) : Lower(parent)) == node) return parent;
-  }
-  return kNoNode;
-}
-
-NeighbourRecord EncoderState::InsertNeighbours(int n) {
-  const WalkEnd end = Walk(n);
-  if (end.equal) return MakeNeighbourRecord(end.t, kNoNode, kLookAheadSize, NeighbourKind::kEqual);
-  // A walk from an entry node passes only n's neighbours within that node's
-  // subtree; one beyond it is an ancestor of the entry node.
-  int below = static_cast<int>(end.below);
-  int above = static_cast<int>(end.above);
-  if (below == kNoNode) below = AncestorBeside(end.start, true);
-  if (above == kNoNode) above = AncestorBeside(end.start, false);
-  const int below_length = below == kNoNode ? -1 : CommonLength(n, below);
-  const int above_length = above == kNoNode ? -1 : CommonLength(n, above);
-  if (below_length > above_length)
-    return MakeNeighbourRecord(below, above, below_length, NeighbourKind::kBelow);
-  if (above_length > below_length)
-    return MakeNeighbourRecord(below, above, above_length, NeighbourKind::kAbove);
-  return MakeNeighbourRecord(below, above, below_length, NeighbourKind::kTie);
 }
 
 }  // namespace quiver

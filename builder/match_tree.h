@@ -88,15 +88,8 @@ struct EncoderState {
   // Files the string at n and returns the longest match the walk met (0 to
   // 17), setting best_position to its node; position 0 is never filed.
   int InsertPosition(int n, int& best_position);
-  // Files the string at n, which is not 0, as InsertPosition does, and
-  // reports its neighbours instead of choosing between them.
-  NeighbourRecord InsertNeighbours(int n);
 
   std::uint8_t window[kWindowSize + kWindowTail];
-  // Links followed by walks and searches: how deep the tree has grown, for
-  // a coder that has a way around a deep one.
-  std::int64_t steps = 0;
-
   // The MatchTree, one array per field, links packed to 16 bits each so that
   // tree and window stay in the first-level cache. Index 0 is no node and
   // kRootAnchor the anchor whose higher link holds the root.
@@ -122,13 +115,11 @@ struct EncoderState {
   int Prefix2(int node) const { return window[node] << 8 | window[node + 1]; }
 
   struct WalkEnd {
-    int start;  // the node the walk began at
-    int t;      // the node the walk ended at, or the equal string
+    int t;  // the node the walk ended at, or the equal string
     std::uint32_t below, above;
     bool equal;
   };
   WalkEnd Walk(int n);
-  int AncestorBeside(int node, bool higher_side) const;
   void SpliceNode(int old_node, int new_node);
   void SubstituteNode(int old_node, int new_node);
   int Predecessor(int node);

@@ -5,7 +5,9 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
@@ -294,32 +296,62 @@ TEST_F(BlockCodingTest, MemberThatShrankOrGrewIsReported) {
   }
 }
 
-// The records of [start, end) as a tree filled from the member's start
-// gives them: one coder's tree, without its parse.
-std::vector<NeighbourRecord> TreeRecords(const Bytes& member, std::int64_t start,
-                                         std::int64_t end) {
+// The records of [start, end) from what they mean, by brute force: each
+// string's nearest strings below and above it in 17-byte order among those
+// of the 4079 bytes before it, the newest of equal ones.
+std::vector<NeighbourRecord> DefinedRecords(const Bytes& member, std::int64_t start,
+                                            std::int64_t end) {
+  using String = std::array<std::uint8_t, kLookAheadSize>;
   const auto length = static_cast<std::int64_t>(member.size());
-  auto state = std::make_unique<EncoderState>();
-  for (std::int64_t q = 0; q < kLookAheadSize; ++q)
-    state->StoreByte(PositionOfOffset(q), member[q]);
-  state->ResetTree(PositionOfOffset(0));
+  const auto string_at = [&](std::int64_t k) {
+    String s;
+    for (std::int64_t j = 0; j < kLookAheadSize; ++j)
+      s[j] = member[k + j < length ? k + j : k + j - kWindowSize];
+    return s;
+  };
+  const auto common = [](const String& a, const String& b) {
+    return static_cast<int>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
+  };
+  std::map<String, std::int64_t> strings;  // each to the offset of its newest
   std::vector<NeighbourRecord> records(static_cast<std::size_t>(end - start));
-  int ignored;
-  for (std::int64_t k = 1; k < end; ++k) {
-    const int incoming = PositionOfOffset(k + kLookAheadSize - 1);
-    state->RemovePosition(incoming);
-    if (k + kLookAheadSize - 1 < length) state->StoreByte(incoming, member[k + kLookAheadSize - 1]);
-    const int n = PositionOfOffset(k);
-    if (n == kNoNode) continue;
-    if (k < start)
-      state->InsertPosition(n, ignored);
-    else
-      records[k - start] = state->InsertNeighbours(n);
+  for (std::int64_t k = 0; k < end; ++k) {
+    const std::int64_t gone = k - (kWindowSize - kLookAheadSize) - 1;
+    if (gone >= 0) {
+      const auto old = strings.find(string_at(gone));
+      if (old != strings.end() && old->second == gone) strings.erase(old);
+    }
+    if (PositionOfOffset(k) == kNoNode) continue;
+    const String s = string_at(k);
+    const auto above = strings.lower_bound(s);
+    if (k >= start && k > 0) {
+      NeighbourRecord& record = records[k - start];
+      if (above != strings.end() && above->first == s) {
+        record = MakeNeighbourRecord(PositionOfOffset(above->second), kNoNode, kLookAheadSize,
+                                     NeighbourKind::kEqual);
+      } else {
+        int below_position = kNoNode, above_position = kNoNode, below_length = -1,
+            above_length = -1;
+        if (above != strings.begin()) {
+          below_position = PositionOfOffset(std::prev(above)->second);
+          below_length = common(s, std::prev(above)->first);
+        }
+        if (above != strings.end()) {
+          above_position = PositionOfOffset(above->second);
+          above_length = common(s, above->first);
+        }
+        const NeighbourKind kind = below_length > above_length   ? NeighbourKind::kBelow
+                                   : above_length > below_length ? NeighbourKind::kAbove
+                                                                 : NeighbourKind::kTie;
+        record = MakeNeighbourRecord(below_position, above_position,
+                                     std::max(below_length, above_length), kind);
+      }
+    }
+    strings[s] = k;
   }
   return records;
 }
 
-TEST(SortedNeighboursTest, FindsTheTreesRecordsOnEveryShape) {
+TEST(SortedNeighboursTest, RecordsMatchTheirMeaningOnEveryShape) {
   const std::vector<Bytes> members = EveryShape(120000);
   SortedNeighbours sorted;
   for (const Bytes& member : members) {
@@ -330,7 +362,7 @@ TEST(SortedNeighboursTest, FindsTheTreesRecordsOnEveryShape) {
       const std::int64_t end = start == 0 ? 40000 : length;
       std::vector<NeighbourRecord> records(static_cast<std::size_t>(end - start));
       sorted.Find({member.data(), 0, length}, start, end, records.data());
-      ASSERT_EQ(records, TreeRecords(member, start, end)) << length << " bytes from " << start;
+      ASSERT_EQ(records, DefinedRecords(member, start, end)) << length << " bytes from " << start;
     }
   }
 }
