@@ -77,24 +77,31 @@ void SortedNeighbours::SortStrings() {
     for (const std::uint64_t key : keys_) spare_[histogram[DigitOf(key, d)]++] = key;
     keys_.swap(spare_);
   }
-  // The bytes a key leaves out, compared as two numbers.
+  // The bytes a key leaves out, as two numbers that order as they do.
   const auto rest = [this](std::uint64_t key) {
     const std::uint8_t* s = text_.data() + (key & kIndexMask);
-    return std::pair{LoadBigEndian(s + kKeyBits / 8), LoadBigEndian(s + kLookAheadSize - 8)};
+    return Tail{LoadBigEndian(s + kKeyBits / 8), LoadBigEndian(s + kLookAheadSize - 8), key};
   };
   rank_.resize(count);
   int rank = -1;
   for (std::size_t run = 0; run < count;) {
     std::size_t run_end = run + 1;
     while (run_end < count && ((keys_[run] ^ keys_[run_end]) & kHeadMask) == 0) ++run_end;
-    const auto first = keys_.begin() + static_cast<std::ptrdiff_t>(run);
-    const auto last = keys_.begin() + static_cast<std::ptrdiff_t>(run_end);
-    if (run_end - run > 1)
-      std::sort(first, last,
-                [&rest](std::uint64_t x, std::uint64_t y) { return rest(x) < rest(y); });
-    for (auto key = first; key != last; ++key) {
-      if (key == first || rest(key[-1]) != rest(*key)) ++rank;
-      rank_[*key & kIndexMask] = static_cast<std::uint16_t>(rank);
+    if (run_end - run == 1) {
+      rank_[keys_[run] & kIndexMask] = static_cast<std::uint16_t>(++rank);
+      run = run_end;
+      continue;
+    }
+    tails_.clear();
+    for (std::size_t k = run; k < run_end; ++k) tails_.push_back(rest(keys_[k]));
+    std::sort(tails_.begin(), tails_.end(), [](const Tail& x, const Tail& y) {
+      return x.first != y.first ? x.first < y.first : x.second < y.second;
+    });
+    for (std::size_t k = 0; k < tails_.size(); ++k) {
+      const Tail& tail = tails_[k];
+      if (k == 0 || tail.first != tails_[k - 1].first || tail.second != tails_[k - 1].second)
+        ++rank;
+      rank_[tail.key & kIndexMask] = static_cast<std::uint16_t>(rank);
     }
     run = run_end;
   }

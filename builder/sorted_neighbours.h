@@ -49,7 +49,12 @@ class SortedNeighbours {
   NeighbourRecord Neighbours(int i, std::int64_t from);
 
   std::vector<std::uint8_t> text_;  // the piece's strings' bytes, from `from`
+  struct Tail {
+    std::uint64_t first, second;  // bytes 6-13 and 9-16, most significant first
+    std::uint64_t key;
+  };
   std::vector<std::uint64_t> keys_, spare_;
+  std::vector<Tail> tails_;
   std::array<std::array<std::uint32_t, 1 << kDigitBits>, kDigits> histogram_;
   std::vector<std::uint16_t> rank_;    // of each string's 17 bytes, by index
   std::vector<std::uint16_t> newest_;  // the latest index of each rank in the set
