@@ -22,9 +22,26 @@ class BitFile {
   BitFile(const BitFile&) = delete;
   BitFile& operator=(const BitFile&) = delete;
 
-  void OutputBit(std::int32_t bit);
+  // Both inline: the coder calls them for every token.
+  void OutputBit(std::int32_t bit) {
+    accumulator_ = (accumulator_ << 1) | (bit != 0 ? 1u : 0u);
+    if (++pending_ == 8) {
+      pending_ = 0;
+      PutByte(static_cast<std::uint8_t>(accumulator_), "Fatal error in OutputBit!\n");
+      accumulator_ = 0;
+    }
+  }
   // Appends the low `count` bits of `code` (1 to 32), most significant first.
-  void OutputBits(std::uint32_t code, int count);
+  void OutputBits(std::uint32_t code, int count) {
+    std::uint64_t field = code & (count == 32 ? 0xFFFFFFFFu : (1u << count) - 1);
+    accumulator_ = (accumulator_ << count) | field;
+    pending_ += count;
+    while (pending_ >= 8) {
+      pending_ -= 8;
+      PutByte(static_cast<std::uint8_t>(accumulator_ >> pending_), "Fatal error in OutputBits!\n");
+    }
+    accumulator_ &= (1u << pending_) - 1;
+  }
 
   // Writes the waiting bits as a last byte and closes the file.
   void Finish();
@@ -34,7 +51,10 @@ class BitFile {
   std::int64_t file_length() const { return file_length_; }
 
  private:
-  void PutByte(std::uint8_t byte, const char* message);
+  void PutByte(std::uint8_t byte, const char* message) {
+    buffer_[fill_++] = byte;
+    if (fill_ == sizeof buffer_) Flush(message);
+  }
   void Flush(const char* message);
   void Fail(const char* message);
 
