@@ -132,11 +132,14 @@ NeighbourRecord SortedNeighbours::Neighbours(int i, std::int64_t from) {
     above_length = CommonPrefix(s, text_.data() + index);
   }
   set_.Insert(rank);
-  if (below_length > above_length)
-    return MakeNeighbourRecord(below, above, below_length, NeighbourKind::kBelow);
-  if (above_length > below_length)
-    return MakeNeighbourRecord(below, above, above_length, NeighbourKind::kAbove);
-  return MakeNeighbourRecord(below, above, below_length, NeighbourKind::kTie);
+  // Which one matches further is as good as random: no branch picks it.
+  static_assert(
+      static_cast<int>(NeighbourKind::kTie) - 2 == static_cast<int>(NeighbourKind::kBelow) &&
+      static_cast<int>(NeighbourKind::kTie) - 1 == static_cast<int>(NeighbourKind::kAbove));
+  const int kind = static_cast<int>(NeighbourKind::kTie) - 2 * (below_length > above_length) -
+                   (above_length > below_length);
+  return MakeNeighbourRecord(below, above, std::max(below_length, above_length),
+                             static_cast<NeighbourKind>(kind));
 }
 
 void SortedNeighbours::FindPiece(std::int64_t from, std::int64_t start, std::int64_t end,

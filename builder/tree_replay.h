@@ -25,8 +25,11 @@ class TreeReplay {
     const int below = below_[p];
     const int above = above_[p];
     // With both children, p's predecessor (its lower neighbour) takes its
-    // place. No node has stamp 0, so a missing neighbour never counts.
-    if (stamp_[below] > stamp && stamp_[above] > stamp) stamp_[below] = stamp;
+    // place. No node has stamp 0, so a missing neighbour never counts, and
+    // slot 0 keeps its 0. Stored without a branch, which would be a guess.
+    const std::uint32_t below_stamp = stamp_[below];
+    const bool both = (below_stamp > stamp) & (stamp_[above] > stamp);
+    stamp_[below] = both ? stamp : below_stamp;
     above_[below] = static_cast<std::uint16_t>(above);
     below_[above] = static_cast<std::uint16_t>(below);
     stamp_[p] = 0;
