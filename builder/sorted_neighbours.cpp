@@ -29,6 +29,9 @@ constexpr int kKeyBits = SortedNeighbours::kDigits * SortedNeighbours::kDigitBit
 static_assert(kKeyBits + kIndexBits <= 64 && kKeyBits / 8 + 8 >= kLookAheadSize - 8);
 constexpr std::uint64_t kHeadMask = ~std::uint64_t{0} << (64 - kKeyBits);
 
+// Runs up to this long are sorted by insertion, with no call.
+constexpr std::size_t kInsertionSortRun = 16;
+
 // Digit d of a key, the least significant first.
 std::size_t DigitOf(std::uint64_t key, std::size_t d) {
   return key >> (64 - kKeyBits + d * SortedNeighbours::kDigitBits) &
@@ -77,10 +80,14 @@ void SortedNeighbours::SortStrings() {
     for (const std::uint64_t key : keys_) spare_[histogram[DigitOf(key, d)]++] = key;
     keys_.swap(spare_);
   }
-  // The bytes a key leaves out, as two numbers that order as they do.
-  const auto rest = [this](std::uint64_t key) {
-    const std::uint8_t* s = text_.data() + (key & kIndexMask);
-    return Tail{LoadBigEndian(s + kKeyBits / 8), LoadBigEndian(s + kLookAheadSize - 8), key};
+  // The bytes a key leaves out: bytes 6-13, which tell most strings of a
+  // run apart, go with the key into the run's scratch; bytes 9-16 are read
+  // only where those are equal.
+  const auto second = [this](std::uint64_t key) {
+    return LoadBigEndian(text_.data() + (key & kIndexMask) + kLookAheadSize - 8);
+  };
+  const auto less = [&second](const Tail& x, const Tail& y) {
+    return x.first != y.first ? x.first < y.first : second(x.key) < second(y.key);
   };
   rank_.resize(count);
   int rank = -1;
@@ -93,13 +100,24 @@ void SortedNeighbours::SortStrings() {
       continue;
     }
     tails_.clear();
-    for (std::size_t k = run; k < run_end; ++k) tails_.push_back(rest(keys_[k]));
-    std::sort(tails_.begin(), tails_.end(), [](const Tail& x, const Tail& y) {
-      return x.first != y.first ? x.first < y.first : x.second < y.second;
-    });
+    for (std::size_t k = run; k < run_end; ++k) {
+      const std::uint64_t key = keys_[k];
+      tails_.push_back({LoadBigEndian(text_.data() + (key & kIndexMask) + kKeyBits / 8), key});
+    }
+    if (tails_.size() <= kInsertionSortRun) {
+      for (std::size_t k = 1; k < tails_.size(); ++k) {
+        const Tail tail = tails_[k];
+        std::size_t j = k;
+        for (; j > 0 && less(tail, tails_[j - 1]); --j) tails_[j] = tails_[j - 1];
+        tails_[j] = tail;
+      }
+    } else {
+      std::sort(tails_.begin(), tails_.end(), less);
+    }
     for (std::size_t k = 0; k < tails_.size(); ++k) {
       const Tail& tail = tails_[k];
-      if (k == 0 || tail.first != tails_[k - 1].first || tail.second != tails_[k - 1].second)
+      if (k == 0 || tail.first != tails_[k - 1].first ||
+          second(tail.key) != second(tails_[k - 1].key))
         ++rank;
       rank_[tail.key & kIndexMask] = static_cast<std::uint16_t>(rank);
     }

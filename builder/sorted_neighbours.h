@@ -50,7 +50,7 @@ class SortedNeighbours {
 
   std::vector<std::uint8_t> text_;  // the piece's strings' bytes, from `from`
   struct Tail {
-    std::uint64_t first, second;  // bytes 6-13 and 9-16, most significant first
+    std::uint64_t first;  // bytes 6-13, most significant first
     std::uint64_t key;
   };
   std::vector<std::uint64_t> keys_, spare_;
