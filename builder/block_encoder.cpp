@@ -46,7 +46,8 @@ class BlockRing {
         start_(start),
         block_size_(block_size),
         count_((length + block_size - 1) / block_size),
-        slots_(static_cast<std::size_t>(pool.threads()) + 2) {
+        // Enough blocks ahead that no thread waits for a slot to come free.
+        slots_(static_cast<std::size_t>(pool.threads()) + 4) {
     for (Block& slot : slots_) {
       slot.bytes.resize(static_cast<std::size_t>(block_size + kWindowSize + kTreeSpan + 1));
       slot.records.resize(static_cast<std::size_t>(block_size));

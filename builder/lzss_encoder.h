@@ -42,9 +42,11 @@ void AdvanceWindow(EncoderWindow& window, const std::uint8_t* tail, std::size_t 
                    std::int64_t length);
 
 // A member of at least kBlockThreshold bytes is coded in blocks when the
-// pool has two threads or more; its stream stays the same.
-inline constexpr std::int64_t kBlockSize = 256 << 10;
-inline constexpr std::int64_t kBlocksAtLeast = 4;
+// pool has two threads or more; its stream stays the same. A block's
+// records (4 bytes a byte) stay within the second-level cache of the thread
+// that reads them after another wrote them.
+inline constexpr std::int64_t kBlockSize = 128 << 10;
+inline constexpr std::int64_t kBlocksAtLeast = 8;
 inline constexpr std::int64_t kBlockThreshold = kBlocksAtLeast * kBlockSize;
 
 // Compresses the `expected_length` bytes of the member open at `source`
