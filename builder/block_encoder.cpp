@@ -38,12 +38,10 @@ struct Block {
 // coding thread, in a ring of slots that a released block frees.
 class BlockRing {
  public:
-  BlockRing(WorkerPool& pool, FileHandle source, std::int64_t length, const EncoderWindow& start,
-            std::int64_t block_size)
+  BlockRing(WorkerPool& pool, FileHandle source, std::int64_t length, std::int64_t block_size)
       : pool_(pool),
         source_(source),
         length_(length),
-        start_(start),
         block_size_(block_size),
         count_((length + block_size - 1) / block_size),
         // Enough blocks ahead that no thread waits for a slot to come free.
@@ -110,7 +108,6 @@ class BlockRing {
   WorkerPool& pool_;
   const FileHandle source_;
   const std::int64_t length_;
-  const EncoderWindow start_;
   const std::int64_t block_size_;
   const std::int64_t count_;
   std::vector<Block> slots_;
@@ -177,9 +174,9 @@ class ReplayMatcher {
 
 }  // namespace
 
-CompressStatus EncodeInBlocks(const EncoderWindow& window, FileHandle source, std::int64_t length,
-                              BitFile& bits, std::int64_t block_size, WorkerPool& pool) {
-  BlockRing blocks(pool, source, length, window, block_size);
+CompressStatus EncodeInBlocks(FileHandle source, std::int64_t length, BitFile& bits,
+                              std::int64_t block_size, WorkerPool& pool) {
+  BlockRing blocks(pool, source, length, block_size);
   ReplayMatcher matcher(blocks, bits, length);
   if (matcher.status() != CompressStatus::kOk) return matcher.status();
   const int look_ahead = static_cast<int>(std::min<std::int64_t>(length, kLookAheadSize));

@@ -17,9 +17,11 @@
 namespace quiver {
 
 // Codes the `length` bytes of the regular file open at `source` into
-// `bits`, starting from `window`. Blocks of `block_size` bytes, at least
-// 8192. kOk, or the source's failure.
-CompressStatus EncodeInBlocks(const EncoderWindow& window, FileHandle source, std::int64_t length,
-                              BitFile& bits, std::int64_t block_size, WorkerPool& pool);
+// `bits`, in blocks of `block_size` bytes, at least 8192, with `length`
+// at least one block: the window the member starts from then plays no
+// part, as its strings read past its end only into its own bytes. kOk, or
+// the source's failure.
+CompressStatus EncodeInBlocks(FileHandle source, std::int64_t length, BitFile& bits,
+                              std::int64_t block_size, WorkerPool& pool);
 
 }  // namespace quiver

@@ -107,7 +107,7 @@ CompressOutcome CompressMember(const EncoderWindow& start, FileHandle source, Fi
   const bool in_blocks = pool.threads() >= 2 && expected_length >= kBlocksAtLeast * block_size;
   CompressStatus status = CompressStatus::kOk;
   if (bits->failure().empty())
-    status = in_blocks ? EncodeInBlocks(start, source, expected_length, *bits, block_size, pool)
+    status = in_blocks ? EncodeInBlocks(source, expected_length, *bits, block_size, pool)
                        : EncodeInOnePass(start, source, expected_length, *bits);
   FileStatus after;
   if (status == CompressStatus::kOk &&
