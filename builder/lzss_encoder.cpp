@@ -104,7 +104,7 @@ CompressOutcome CompressMember(const EncoderWindow& start, FileHandle source, Fi
   // The member must be the same file, unchanged, once all of it is read.
   FileStatus before;
   const bool known = StatusOf(source, before);
-  const bool in_blocks = pool.threads() >= 2 && expected_length >= kBlocksAtLeast * block_size;
+  const bool in_blocks = expected_length >= kBlocksAtLeast * block_size;
   CompressStatus status = CompressStatus::kOk;
   if (bits->failure().empty())
     status = in_blocks ? EncodeInBlocks(source, expected_length, *bits, block_size, pool)

@@ -41,8 +41,9 @@ struct EncoderWindow {
 void AdvanceWindow(EncoderWindow& window, const std::uint8_t* tail, std::size_t tail_size,
                    std::int64_t length);
 
-// A member of at least kBlockThreshold bytes is coded in blocks when the
-// pool has two threads or more; its stream stays the same. A block's
+// A member of at least kBlockThreshold bytes is coded in blocks, on any
+// number of threads, as sorting costs less than the match tree even on one;
+// its stream stays the same. A block's
 // records (4 bytes a byte) stay within the second-level cache of the thread
 // that reads them after another wrote them.
 inline constexpr std::int64_t kBlockSize = 128 << 10;
@@ -53,7 +54,7 @@ inline constexpr std::int64_t kBlockThreshold = kBlocksAtLeast * kBlockSize;
 // (at its start) into the new, empty temporary file `temp`, from the window
 // `start`, and closes both. In one pass on the calling thread, or in blocks
 // of `block_size` bytes (at least 8192) on the pool when the member has at
-// least kBlocksAtLeast of them and the pool two threads. Calls may run on
+// least kBlocksAtLeast of them. Calls may run on
 // several threads at once. A write failure is returned as kWriteFailed.
 CompressOutcome CompressMember(const EncoderWindow& start, FileHandle source, FileHandle temp,
                                std::int64_t expected_length, WorkerPool& pool,

@@ -87,7 +87,7 @@ std::vector<Bytes> EveryShape(std::size_t size) {
 }
 
 // Members coded one after another as in one run: each from the window the
-// ones before it leave, on a pool of two threads, so long members go in blocks.
+// ones before it leave, on a pool of two threads.
 class CodecTest : public ScratchTest {
  protected:
   // Files as the builder hands them to the coder: the member open at its
@@ -285,6 +285,20 @@ TEST_F(BlockCodingTest, LongMemberInTheRunLeavesTheWindowOfOneCoder) {
   ReferenceEncoder reference;
   for (const Bytes& member : {TextData(kBlockThreshold + 5000, 6), TextData(3000, 7)}) {
     ASSERT_EQ(Compress(member), reference.Compress(member)) << member.size() << " bytes";
+  }
+}
+
+TEST_F(BlockCodingTest, OneThreadOrNoneWritesTheSameStream) {
+  const Bytes member = TextData(100000, 9);
+  const Bytes expected = ReferenceEncoder().Compress(member);
+  Write("member", member);
+  // A pool the system gave no thread runs each block on the coding thread.
+  for (int threads : {1, 0}) {
+    WorkerPool pool(threads);
+    CompressOutcome outcome = CompressMember(EncoderWindow{}, OpenSource("member"),
+                                             CreateTemp("member.tmp"), 100000, pool, 8192);
+    ASSERT_EQ(outcome.status, CompressStatus::kOk);
+    EXPECT_EQ(Read("member.tmp"), expected) << threads << " threads";
   }
 }
 
