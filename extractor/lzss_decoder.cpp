@@ -109,10 +109,10 @@ class OutputWindow {
 // kCopyWidth bytes; those past the match are overwritten by later tokens.
 [[gnu::always_inline]] inline void CopyMatch(std::uint8_t* dst, int distance, int length) {
   const std::uint8_t* src = dst - distance;
-  if (distance >= kCopyWidth) {
-    std::memcpy(dst, src, 8);
-    std::memcpy(dst + 8, src + 8, 8);
-    std::memcpy(dst + 16, src + 16, 8);
+  if (distance >= kMaxMatchLength) {
+    // Source and match do not overlap: one wide copy and the last byte.
+    std::memcpy(dst, src, 16);
+    dst[16] = src[16];
     return;
   }
   if (distance >= 8) {
