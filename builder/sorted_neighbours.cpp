@@ -57,11 +57,9 @@ void SortedNeighbours::Find(const StringBytes& strings, std::int64_t start, std:
   }
 }
 
-// Ranks the strings of the piece by their 17 bytes, equal strings alike.
-// A radix sort of the keys orders the strings by their first kKeyBits bits
-// with no comparison; only the runs that share those are compared on the
-// rest.
-void SortedNeighbours::SortStrings() {
+// Orders the keys of the piece's strings by their first kKeyBits bits, a
+// radix sort with no comparison.
+void SortedNeighbours::SortKeys() {
   const std::size_t count = text_.size() - kTextTail;
   keys_.resize(count);
   spare_.resize(count);
@@ -80,47 +78,61 @@ void SortedNeighbours::SortStrings() {
     for (const std::uint64_t key : keys_) spare_[histogram[DigitOf(key, d)]++] = key;
     keys_.swap(spare_);
   }
-  // The bytes a key leaves out: bytes 6-13, which tell most strings of a
-  // run apart, go with the key into the run's scratch; bytes 9-16 are read
-  // only where those are equal.
-  const auto second = [this](std::uint64_t key) {
-    return LoadBigEndian(text_.data() + (key & kIndexMask) + kLookAheadSize - 8);
+}
+
+// The bytes a key leaves out: bytes 6-13, which tell most strings of a run
+// apart, go with the key into the run's scratch; bytes 9-16 are read only
+// where those are equal.
+std::uint64_t SortedNeighbours::LastBytes(std::uint64_t key) const {
+  return LoadBigEndian(text_.data() + (key & kIndexMask) + kLookAheadSize - 8);
+}
+
+// Sorts keys_[run, run_end), which share their first kKeyBits bits, on the
+// rest and ranks them from rank + 1 on; returns the last rank given.
+int SortedNeighbours::RankRun(std::size_t run, std::size_t run_end, int rank) {
+  tails_.clear();
+  for (std::size_t k = run; k < run_end; ++k) {
+    const std::uint64_t key = keys_[k];
+    tails_.push_back({LoadBigEndian(text_.data() + (key & kIndexMask) + kKeyBits / 8), key});
+  }
+  const auto less = [this](const Tail& x, const Tail& y) {
+    return x.first != y.first ? x.first < y.first : LastBytes(x.key) < LastBytes(y.key);
   };
-  const auto less = [&second](const Tail& x, const Tail& y) {
-    return x.first != y.first ? x.first < y.first : second(x.key) < second(y.key);
-  };
+  if (tails_.size() <= kInsertionSortRun) {
+    for (std::size_t k = 1; k < tails_.size(); ++k) {
+      const Tail tail = tails_[k];
+      std::size_t j = k;
+      for (; j > 0 && less(tail, tails_[j - 1]); --j) tails_[j] = tails_[j - 1];
+      tails_[j] = tail;
+    }
+  } else {
+    std::sort(tails_.begin(), tails_.end(), less);
+  }
+  for (std::size_t k = 0; k < tails_.size(); ++k) {
+    const Tail& tail = tails_[k];
+    if (k == 0 || tail.first != tails_[k - 1].first ||
+        LastBytes(tail.key) != LastBytes(tails_[k - 1].key))
+      ++rank;
+    rank_[tail.key & kIndexMask] = static_cast<std::uint16_t>(rank);
+  }
+  return rank;
+}
+
+// Ranks the strings of the piece by their 17 bytes, equal strings alike:
+// the radix sort orders them by their first bytes, and only the runs that
+// share those are compared on the rest.
+void SortedNeighbours::SortStrings() {
+  SortKeys();
+  const std::size_t count = keys_.size();
   rank_.resize(count);
   int rank = -1;
   for (std::size_t run = 0; run < count;) {
     std::size_t run_end = run + 1;
     while (run_end < count && ((keys_[run] ^ keys_[run_end]) & kHeadMask) == 0) ++run_end;
-    if (run_end - run == 1) {
+    if (run_end - run == 1)
       rank_[keys_[run] & kIndexMask] = static_cast<std::uint16_t>(++rank);
-      run = run_end;
-      continue;
-    }
-    tails_.clear();
-    for (std::size_t k = run; k < run_end; ++k) {
-      const std::uint64_t key = keys_[k];
-      tails_.push_back({LoadBigEndian(text_.data() + (key & kIndexMask) + kKeyBits / 8), key});
-    }
-    if (tails_.size() <= kInsertionSortRun) {
-      for (std::size_t k = 1; k < tails_.size(); ++k) {
-        const Tail tail = tails_[k];
-        std::size_t j = k;
-        for (; j > 0 && less(tail, tails_[j - 1]); --j) tails_[j] = tails_[j - 1];
-        tails_[j] = tail;
-      }
-    } else {
-      std::sort(tails_.begin(), tails_.end(), less);
-    }
-    for (std::size_t k = 0; k < tails_.size(); ++k) {
-      const Tail& tail = tails_[k];
-      if (k == 0 || tail.first != tails_[k - 1].first ||
-          second(tail.key) != second(tails_[k - 1].key))
-        ++rank;
-      rank_[tail.key & kIndexMask] = static_cast<std::uint16_t>(rank);
-    }
+    else
+      rank = RankRun(run, run_end, rank);
     run = run_end;
   }
   newest_.assign(static_cast<std::size_t>(rank + 1), kNoIndex);

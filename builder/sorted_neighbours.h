@@ -45,6 +45,9 @@ class SortedNeighbours {
 
  private:
   void FindPiece(std::int64_t from, std::int64_t start, std::int64_t end, NeighbourRecord* records);
+  void SortKeys();
+  std::uint64_t LastBytes(std::uint64_t key) const;
+  int RankRun(std::size_t run, std::size_t run_end, int rank);
   void SortStrings();
   NeighbourRecord Neighbours(int i, std::int64_t from);
 
