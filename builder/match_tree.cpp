@@ -86,9 +86,7 @@ void EncoderState::SubstituteNode(int old_node, int new_node) {
 // The highest node of the lower subtree of `node`, which has one.
 int EncoderState::Predecessor(int node) {
   int child = Lower(node);
-  while (Higher(child) != kNoNode) {
-    child = Higher(child);
-  }
+  while (Higher(child) != kNoNode) child = Higher(child);
   return child;
 }
 
