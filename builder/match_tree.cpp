@@ -3,26 +3,6 @@
 #include <cstring>
 
 namespace quiver {
-namespace {
-
-// Common prefix of two 17-byte strings, 8 bytes at a time from `from`, a
-// length they are known to share; sets `greater` when the first is greater.
-int CompareFrom(const std::uint8_t* a, const std::uint8_t* b, int from, bool& greater) {
-  for (int i = from; i < kLookAheadSize; i += 8) {
-    std::uint64_t x = LoadBigEndian(a + i);
-    std::uint64_t y = LoadBigEndian(b + i);
-    if (x != y) {
-      int length = i + __builtin_clzll(x ^ y) / 8;
-      if (length >= kLookAheadSize) break;
-      greater = x > y;
-      return length;
-    }
-  }
-  return kLookAheadSize;
-}
-
-}  // namespace
-
 void EncoderState::SetWindow(const EncoderWindow& start) {
   std::memcpy(window, start.bytes, kWindowSize);
   std::memcpy(window + kWindowSize, start.bytes, kLookAheadSize);

@@ -4,7 +4,6 @@
 // operation keeps exactly the shape that the plain insert and remove give.
 #pragma once
 
-#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -31,15 +30,28 @@ inline std::uint64_t LoadBigEndian(const std::uint8_t* p) {
   return __builtin_bswap64(x);
 }
 
-// The common prefix of two 17-byte strings, 0 to 17, compared 8 bytes at a
-// time: it reads kCompareReach bytes from each.
+// Common prefix of two 17-byte strings, 8 bytes at a time from `from`, a
+// length they are known to share; sets `greater` when the first is greater.
+// It reads kCompareReach bytes from each.
 inline constexpr int kCompareReach = 24;
-inline int CommonPrefix(const std::uint8_t* a, const std::uint8_t* b) {
-  for (int i = 0; i < kLookAheadSize; i += 8) {
-    const std::uint64_t x = LoadBigEndian(a + i) ^ LoadBigEndian(b + i);
-    if (x != 0) return std::min(kLookAheadSize, i + std::countl_zero(x) / 8);
+inline int CompareFrom(const std::uint8_t* a, const std::uint8_t* b, int from, bool& greater) {
+  for (int i = from; i < kLookAheadSize; i += 8) {
+    const std::uint64_t x = LoadBigEndian(a + i);
+    const std::uint64_t y = LoadBigEndian(b + i);
+    if (x != y) {
+      const int length = i + std::countl_zero(x ^ y) / 8;
+      if (length >= kLookAheadSize) break;
+      greater = x > y;
+      return length;
+    }
   }
   return kLookAheadSize;
+}
+
+// The common prefix of two 17-byte strings, 0 to 17.
+inline int CommonPrefix(const std::uint8_t* a, const std::uint8_t* b) {
+  bool greater;
+  return CompareFrom(a, b, 0, greater);
 }
 
 // What filing a string found, for a coder that settles the tree's shape
