@@ -8,7 +8,6 @@
 #include <array>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -105,10 +104,11 @@ class CodecTest : public ScratchTest {
     return CreateOrTruncate(Path(name).c_str());
   }
 
+  // On the fixture's pool unless given another.
   CompressOutcome CompressFile(const EncoderWindow& start, std::int64_t length,
-                               std::int64_t block_size = kBlockSize) {
-    return CompressMember(start, OpenSource("member"), CreateTemp("member.tmp"), length, pool_,
-                          block_size);
+                               std::int64_t block_size = kBlockSize, WorkerPool* pool = nullptr) {
+    return CompressMember(start, OpenSource("member"), CreateTemp("member.tmp"), length,
+                          pool != nullptr ? *pool : pool_, block_size);
   }
 
   Bytes Compress(const Bytes& member) {
@@ -295,9 +295,7 @@ TEST_F(BlockCodingTest, OneThreadOrNoneWritesTheSameStream) {
   // A pool the system gave no thread runs each block on the coding thread.
   for (int threads : {1, 0}) {
     WorkerPool pool(threads);
-    CompressOutcome outcome = CompressMember(EncoderWindow{}, OpenSource("member"),
-                                             CreateTemp("member.tmp"), 100000, pool, 8192);
-    ASSERT_EQ(outcome.status, CompressStatus::kOk);
+    ASSERT_EQ(CompressFile(EncoderWindow{}, 100000, 8192, &pool).status, CompressStatus::kOk);
     EXPECT_EQ(Read("member.tmp"), expected) << threads << " threads";
   }
 }
