@@ -20,6 +20,7 @@
 #include "platform.h"
 #include "quiver/reader.h"
 #include "test_data.h"
+#include "thread_scratch.h"
 #include "worker_pool.h"
 
 namespace quiver::test {
@@ -86,7 +87,7 @@ void CompressShape(benchmark::State& state, int threads) {
   ScratchFiles files;
   Bytes member = Shape(static_cast<int>(state.range(0)));
   WriteFile(files.Path("member"), member);
-  WorkerPool pool(threads);
+  WorkerPool pool(threads, ReleaseThreadScratch);
   for (auto _ : state) {
     CompressOutcome outcome = CompressFirst(files, static_cast<std::int64_t>(member.size()), pool);
     benchmark::DoNotOptimize(outcome);
@@ -106,7 +107,7 @@ void BM_CompressMemberInBlocks(benchmark::State& state) {
 // The stream one coder writes for `member` as the first of a run.
 Bytes StreamOf(const ScratchFiles& files, const Bytes& member) {
   WriteFile(files.Path("member"), member);
-  WorkerPool pool(1);
+  WorkerPool pool(1, ReleaseThreadScratch);
   CompressFirst(files, static_cast<std::int64_t>(member.size()), pool);
   return ReadFile(files.Path("stream"));
 }

@@ -14,6 +14,7 @@
 #include "platform.h"
 #include "progress.h"
 #include "temp_path.h"
+#include "thread_scratch.h"
 #include "totals.h"
 #include "worker_pool.h"
 
@@ -152,7 +153,8 @@ void CompressMembers() {
   // through the members in order would write.
   std::deque<std::unique_ptr<MemberTask>> in_flight;
   const int processors = AvailableProcessors();
-  WorkerPool pool(build_run.threads > 0 ? std::min(build_run.threads, processors) : processors);
+  WorkerPool pool(build_run.threads > 0 ? std::min(build_run.threads, processors) : processors,
+                  ReleaseThreadScratch);
   EncoderWindow window;
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     StageEntry& stage = build_run.stage[i];

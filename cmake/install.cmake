@@ -45,7 +45,7 @@ install(TARGETS quiver_shared EXPORT quiverTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libs NAMELINK_COMPONENT dev)
 install(TARGETS quiver_reader quiver_common EXPORT quiverTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
-install(FILES extractor/include/quiver/reader.h extractor/include/quiver/quiver.h
+install(FILES extractor/reader/include/quiver/reader.h extractor/reader/include/quiver/quiver.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quiver COMPONENT dev)
 
 set(config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/quiver)
@@ -66,7 +66,7 @@ foreach(pc quiver quiver-static)
           COMPONENT dev)
 endforeach()
 
-install(FILES extractor/python/quiver.py DESTINATION lib/python3/dist-packages COMPONENT python)
+install(FILES extractor/reader/python/quiver.py DESTINATION lib/python3/dist-packages COMPONENT python)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)

@@ -4,7 +4,7 @@
 install(TARGETS quiver quiverx RUNTIME DESTINATION bin)
 install(TARGETS quiver_shared RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
 install(TARGETS quiver_reader quiver_common ARCHIVE DESTINATION lib)
-install(FILES extractor/include/quiver/reader.h extractor/include/quiver/quiver.h
+install(FILES extractor/reader/include/quiver/reader.h extractor/reader/include/quiver/quiver.h
         DESTINATION include/quiver)
 install(FILES README.md DESTINATION .)
 install(DIRECTORY examples/assets DESTINATION examples)

@@ -124,6 +124,21 @@ int ProcessId();
 // where its control group sets one; at least 1.
 int AvailableProcessors();
 
+// Holds every asynchronous signal off the calling thread while it lives, so
+// that the threads it starts never take one: a signal goes to a thread of
+// the program's own. Nothing to hold on Windows, whose console events come
+// on a thread of their own.
+class NewThreadSignalMask {
+ public:
+  NewThreadSignalMask();
+  ~NewThreadSignalMask();
+  NewThreadSignalMask(const NewThreadSignalMask&) = delete;
+  NewThreadSignalMask& operator=(const NewThreadSignalMask&) = delete;
+
+ private:
+  alignas(8) unsigned char saved_[128];
+};
+
 // Runs `run` with the program's arguments in UTF-8: on Windows they come
 // from its wide command line, elsewhere they are passed on as they are.
 // Console output is then UTF-8 too.

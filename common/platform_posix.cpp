@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -338,6 +339,19 @@ std::string FollowLinks(const std::string& start) {
 
 int ProcessId() {
   return static_cast<int>(::getpid());
+}
+
+NewThreadSignalMask::NewThreadSignalMask() {
+  static_assert(sizeof(sigset_t) <= sizeof saved_);
+  sigset_t set;
+  sigfillset(&set);
+  // A fault is taken by the thread that caused it, whatever its mask.
+  for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT}) sigdelset(&set, s);
+  pthread_sigmask(SIG_BLOCK, &set, reinterpret_cast<sigset_t*>(saved_));
+}
+
+NewThreadSignalMask::~NewThreadSignalMask() {
+  pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(saved_), nullptr);
 }
 
 int AvailableProcessors() {

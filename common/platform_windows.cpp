@@ -435,6 +435,9 @@ int ProcessId() {
   return static_cast<int>(GetCurrentProcessId());
 }
 
+NewThreadSignalMask::NewThreadSignalMask() = default;
+NewThreadSignalMask::~NewThreadSignalMask() = default;
+
 int AvailableProcessors() {
   DWORD_PTR process = 0;
   DWORD_PTR system = 0;

@@ -16,6 +16,7 @@
 #include "lzss_decoder.h"
 #include "lzss_encoder.h"
 #include "platform.h"
+#include "thread_scratch.h"
 #include "worker_pool.h"
 
 namespace {
@@ -46,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream out(member, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
-  static quiver::WorkerPool pool(1);
+  static quiver::WorkerPool pool(1, quiver::ReleaseThreadScratch);
   quiver::FileStatus status;
   quiver::CompressOutcome outcome = quiver::CompressMember(
       window, quiver::OpenForReading(member.c_str(), status),

@@ -20,6 +20,7 @@
 #include "reference_encoder.h"
 #include "scratch.h"
 #include "sorted_neighbours.h"
+#include "thread_scratch.h"
 #include "worker_pool.h"
 
 namespace quiver::test {
@@ -121,7 +122,7 @@ class CodecTest : public ScratchTest {
     return stream;
   }
 
-  WorkerPool pool_{2};
+  WorkerPool pool_{2, ReleaseThreadScratch};
   EncoderWindow window_;
 
   template <typename Fill>
@@ -294,7 +295,7 @@ TEST_F(BlockCodingTest, OneThreadOrNoneWritesTheSameStream) {
   Write("member", member);
   // A pool the system gave no thread runs each block on the coding thread.
   for (int threads : {1, 0}) {
-    WorkerPool pool(threads);
+    WorkerPool pool(threads, ReleaseThreadScratch);
     ASSERT_EQ(CompressFile(EncoderWindow{}, 100000, 8192, &pool).status, CompressStatus::kOk);
     EXPECT_EQ(Read("member.tmp"), expected) << threads << " threads";
   }

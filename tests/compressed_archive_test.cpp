@@ -11,6 +11,7 @@
 #include "platform.h"
 #include "reference_encoder.h"
 #include "scratch.h"
+#include "thread_scratch.h"
 #include "worker_pool.h"
 
 namespace quiver::test {
@@ -75,7 +76,7 @@ TEST_F(CompressedArchiveTest, CompressTranscript) {
 TEST_F(CompressedArchiveTest, SmallestStoresWhatDoesNotShrink) {
   // A member whose stream is exactly its own length: ratio 0, stored raw.
   Bytes boundary;
-  WorkerPool pool(1);
+  WorkerPool pool(1, ReleaseThreadScratch);
   for (std::size_t k = 1; k < 400 && boundary.empty(); ++k) {
     Bytes candidate = RandomData(k, 11);
     candidate.insert(candidate.end(), 17, 'a');

@@ -1,8 +1,9 @@
 // The one set of threads that runs a run's parallel work: side-by-side
 // compression of members and the blocks of a long member.
 //
-// Who owns what: the pool owns its threads, and each frees the coder
-// scratch it made (thread_scratch.h) as it ends. A task belongs to whoever
+// Who owns what: the pool owns its threads; each calls the `thread_end`
+// given to the pool as it ends, so that a user's per-thread scratch (the
+// coder's, thread_scratch.h) goes with the thread. A task belongs to whoever
 // submits it, who keeps it alive and unmoved until Wait or Cancel has
 // returned for it. A task may submit and wait for tasks of its own.
 //
@@ -18,7 +19,7 @@
 // thread, the pool goes on with the threads it has, down to none.
 //
 // Shutdown: the destructor drops tasks still queued and joins the threads
-// once their current tasks end; the clean-up signals never reach them.
+// once their current tasks end; no asynchronous signal ever reaches them.
 #pragma once
 
 #include <algorithm>
@@ -49,7 +50,7 @@ class PoolTask {
 
 class WorkerPool {
  public:
-  explicit WorkerPool(int threads);
+  explicit WorkerPool(int threads, void (*thread_end)() = nullptr);
   ~WorkerPool();
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;

@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "platform.h"
-#include "thread_scratch.h"
 
 namespace quiver {
 namespace {
@@ -14,14 +13,14 @@ thread_local bool pool_thread = false;
 
 }  // namespace
 
-WorkerPool::WorkerPool(int threads) {
-  CleanupSignalBlock block;
+WorkerPool::WorkerPool(int threads, void (*thread_end)()) {
+  NewThreadSignalMask mask;
   for (int i = 0; i < threads; ++i) {
     try {
-      threads_.emplace_back([this] {
+      threads_.emplace_back([this, thread_end] {
         pool_thread = true;
         Work();
-        ReleaseThreadScratch();
+        if (thread_end != nullptr) thread_end();
       });
     } catch (const std::system_error&) {
       break;
