@@ -156,6 +156,24 @@ TEST_F(ReaderTest, DamagedArchivesAndStreamsAreErrorValues) {
   EXPECT_EQ(opened, 3);
 }
 
+TEST_F(ReaderTest, StatusMessagesShowNamesAsAConsoleMayShowThem) {
+  // A program prints these as they are; a name must not drive its terminal.
+  const std::string name = "n\x1b[2J\x07\xc2\x9b\nforged";
+  const std::string shown = "n?[2J???forged";
+  ImageRecord negative = Stored(name, "x");
+  negative.original_length = -1;
+  Bytes damaged = ArchiveImage({negative});
+  Archive archive;
+  EXPECT_EQ(archive.OpenMemory(damaged).message(), "entry 0 (" + shown + ") has a negative length");
+  Bytes cut = ArchiveImage({{name, 10, kAfterTable, 3, {0xB0, 0x80, 0x05}}}, 1);
+  ASSERT_TRUE(archive.OpenMemory(cut));
+  Bytes out;
+  EXPECT_EQ(archive.Read(0, out).message(), "damaged stream in " + shown);
+  Mounts mounts;
+  std::size_t size;
+  EXPECT_EQ(mounts.Size(name, size).message(), "no mount has " + shown);
+}
+
 TEST_F(ReaderTest, ConcurrentReadsOfOneArchive) {
   Members members;
   for (int i = 0; i < 40; ++i) {

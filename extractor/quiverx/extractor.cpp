@@ -129,14 +129,15 @@ bool ExplodeMembers(OpenArchive& archive) {
 bool ExtractNamedMembers(OpenArchive& archive, int argc, char** argv) {
   for (int i = options.first + 1; i < argc; ++i) {
     const char* wanted = argv[i];
+    const std::string shown = ShownName(wanted);
     if (std::strlen(wanted) >= kNameSize) {
-      std::printf("Unable to extract %s - name longer than %zu characters.\n", wanted,
+      std::printf("Unable to extract %s - name longer than %zu characters.\n", shown.c_str(),
                   kNameSize - 1);
       return false;
     }
     std::optional<std::size_t> found = archive.reader.Find(wanted);
     if (!found) {
-      std::printf("Unable to extract %s - not found in quiver.\n", wanted);
+      std::printf("Unable to extract %s - not found in quiver.\n", shown.c_str());
       return false;
     }
     if (!ExtractMember(archive, *found)) return false;

@@ -6,6 +6,7 @@
 #include "member_path.h"
 #include "platform.h"
 #include "quiver/reader.h"
+#include "shown_name.h"
 
 namespace quiver {
 
@@ -32,7 +33,7 @@ std::string PathBelow(const std::string& directory, std::string_view name) {
 }
 
 Status NotFound(std::string_view name) {
-  return {Status::Code::kNotFound, "no mount has " + std::string(name)};
+  return {Status::Code::kNotFound, "no mount has " + ShownName(name)};
 }
 
 // What one lookup found: a member of an archive, or a file of a directory.
@@ -84,7 +85,7 @@ Status Mounts::MountArchive(const std::string& path) {
 Status Mounts::MountDirectory(const std::string& path) {
   FileStatus status;
   if (path.empty() || !StatusOfPath(path.c_str(), status) || !status.directory)
-    return {Status::Code::kOpenFailed, "no directory " + path};
+    return {Status::Code::kOpenFailed, "no directory " + ShownName(path)};
   state_->mounts.push_back({nullptr, path});
   return {};
 }
@@ -104,11 +105,11 @@ Status Mounts::Read(std::string_view name, std::uint8_t* out, std::size_t size) 
     return {Status::Code::kBadBuffer, "buffer is not the file's length"};
   FileStatus status;
   const FileHandle file = OpenForReading(found.path.c_str(), status);
-  if (file == kNoFile) return {Status::Code::kReadFailed, "cannot open " + found.path};
+  if (file == kNoFile) return {Status::Code::kReadFailed, "cannot open " + ShownName(found.path)};
   const std::int64_t got = ReadFullAt(file, out, size, 0);
   CloseFile(file);
   if (got != static_cast<std::int64_t>(size) || status.size != found.size)
-    return {Status::Code::kReadFailed, "cannot read " + found.path};
+    return {Status::Code::kReadFailed, "cannot read " + ShownName(found.path)};
   return {};
 }
 
