@@ -150,24 +150,39 @@ TEST_F(QuiverxOptionsTest, TestReportsATableOutOfKeyOrderWithoutFailing) {
             "Tested 2 members: 0 failed.\n");
 }
 
+// C1 controls as UTF-8 (here NEL, C2 85) and as raw bytes (9B) drive a
+// terminal; the Unicode line and paragraph separators split lines for a
+// reader that honours them.
+const std::string kSeparatorsName =
+    "a\xc2\x85"
+    "b\xe2\x80\xa8"
+    "c\xe2\x80\xa9"
+    "d\x9b"
+    "e";
+
 TEST_F(QuiverxOptionsTest, TabSeparatedListingForScripts) {
-  Write("odd.qvr", ArchiveImage({Stored("tab\there\\caf\xe9", "data")}));
+  Write("odd.qvr",
+        ArchiveImage({Stored("tab\there\\caf\xe9", "data"), Stored(kSeparatorsName, "more")}));
   ExpectTranscript(Quiverx({"--format=tsv", "?odd"}), 0,
                    "name\toriginal_length\tstored_length\tcompressed\tkey\toffset\n"
-                   "tab\\there\\\\caf\\xe9\t4\t4\t0\t0\t288\n");
+                   "tab\\there\\\\caf\\xe9\t4\t4\t0\t0\t560\n"
+                   "a\\xc2\\x85b\\xe2\\x80\\xa8c\\xe2\\x80\\xa9d\\x9be\t4\t4\t0\t0\t564\n");
 }
 
 TEST_F(QuiverxOptionsTest, JsonListingReadsBackAsTheArchive) {
   if (!SystemProgramExists("/usr/bin/python3")) GTEST_SKIP() << "needs python3";
-  Write("listing.json", std::string());
-  RunResult run = Quiverx({"--format=json", "?out"});
-  ASSERT_EQ(run.status, 0);
-  Write("listing.json", run.output);
-  // Read back by a JSON parser and held against the archive's own bytes.
-  const std::string check = R"(
+  Write("odd.qvr", ArchiveImage({Stored(kSeparatorsName, "data")}));
+  RunResult odd = Quiverx({"--format=json", "?odd"});
+  EXPECT_NE(odd.output.find(R"("a\u0085b\u2028c\u2029d\udc9be")"), std::string::npos) << odd.output;
+  for (const std::string archive : {"out", "odd"}) {
+    RunResult run = Quiverx({"--format=json", "?" + archive});
+    ASSERT_EQ(run.status, 0);
+    Write("listing.json", run.output);
+    // Read back by a JSON parser and held against the archive's own bytes.
+    const std::string check = R"(
 import json, struct, sys
 listing = json.load(open("listing.json"))
-image = open("out.qvr", "rb").read()
+image = open(sys.argv[1], "rb").read()
 count, = struct.unpack_from("<i", image, 0)
 assert len(listing) == count, listing
 for i, member in enumerate(listing):
@@ -179,8 +194,9 @@ for i, member in enumerate(listing):
     assert member["stored_length"] == (compressed or original)
 print("ok")
 )";
-  RunResult parsed = RunProgram("/usr/bin/python3", {"-c", check}, dir_);
-  EXPECT_EQ(parsed.output, "ok\n") << run.output;
+    RunResult parsed = RunProgram("/usr/bin/python3", {"-c", check, archive + ".qvr"}, dir_);
+    EXPECT_EQ(parsed.output, "ok\n") << run.output;
+  }
 }
 
 TEST_F(QuiverxOptionsTest, NoOverwriteSkipsExistingFiles) {
