@@ -104,6 +104,8 @@ FileHandle CreateUnnamedFileIn(FileHandle directory, bool& unsupported);
 CreateResult LinkUnnamedFileIn(FileHandle file, FileHandle directory, const char* name);
 CreateResult CreateNewFileIn(FileHandle directory, const char* name, FileHandle& file);
 bool RenameIn(FileHandle directory, const char* from, const char* to);
+// The same, but never over an existing `to`: kNameTaken then, and both stay.
+CreateResult RenameNoReplaceIn(FileHandle directory, const char* from, const char* to);
 // Safe in a signal handler. True once `name` is gone; on Windows a file
 // another program holds open is tried again for about a second first.
 bool RemoveIn(FileHandle directory, const char* name);

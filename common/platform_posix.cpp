@@ -295,6 +295,19 @@ bool RenameIn(FileHandle directory, const char* from, const char* to) {
   return ::renameat(Fd(directory), from, Fd(directory), to) == 0;
 }
 
+CreateResult RenameNoReplaceIn(FileHandle directory, const char* from, const char* to) {
+  if (::renameat2(Fd(directory), from, Fd(directory), to, RENAME_NOREPLACE) == 0)
+    return CreateResult::kCreated;
+  if (errno == EEXIST) return CreateResult::kNameTaken;
+  if (errno != EINVAL && errno != ENOSYS) return CreateResult::kFailed;
+  // A file system without the flag: a link, which never replaces, then the
+  // old name goes.
+  if (::linkat(Fd(directory), from, Fd(directory), to, 0) != 0)
+    return errno == EEXIST ? CreateResult::kNameTaken : CreateResult::kFailed;
+  ::unlinkat(Fd(directory), from, 0);
+  return CreateResult::kCreated;
+}
+
 bool RemoveIn(FileHandle directory, const char* name) {
   return ::unlinkat(Fd(directory), name, 0) == 0 || errno == ENOENT;
 }

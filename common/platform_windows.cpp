@@ -392,6 +392,16 @@ bool RenameIn(FileHandle directory, const char* from, const char* to) {
   return Replace(PathIn(directory, from), PathIn(directory, to));
 }
 
+CreateResult RenameNoReplaceIn(FileHandle directory, const char* from, const char* to) {
+  const std::wstring source = PathIn(directory, from);
+  const std::wstring target = PathIn(directory, to);
+  if (source.empty() || target.empty()) return CreateResult::kFailed;
+  if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH))
+    return CreateResult::kCreated;
+  return CreateFailure() == CreateResult::kNameTaken ? CreateResult::kNameTaken
+                                                     : CreateResult::kFailed;
+}
+
 bool RemoveIn(FileHandle directory, const char* name) {
   return Remove(PathIn(directory, name));
 }

@@ -1,6 +1,8 @@
 // The options both programs took on after the first version: each with its
 // exact transcript, and the first version's command lines unchanged.
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "name_crc.h"
 #include "scratch.h"
@@ -205,6 +207,28 @@ TEST_F(QuiverxOptionsTest, NoOverwriteSkipsExistingFiles) {
                    "Opened out.qvr.\nFilecount - 2\nFiles are compressed.\n"
                    "two.bin exists - skipped.\nmaps\\one.map decompressed and extracted.\n");
   EXPECT_EQ(Read("two.bin"), Text("mine"));
+}
+
+TEST_F(QuiverxOptionsTest, NoOverwriteNeverReplacesAFileMadeWhileTheMemberIsWritten) {
+  if (!SystemProgramExists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
+  // strace holds every link and rename back for 1.5 s: the files appear
+  // after quiverx looked for them and before it puts the members in place.
+  const std::string commits = "linkat,renameat,renameat2";
+  RunningProgram run("/usr/bin/strace",
+                     {"-f", "-qq", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
+                      "trace=" + commits, "-e", "inject=" + commits + ":delay_enter=1500000",
+                      QuiverxPath(), "-n", "+out"},
+                     dir_);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  Write("two.bin", std::string("mine"));
+  Write("maps/one.map", std::string("mine too"));
+  const RunResult result = run.Wait();
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_NE(result.output.find("exists - skipped.\n"), std::string::npos) << result.output;
+  EXPECT_EQ(result.output.find("extracted"), std::string::npos) << result.output;
+  EXPECT_EQ(Read("two.bin"), Text("mine"));
+  EXPECT_EQ(Read("maps/one.map"), Text("mine too"));
+  for (const std::string& path : Tree()) EXPECT_EQ(path.find(".qvx-"), std::string::npos) << path;
 }
 
 TEST_F(QuiverxOptionsTest, QuietPrintsFailuresOnly) {

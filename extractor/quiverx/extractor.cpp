@@ -112,9 +112,17 @@ bool ExtractMember(OpenArchive& archive, std::size_t index) {
       std::printf("Unable to extract %s - read error in quiver.\n", name);
     return DropOutput(output, place);
   }
-  if (!output.Commit()) {
-    std::printf("Unable to extract %s - error in file creation.\n", name);
-    return DropOutput(output, place);
+  switch (output.Commit(!options.no_overwrite)) {
+    case PendingFile::Committed::kYes:
+      break;
+    case PendingFile::Committed::kNameTaken:
+      // Made by someone else since it was looked for: still theirs.
+      if (!output.Discard()) return DropOutput(output, place);
+      Progress("%s exists - skipped.\n", name);
+      return true;
+    case PendingFile::Committed::kFailed:
+      std::printf("Unable to extract %s - error in file creation.\n", name);
+      return DropOutput(output, place);
   }
   Progress(info.compressed ? "%s decompressed and extracted.\n" : "%s extracted.\n", name);
   return true;
