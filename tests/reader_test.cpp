@@ -308,6 +308,22 @@ TEST_F(MountsTest, NamesThatLeaveADirectoryAreNeverOpened) {
   EXPECT_EQ(mounts_.MountArchive(Path("secret.txt")).code(), Status::Code::kDamaged);
 }
 
+TEST_F(MountsTest, SymbolicLinksInAMountedDirectoryAreNeverFollowed) {
+  // Out of the directory, to a file or through a directory, and even back
+  // into it: a link is refused, so no name reads what lies outside.
+  if (!Link(Path("secret.txt"), "loose/escape_file") || !Link("..", "loose/escape_dir") ||
+      !Link("maps/level2.map", "loose/inside"))
+    GTEST_SKIP() << "no symbolic links here";
+  std::size_t size = 0;
+  for (const char* name : {"escape_file", "escape_dir/secret.txt", "ESCAPE_DIR\\secret.txt",
+                           "escape_dir/loose/maps/level2.map", "inside"}) {
+    EXPECT_EQ(mounts_.Size(name, size).code(), Status::Code::kNotFound) << name;
+    std::uint8_t buffer[64];
+    EXPECT_EQ(mounts_.Read(name, buffer, 18).code(), Status::Code::kNotFound) << name;
+  }
+  EXPECT_EQ(ReadMounted("maps/level2.map"), "loose two");
+}
+
 TEST_F(MountsTest, ConcurrentReadsThroughMounts) {
   std::vector<std::thread> threads;
   std::vector<int> mismatches(4, 0);
