@@ -39,8 +39,8 @@ TEST_F(QuiverOptionsTest, EveryThreadCountWritesTheSameArchive) {
     ASSERT_EQ(Quiver(args).status, 0) << args[1];
     EXPECT_EQ(Read("out.qvr"), Read("one.qvr")) << args[1];
   }
-  RunResult bad = Quiver({"-j", "0", "-c", "out", "@list"});
-  EXPECT_EQ(bad.status, 2);
+  for (const char* bad : {"0", " 2", "+3", "2 ", "1025", "", "0x2", "99999999999"})
+    EXPECT_EQ(Quiver({"-j", bad, "-c", "out", "@list"}).status, 2) << "'" << bad << "'";
 }
 
 TEST_F(QuiverOptionsTest, ResponseTextFromStandardInput) {
