@@ -69,6 +69,12 @@ void SetPermissions(FileHandle file, std::uint32_t permissions);
 // The permissions a new file gets: 0666 less the umask.
 std::uint32_t NewFilePermissions();
 
+// Memory for a large table, its pages as yet untouched, taken in large
+// pages where the system offers them (fewer faults as it is filled);
+// nullptr on failure. Freed by FreeLarge with the same size.
+void* AllocateLarge(std::size_t size);
+void FreeLarge(void* memory, std::size_t size);
+
 // The file's first `size` bytes mapped read-only (size > 0); nullptr on
 // failure.
 const std::uint8_t* MapFile(FileHandle file, std::int64_t size);

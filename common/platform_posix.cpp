@@ -177,6 +177,17 @@ std::uint32_t NewFilePermissions() {
   return 0666 & ~mask;
 }
 
+void* AllocateLarge(std::size_t size) {
+  void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) return nullptr;
+  ::madvise(memory, size, MADV_HUGEPAGE);
+  return memory;
+}
+
+void FreeLarge(void* memory, std::size_t size) {
+  ::munmap(memory, size);
+}
+
 const std::uint8_t* MapFile(FileHandle file, std::int64_t size) {
   void* data = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_SHARED, Fd(file), 0);
   return data == MAP_FAILED ? nullptr : static_cast<const std::uint8_t*>(data);

@@ -181,6 +181,14 @@ FileHandle OpenForReading(const char* path, FileStatus& status) {
   return File(handle);
 }
 
+void* AllocateLarge(std::size_t size) {
+  return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void FreeLarge(void* memory, std::size_t) {
+  VirtualFree(memory, 0, MEM_RELEASE);
+}
+
 FileHandle OpenBelow(const std::string& root, const std::string& relative, FileStatus& status) {
   HANDLE directory = OpenDirectoryAt(WidePath(root.c_str()));
   std::size_t start = 0;

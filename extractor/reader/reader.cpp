@@ -19,10 +19,12 @@ struct Archive::State {
   ArchiveTable table;
   FileHandle owned_file = kNoFile;
   const std::uint8_t* mapping = nullptr;
-  // Set when the table is in key order with every key right, so a binary
-  // search finds any name; otherwise names are looked up in `index`.
-  bool searchable = false;
-  NameIndex index;
+  // Made on the first exact lookup, which a listing never makes: whether
+  // the table is in key order with every key right, so a binary search
+  // finds any name, and otherwise `index`.
+  mutable std::once_flag lookup_made;
+  mutable bool searchable = false;
+  mutable NameIndex index;
   // Made on the first loose lookup, which most readers never make.
   mutable std::once_flag loose_made;
   mutable LooseIndex loose;
@@ -47,8 +49,6 @@ bool IsSearchable(const ArchiveTable& table) {
 Status Load(Archive::State& state) {
   std::string problem = LoadArchiveTable(state.bytes, state.table);
   if (!problem.empty()) return {Status::Code::kDamaged, problem};
-  state.searchable = IsSearchable(state.table);
-  if (!state.searchable) state.index = BuildNameIndex(state.table);
   return {};
 }
 
@@ -179,9 +179,14 @@ MemberInfo Archive::member(std::size_t index) const {
 std::optional<std::size_t> Archive::Find(std::string_view name) const {
   if (!state_ || name.size() >= kNameSize || name.find('\0') != std::string_view::npos)
     return std::nullopt;
-  if (!state_->searchable) {
-    auto found = state_->index.find(name);
-    if (found == state_->index.end()) return std::nullopt;
+  const State& state = *state_;
+  std::call_once(state.lookup_made, [&state] {
+    state.searchable = IsSearchable(state.table);
+    if (!state.searchable) state.index = BuildNameIndex(state.table);
+  });
+  if (!state.searchable) {
+    auto found = state.index.find(name);
+    if (found == state.index.end()) return std::nullopt;
     return found->second;
   }
   const auto& entries = state_->table.entries;
