@@ -23,7 +23,6 @@ namespace quiver {
 namespace {
 
 int Build(int argc, char** argv) {
-  LineBufferStandardOutput();
   InstallSignalCleanup();
   FailWritesPastTheFileSizeLimit();
   ParseBuilderCommandLine(argc, argv);
@@ -31,7 +30,7 @@ int Build(int argc, char** argv) {
   Progress("Destination file = %s\n", build_run.dest_name);
   OpenResponseFile();
   if (!OpenArchiveOutput()) {
-    std::printf("Unable to create quiver %s\n", build_run.dest_name);
+    Print("Unable to create quiver %s\n", build_run.dest_name);
     ExtensionHint(build_run.dest_name, kArchiveExtension, "");
     FatalExit(kExitFailure);
   }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <cstdio>
 #include <deque>
 #include <memory>
 #include <new>
@@ -13,6 +12,7 @@
 #include "member_path.h"
 #include "platform.h"
 #include "progress.h"
+#include "standard_output.h"
 #include "temp_path.h"
 #include "thread_scratch.h"
 #include "totals.h"
@@ -76,16 +76,16 @@ void RecordFailure(std::int32_t i, const CompressOutcome& outcome) {
     case CompressStatus::kOk:
       return;
     case CompressStatus::kSourceUnreadable:
-      std::printf("Unable to read %s for compression\n", name);
+      Print("Unable to read %s for compression\n", name);
       FatalExit(kExitFailure);
     case CompressStatus::kSourceChanged:
-      std::printf("%s changed length during compression\n", name);
+      Print("%s changed length during compression\n", name);
       FatalExit(kExitFailure);
     case CompressStatus::kSourceModified:
-      std::printf("%s changed during compression\n", name);
+      Print("%s changed during compression\n", name);
       FatalExit(kExitFailure);
     case CompressStatus::kTempUnreadable:
-      std::printf("Unable to measure temporary file %s\n", build_run.stage[i].temp_path);
+      Print("Unable to measure temporary file %s\n", build_run.stage[i].temp_path);
       FatalExit(kExitFailure);
     case CompressStatus::kWriteFailed:
       ReportError("%s", outcome.failure.c_str());

@@ -1,13 +1,13 @@
 #include "copy_stage.h"
 
 #include <cinttypes>
-#include <cstdio>
 
 #include "archive_output.h"
 #include "exit_paths.h"
 #include "member_path.h"
 #include "platform.h"
 #include "progress.h"
+#include "standard_output.h"
 
 namespace quiver {
 
@@ -22,12 +22,12 @@ void ReportCopy(const char* source_path, std::int64_t size, std::int32_t to_go) 
 }
 
 void CopyReadError(const char* shown) {
-  std::printf("Unable to read %s in copying stage\n", shown);
+  Print("Unable to read %s in copying stage\n", shown);
   FatalExit(kExitFailure);
 }
 
 void ChangedWhileCopied(const char* shown) {
-  std::printf("%s changed during copying\n", shown);
+  Print("%s changed during copying\n", shown);
   FatalExit(kExitFailure);
 }
 
@@ -39,11 +39,11 @@ void CopyMembers(std::vector<std::uint8_t>& copy_buffer) {
     FileStatus status;
     const FileHandle file = OpenForReading(source.path.c_str(), status);
     if (file == kNoFile) {
-      std::printf("Unable to open %s\n", source.shown);
+      Print("Unable to open %s\n", source.shown);
       FatalExit(kExitFailure);
     }
     if (status.size != source.expected) {
-      std::printf("Length match error in copying stage - file %s", stage.source_path);
+      Print("Length match error in copying stage - file %s", stage.source_path);
       FatalExit(kExitFailure);
     }
     // A member stored raw must still be the file that was measured and

@@ -158,6 +158,21 @@ class NewThreadSignalMask {
 // Console output is then UTF-8 too.
 int RunWithUtf8Arguments(int argc, char** argv, int (*run)(int, char**));
 
+// The programs' console, in platform_*_console.cpp.
+inline constexpr int kStandardOutput = 1;
+inline constexpr int kStandardError = 2;
+bool IsTerminal(int stream);
+enum class ConsoleWrite { kOk, kBrokenPipe, kFailed };
+// All of `data` to standard output or error. Safe in a signal handler.
+ConsoleWrite WriteToConsole(int stream, const char* data, std::size_t size);
+// The calling thread takes SIGPIPE, as a write to a pipe whose reader has
+// gone gives it; nothing where there is no such signal.
+void RaiseBrokenPipe();
+// From a clean-up handler about to die: a write to a pipe whose reader has
+// gone no longer raises SIGPIPE, so only the handler's own signal ends the
+// process. Safe in a signal handler.
+void HoldBrokenPipe();
+
 // The signals that end a run from outside, after which its unfinished files
 // must not stay: interrupt, termination, hang-up, and a broken pipe when
 // the reader of standard output has gone. `handler` takes each, except one

@@ -1,18 +1,33 @@
 // The programs report everything on standard output, so a listing or
 // transcript that could not be written is a failed run.
+//
+// Every line goes through Print into one buffer that a writer thread of its
+// own hands to the system: on a terminal each line at once, elsewhere (a
+// log file, a pipe) when a line has waited 100 ms or the buffer fills, so a
+// log shows how far a run got without a system call per line. A clean-up
+// signal handler writes what is still waiting with WritePendingOutput
+// before the process dies.
 #pragma once
+
+#include <cstdarg>
 
 namespace quiver {
 
-// Each line goes out as it is printed, so that a log written to a file or a
-// pipe shows how far an interrupted run got.
-void LineBufferStandardOutput();
+// The program's lines, printf-style, in the order of the calls.
+void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void PrintList(const char* format, va_list args);
 
-// Flushes standard output; true when some of it could not be written.
+// Writes every line printed so far; true when some of it could not be
+// written.
 bool StandardOutputFailed();
 
-// Flushes standard output; when it could not be written, says so on
-// standard error and turns a status of 0 into 1.
+// Writes every line printed so far and stops the writer; when standard
+// output could not be written, says so on standard error and turns a status
+// of 0 into 1.
 int FinishStandardOutput(int status, const char* program);
+
+// Safe in a signal handler: writes the lines still waiting, once the writer
+// thread is done with what it is writing; the writer writes no more after.
+void WritePendingOutput();
 
 }  // namespace quiver

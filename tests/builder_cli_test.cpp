@@ -229,6 +229,25 @@ INSTANTIATE_TEST_SUITE_P(Modes, LostTranscriptTest, ::testing::Values("", "-s"),
                            return info.param.empty() ? "stored" : "smallest";
                          });
 
+TEST_F(BuilderCliTest, ProgressReachesALogWhileTheRunGoesOn) {
+  if (!SystemProgramExists("/bin/sh")) GTEST_SKIP() << "needs a shell to write the log";
+  // The small member's line is in the log while the long one is still coded.
+  WriteMembers({{"small.txt", TextData(100, 1)}, {"long.txt", TextData(16 << 20, 2)}});
+  RunningProgram build("/bin/sh", {"-c", "exec \"$0\" -c -j 1 out @list > log", QuiverPath()},
+                       dir_);
+  const std::string logged = "small.txt logged - ";
+  const std::string before =
+      "Response file    = list.rsp\nDestination file = out.qvr\n"
+      "Opened list.rsp\nfilecount = 2\n";
+  ASSERT_TRUE(WaitForPath(Path("log"), static_cast<long>(before.size() + logged.size())));
+  const Bytes log = Read("log");
+  EXPECT_EQ(std::string(log.begin(), log.end()).substr(0, before.size() + logged.size()),
+            before + logged);
+  EXPECT_FALSE(Exists("out.qvr"));
+  EXPECT_EQ(build.Wait().status, 0);
+  EXPECT_TRUE(Exists("out.qvr"));
+}
+
 TEST_F(BuilderCliTest, RebuildOverALongerArchiveKeepsNoTail) {
   Write("out.qvr", RandomData(5000, 6));
   WriteMembers({{"m", Text("tiny")}});

@@ -1,11 +1,11 @@
 #include "archive_check.h"
 
-#include <cstdio>
 #include <string>
 
 #include "member_path.h"
 #include "name_crc.h"
 #include "shown_name.h"
+#include "standard_output.h"
 
 namespace quiver {
 namespace {
@@ -40,15 +40,14 @@ bool TestArchive(const Archive& archive, bool quiet) {
     const std::string shown = ShownName(archive.member(i).name);
     if (!problem.empty()) {
       ++failed;
-      std::printf("%s - %s.\n", shown.c_str(), problem.c_str());
+      Print("%s - %s.\n", shown.c_str(), problem.c_str());
     } else if (!quiet) {
-      std::printf("%s - ok.\n", shown.c_str());
+      Print("%s - ok.\n", shown.c_str());
     }
   }
   if (!InKeyOrder(archive) && !quiet)
-    std::printf("Note: the table is not in key order; names are found by a slower lookup.\n");
-  if (failed > 0 || !quiet)
-    std::printf("Tested %zu members: %zu failed.\n", archive.size(), failed);
+    Print("Note: the table is not in key order; names are found by a slower lookup.\n");
+  if (failed > 0 || !quiet) Print("Tested %zu members: %zu failed.\n", archive.size(), failed);
   return failed == 0;
 }
 

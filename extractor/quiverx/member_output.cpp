@@ -7,6 +7,7 @@
 
 #include "member_path.h"
 #include "platform.h"
+#include "standard_output.h"
 
 namespace quiver {
 namespace {
@@ -18,6 +19,9 @@ volatile std::sig_atomic_t live_temp_set = 0;
 
 void CleanupSignalHandler(int signal_number) {
   if (live_temp_set) RemoveIn(live_directory, live_temp);
+  // A log shows how far the run got.
+  HoldBrokenPipe();
+  WritePendingOutput();
   DieBySignal(signal_number);
 }
 
