@@ -11,10 +11,18 @@
 
 #include <cstdarg>
 
+// The format checks of the formatting used here: with mingw-w64 that is
+// its own printf, not the Windows runtime's.
+#ifdef __MINGW32__
+#define QUIVER_PRINTF(string, first) __attribute__((format(gnu_printf, string, first)))
+#else
+#define QUIVER_PRINTF(string, first) __attribute__((format(printf, string, first)))
+#endif
+
 namespace quiver {
 
 // The program's lines, printf-style, in the order of the calls.
-void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Print(const char* format, ...) QUIVER_PRINTF(1, 2);
 void PrintList(const char* format, va_list args);
 
 // Writes every line printed so far; true when some of it could not be
