@@ -61,6 +61,9 @@ bool CloseFile(FileHandle file);
 
 // True when all `size` bytes were written.
 bool WriteAll(FileHandle file, const void* data, std::size_t size);
+// The bytes written, from the first, before a write failed: `size` when
+// none did.
+std::size_t WritePrefix(FileHandle file, const void* data, std::size_t size);
 // Bytes read before the end of the file, or -1 on a read error.
 std::int64_t ReadFull(FileHandle file, void* data, std::size_t size);
 std::int64_t ReadFullAt(FileHandle file, void* data, std::size_t size, std::int64_t offset);
@@ -83,12 +86,13 @@ void UnmapFile(const std::uint8_t* data, std::int64_t size);
 enum class CopyResult { kOk, kShortSource, kReadError, kWriteError };
 
 // Copies `size` bytes from `in` (at `in_offset`, or at its file position
-// when that is negative) to the file position of `out`: inside the kernel
-// where the two offsets agree within a page and it can, else through
-// `buffer`, made `buffer_size` bytes long (or the copy's size, if less)
-// when first needed.
+// when that is negative) to the file position of `out` (`out_position`
+// when the caller knows it, else asked for): inside the kernel where the
+// two offsets agree within a page and it can, else through `buffer`, made
+// `buffer_size` bytes long (or the copy's size, if less) when first needed.
 CopyResult CopyRange(FileHandle in, std::int64_t in_offset, FileHandle out, std::int64_t size,
-                     std::vector<std::uint8_t>& buffer, std::size_t buffer_size);
+                     std::vector<std::uint8_t>& buffer, std::size_t buffer_size,
+                     std::int64_t out_position = -1);
 
 // kDenied: the directory may not be written, or its file system is read-only.
 enum class CreateResult { kCreated, kNameTaken, kDenied, kFailed };

@@ -127,19 +127,20 @@ bool CloseFile(FileHandle file) {
   return ::close(Fd(file)) == 0;
 }
 
-bool WriteAll(FileHandle file, const void* data, std::size_t size) {
+std::size_t WritePrefix(FileHandle file, const void* data, std::size_t size) {
   const auto* p = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = ::write(Fd(file), p, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return false;
-    p += n;
-    size -= static_cast<std::size_t>(n);
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::write(Fd(file), p + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
   }
-  return true;
+  return done;
+}
+
+bool WriteAll(FileHandle file, const void* data, std::size_t size) {
+  return WritePrefix(file, data, size) == size;
 }
 
 std::int64_t ReadFullAt(FileHandle file, void* data, std::size_t size, std::int64_t offset) {
@@ -209,14 +210,15 @@ std::int64_t FilePosition(FileHandle file) {
 }  // namespace
 
 CopyResult CopyRange(FileHandle in, std::int64_t in_offset, FileHandle out, std::int64_t size,
-                     std::vector<std::uint8_t>& buffer, std::size_t buffer_size) {
+                     std::vector<std::uint8_t>& buffer, std::size_t buffer_size,
+                     std::int64_t out_position) {
   off_t position = static_cast<off_t>(in_offset);
   off_t* position_arg = in_offset >= 0 ? &position : nullptr;
   // The kernel copies page by page, and moves whole pages only where the
   // two offsets agree within a page; else copying through the buffer, with
   // every write after the first ending on a page of `out`, costs less.
   const std::int64_t from = in_offset >= 0 ? in_offset : FilePosition(in);
-  const std::int64_t to = FilePosition(out);
+  const std::int64_t to = out_position >= 0 ? out_position : FilePosition(out);
   bool kernel_copy = from < 0 || to < 0 || (from - to) % kPageSize == 0;
   std::int64_t head = to < 0 ? 0 : (kPageSize - to % kPageSize) % kPageSize;
   // No longer than the copy: a small member pays for no large buffer.

@@ -241,16 +241,20 @@ bool CloseFile(FileHandle file) {
   return CloseHandle(Handle(file)) != 0;
 }
 
-bool WriteAll(FileHandle file, const void* data, std::size_t size) {
+std::size_t WritePrefix(FileHandle file, const void* data, std::size_t size) {
   const auto* bytes = static_cast<const std::uint8_t*>(data);
-  while (size > 0) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+  std::size_t done = 0;
+  while (done < size) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
     DWORD written = 0;
-    if (!WriteFile(Handle(file), bytes, chunk, &written, nullptr) || written == 0) return false;
-    bytes += written;
-    size -= written;
+    if (!WriteFile(Handle(file), bytes + done, chunk, &written, nullptr) || written == 0) break;
+    done += written;
   }
-  return true;
+  return done;
+}
+
+bool WriteAll(FileHandle file, const void* data, std::size_t size) {
+  return WritePrefix(file, data, size) == size;
 }
 
 std::int64_t ReadFull(FileHandle file, void* data, std::size_t size) {
@@ -333,7 +337,7 @@ void UnmapFile(const std::uint8_t* data, std::int64_t) {
 }
 
 CopyResult CopyRange(FileHandle in, std::int64_t in_offset, FileHandle out, std::int64_t size,
-                     std::vector<std::uint8_t>& buffer, std::size_t buffer_size) {
+                     std::vector<std::uint8_t>& buffer, std::size_t buffer_size, std::int64_t) {
   const auto buffer_needed =
       static_cast<std::size_t>(std::min(size, static_cast<std::int64_t>(buffer_size)));
   if (buffer.size() < buffer_needed) buffer.resize(buffer_needed);

@@ -209,6 +209,28 @@ TEST_F(BuilderCliTest, FailingWriteReportsAndKeepsTheOldArchive) {
   EXPECT_EQ(Tree(), (std::vector<std::string>{"big", "list.rsp", "out.qvr"}));
 }
 
+TEST_F(BuilderCliTest, FailingWriteOfGatheredMembersNamesTheMemberItReached) {
+  if (!FileSizeLimitBinds()) GTEST_SKIP() << "no file size limit binds here";
+  // Short members reach the archive in one write; the limit falls inside
+  // the fourth one's bytes, so the report stops there as a copy member by
+  // member would.
+  Members members;
+  std::string transcript = Opening() + "filecount = 5\n";
+  for (const char* name : {"m0", "m1", "m2", "m3", "m4"}) {
+    members.push_back({name, TextData(30000, members.size())});
+    transcript += Logged(name, 30000);
+  }
+  transcript += "toc size = 1360\n";
+  for (std::size_t i = 0; i < 4; ++i)
+    transcript += "Copying file " + members[i].first + " of 30000 bytes | " +
+                  std::to_string(4 - i) + " to go\n";
+  WriteMembers(members);
+  RunOptions limited;
+  limited.file_size_limit = 100000;
+  ExpectTranscript(Quiver({"out", "@list"}, limited), 1,
+                   transcript + "Unable to write quiver out.qvr\n");
+}
+
 class LostTranscriptTest : public BuilderCliTest,
                            public ::testing::WithParamInterface<std::string> {};
 
