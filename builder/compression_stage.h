@@ -3,11 +3,14 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 namespace quiver {
 
-// After measuring: compress every member and record its stored form.
-void CompressMembers();
+// After measuring: compress every member, record its stored form and copy
+// it into the archive.
+void CompressMembers(std::vector<std::uint8_t>& copy_buffer);
 
 // Members are compressed side by side on the run's worker pool, at most
 // this many opened ahead of the oldest one not yet reported: far enough

@@ -115,11 +115,14 @@ CompressOutcome CompressMember(const EncoderWindow& start, FileHandle source, Fi
     status = CompressStatus::kSourceModified;
   bits->Finish();
   CloseFile(source);
-  if (!bits->failure().empty()) return {CompressStatus::kWriteFailed, 0, bits->failure()};
-  if (status != CompressStatus::kOk) return {status, 0, {}};
+  if (!bits->failure().empty()) return {CompressStatus::kWriteFailed, 0, bits->failure(), {}};
+  if (status != CompressStatus::kOk) return {status, 0, {}, {}};
   const std::int64_t length = bits->file_length();
-  if (length < 0 || length > 0x7FFFFFFF) return {CompressStatus::kTempUnreadable, 0, {}};
-  return {CompressStatus::kOk, static_cast<std::int32_t>(length), {}};
+  if (length < 0 || length > 0x7FFFFFFF) return {CompressStatus::kTempUnreadable, 0, {}, {}};
+  CompressOutcome outcome{CompressStatus::kOk, static_cast<std::int32_t>(length), {}, {}};
+  if (bits->whole_size() == static_cast<std::size_t>(length))
+    outcome.stream.assign(bits->whole_stream(), bits->whole_stream() + length);
+  return outcome;
 }
 
 }  // namespace quiver

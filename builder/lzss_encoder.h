@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform.h"
 #include "stream_format.h"
@@ -29,6 +30,9 @@ struct CompressOutcome {
   CompressStatus status;
   std::int32_t length;  // of the stream, when status is kOk
   std::string failure;  // the write failure's message, for ReportError
+  // The whole stream when it is short enough to keep, so that it need not
+  // be read back from the temporary file; else empty.
+  std::vector<std::uint8_t> stream;
 };
 
 // What a window holds between members; zeros before a run's first member.
@@ -52,10 +56,10 @@ inline constexpr std::int64_t kBlockThreshold = kBlocksAtLeast * kBlockSize;
 
 // Compresses the `expected_length` bytes of the member open at `source`
 // (at its start) into the new, empty temporary file `temp`, from the window
-// `start`, and closes both. In one pass on the calling thread, or in blocks
-// of `block_size` bytes (at least 8192) on the pool when the member has at
-// least kBlocksAtLeast of them. Calls may run on
-// several threads at once. A write failure is returned as kWriteFailed.
+// `start`, and closes the member; `temp` stays open. In one pass on the calling thread, or in
+// blocks of `block_size` bytes (at least 8192) on the pool when the member has at least
+// kBlocksAtLeast of them. Calls may run on several threads at once. A write failure is returned as
+// kWriteFailed.
 CompressOutcome CompressMember(const EncoderWindow& start, FileHandle source, FileHandle temp,
                                std::int64_t expected_length, WorkerPool& pool,
                                std::int64_t block_size = kBlockSize);
