@@ -77,8 +77,11 @@ class NullSink : public ByteSink {
 // The member compressed as the first of a run.
 CompressOutcome CompressFirst(const ScratchFiles& files, std::int64_t length, WorkerPool& pool) {
   FileStatus status;
-  return CompressMember(EncoderWindow{}, OpenForReading(files.Path("member").c_str(), status),
-                        CreateOrTruncate(files.Path("stream").c_str()), length, pool);
+  const FileHandle temp = CreateOrTruncate(files.Path("stream").c_str());
+  CompressOutcome outcome = CompressMember(
+      EncoderWindow{}, OpenForReading(files.Path("member").c_str(), status), temp, length, pool);
+  CloseFile(temp);
+  return outcome;
 }
 
 // A member this long is coded in blocks, on the pool's threads: timed by

@@ -16,6 +16,8 @@ BitFile::BitFile(const char* path) : report_failures_(true), stream_(CreateOrTru
 
 BitFile::BitFile(FileHandle file) : report_failures_(false), stream_(file) {}
 
+BitFile::BitFile(std::vector<std::uint8_t>& memory) : report_failures_(false), memory_(&memory) {}
+
 BitFile::~BitFile() {
   Finish();
 }
@@ -44,7 +46,10 @@ void BitFile::Fail(const char* message) {
 
 void BitFile::Flush(const char* message) {
   // After a failure nothing more is written; the first failure is the one reported.
-  if (fill_ > 0 && failure_.empty() && !WriteAll(stream_, buffer_, fill_)) Fail(message);
+  if (memory_ != nullptr)
+    memory_->insert(memory_->end(), buffer_, buffer_ + fill_);
+  else if (fill_ > 0 && failure_.empty() && !WriteAll(stream_, buffer_, fill_))
+    Fail(message);
   fill_ = 0;
   flushed_ = true;
 }

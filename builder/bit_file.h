@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform.h"
 
@@ -18,6 +19,8 @@ class BitFile {
   // caller's. A failure is kept instead, in failure(), and nothing more is
   // written.
   explicit BitFile(FileHandle file);
+  // Appends to `memory`, which never fails.
+  explicit BitFile(std::vector<std::uint8_t>& memory);
   // Finish, if not done yet.
   ~BitFile();
   BitFile(const BitFile&) = delete;
@@ -70,7 +73,8 @@ class BitFile {
   std::size_t whole_size_ = 0;
   std::string failure_;
   std::int64_t file_length_ = -1;
-  FileHandle stream_;
+  FileHandle stream_ = kNoFile;
+  std::vector<std::uint8_t>* memory_ = nullptr;
   // Bits waiting to make a byte, in the low `pending_` places.
   std::uint64_t accumulator_ = 0;
   int pending_ = 0;

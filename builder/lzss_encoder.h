@@ -1,8 +1,9 @@
-// LZSS with a binary-search-tree match finder over the stream's ring window.
-// The window carries over from member to member, so the bytes a stream holds
-// depend on the members compressed before it: each member is coded from the
-// window that the members before it leave (EncoderWindow), which lets
-// members be coded side by side with the bytes of a run in order.
+// LZSS whose matches are those a binary-search-tree match finder over the
+// stream's ring window would choose. The window carries over from member to
+// member, so the bytes a stream holds depend on the members compressed
+// before it: each member is coded from the window that the members before
+// it leave (EncoderWindow), which lets members be coded side by side with
+// the bytes of a run in order.
 #pragma once
 
 #include <cstddef>
@@ -44,6 +45,15 @@ struct EncoderWindow {
 // last `tail_size` bytes (all of them, or at least its last 4096).
 void AdvanceWindow(EncoderWindow& window, const std::uint8_t* tail, std::size_t tail_size,
                    std::int64_t length);
+
+// All a member's stream depends on besides its own bytes: its last strings
+// compare 16 bytes past its end, at offsets length to length + 15, which
+// hold what the window `start` has at their positions (PositionOfOffset)
+// below offset 4096 and the member's own bytes from 4096 on. So a member
+// reads at most 16 bytes of the window, none from 4096 bytes on. Fills
+// `past_end` with those 16 bytes, from all of the member's bytes.
+void WindowBytesPastEnd(const EncoderWindow& start, const std::uint8_t* member, std::int64_t length,
+                        std::uint8_t* past_end);
 
 // A member of at least kBlockThreshold bytes is coded in blocks, on any
 // number of threads, as sorting costs less than the match tree even on one;

@@ -108,8 +108,11 @@ class CodecTest : public ScratchTest {
   // On the fixture's pool unless given another.
   CompressOutcome CompressFile(const EncoderWindow& start, std::int64_t length,
                                std::int64_t block_size = kBlockSize, WorkerPool* pool = nullptr) {
-    return CompressMember(start, OpenSource("member"), CreateTemp("member.tmp"), length,
-                          pool != nullptr ? *pool : pool_, block_size);
+    const FileHandle temp = CreateTemp("member.tmp");
+    CompressOutcome outcome = CompressMember(start, OpenSource("member"), temp, length,
+                                             pool != nullptr ? *pool : pool_, block_size);
+    CloseFile(temp);
+    return outcome;
   }
 
   Bytes Compress(const Bytes& member) {
