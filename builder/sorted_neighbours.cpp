@@ -230,12 +230,13 @@ void SortedNeighbours::FindMembers(const ShortMember* members, std::size_t count
     at += length + kLookAheadSize - 1;
   }
   SortStrings();
-  // Each member's sweep starts from an empty tree.
+  // Each member's sweep starts from an empty tree: a short member takes its
+  // own strings out again, which costs less than clearing the set.
   const int ranks = static_cast<int>(newest_.size());
   std::int64_t base = 0;
   for (std::size_t j = 0; j < count; ++j) {
     const std::int64_t length = members[j].length;
-    if (j > 0) set_.Reset(ranks);
+    if (j > 0 && members[j - 1].length >= ranks / 16) set_.Reset(ranks);
     for (std::int64_t offset = 0; offset < length; ++offset) {
       const std::int64_t gone = offset - kTreeSpan - 1;
       if (gone >= 0) {
@@ -246,6 +247,9 @@ void SortedNeighbours::FindMembers(const ShortMember* members, std::size_t count
       const NeighbourRecord record = File(static_cast<int>(base + offset), base);
       if (offset > 0) records[offset] = record;
     }
+    if (length < ranks / 16)
+      for (std::int64_t offset = 0; offset < length; ++offset)
+        set_.Erase(rank_[static_cast<std::size_t>(base + offset)]);
     records += length;
     base += length + kLookAheadSize - 1;
   }
