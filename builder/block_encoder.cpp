@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "match_tree.h"
+#include "neighbour_record.h"
 #include "sorted_neighbours.h"
 #include "thread_scratch.h"
 #include "token_loop.h"

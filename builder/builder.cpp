@@ -38,7 +38,7 @@ int Build(int argc, char** argv) {
   std::vector<std::uint8_t> copy_buffer;
   if (build_run.compress) {
     MeasureMembers();
-    CompressMembers();
+    CompressMembers(copy_buffer);
   } else {
     MeasureAndCopyMembers(copy_buffer);
   }
@@ -48,7 +48,7 @@ int Build(int argc, char** argv) {
   SortTable();
   WriteHeaderAndTable(copy_buffer);
   if (build_run.compress)
-    CopyMembers(copy_buffer);
+    ReportCopies(copy_buffer);
   else
     ReportStoredCopies();
   copy_buffer = {};

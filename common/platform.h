@@ -129,6 +129,10 @@ bool RemoveIn(FileHandle directory, const char* name);
 bool StatusIn(FileHandle directory, const char* name, FileStatus& status);
 // Replaces `to` by `from` in one step.
 bool RenameFile(const char* from, const char* to);
+// Empties the file at `from`, open for writing as `file`, and renames it
+// `to`, never over a file at `to` (kNameTaken), with kFailed where the file
+// system cannot promise that. It may be emptied and not renamed.
+CreateResult RenameNoReplaceAndEmpty(FileHandle file, const char* from, const char* to);
 // Safe in a signal handler; true once `path` is gone, as RemoveIn.
 bool RemoveFile(const char* path);
 // Makes `path` the current directory.

@@ -362,6 +362,17 @@ bool RenameFile(const char* from, const char* to) {
   return ::rename(from, to) == 0;
 }
 
+CreateResult RenameNoReplaceAndEmpty(FileHandle file, const char* from, const char* to) {
+  // Emptied first, so that a file is never renamed and left full.
+  if (::ftruncate(Fd(file), 0) != 0 || ::lseek(Fd(file), 0, SEEK_SET) != 0)
+    return CreateResult::kFailed;
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+    return CreateResult::kCreated;
+  if (errno == EEXIST) return CreateResult::kNameTaken;
+  return errno == EACCES || errno == EPERM || errno == EROFS ? CreateResult::kDenied
+                                                             : CreateResult::kFailed;
+}
+
 bool RemoveFile(const char* path) {
   return ::unlink(path) == 0 || errno == ENOENT;
 }

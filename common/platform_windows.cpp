@@ -458,6 +458,18 @@ bool RenameFile(const char* from, const char* to) {
   return Replace(WidePath(from), WidePath(to));
 }
 
+CreateResult RenameNoReplaceAndEmpty(FileHandle file, const char* from, const char* to) {
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  if (!SetFilePointerEx(Handle(file), start, nullptr, FILE_BEGIN) || !SetEndOfFile(Handle(file)))
+    return CreateResult::kFailed;
+  const std::wstring source = WidePath(from);
+  const std::wstring target = WidePath(to);
+  if (source.empty() || target.empty()) return CreateResult::kFailed;
+  // Without MOVEFILE_REPLACE_EXISTING an existing target is never replaced.
+  return MoveFileExW(source.c_str(), target.c_str(), 0) ? CreateResult::kCreated : CreateFailure();
+}
+
 bool RemoveFile(const char* path) {
   return Remove(WidePath(path));
 }
