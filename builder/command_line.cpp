@@ -65,17 +65,6 @@ bool ParseClassic(int arguments, char** argv, const char*& destination) {
   return true;
 }
 
-// A thread count from 1 to 1024, written in decimal digits alone, or 0.
-int ThreadCount(const char* text) {
-  int count = 0;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return 0;
-    count = count * 10 + (*p - '0');
-    if (count > 1024) return 0;
-  }
-  return count;
-}
-
 // Options, then destfile and @rspfile: where the first version's command
 // lines are a usage error. False on anything it does not know.
 bool ParseOptions(int argc, char** argv, const char*& destination) {

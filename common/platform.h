@@ -105,11 +105,16 @@ CreateResult CreateNewFile(const char* path, FileHandle& file);
 // the name is written back into `path`.
 FileHandle CreateUniqueFile(std::string& path, const std::string& prefix);
 // The directory at the relative path `path` ("/" between levels, "" for
-// the current one), each level opened without following a symbolic link
-// and made when missing, so that nothing can redirect what is written in
-// it; kNoFile on failure, with `through_link` set when a level is a
-// symbolic link.
-FileHandle OpenDirectoryNoFollow(const std::string& path, bool& through_link);
+// the directory itself) below the open directory `from` (kNoFile: the
+// current one), each level opened without following a symbolic link and
+// made when missing, so that nothing can redirect what is written in it;
+// kNoFile on failure, with `through_link` set when a level is a symbolic
+// link.
+FileHandle OpenDirectoryNoFollow(const std::string& path, bool& through_link,
+                                 FileHandle from = kNoFile);
+// The number of files this process may hold open, raised first as far as
+// the system lets it.
+int RaiseOpenFileLimit();
 // Operations on names in a directory opened so; none follows a symbolic
 // link at `name`.
 // A file with no name at all, which nothing can see or leave behind until

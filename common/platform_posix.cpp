@@ -2,6 +2,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -278,9 +279,10 @@ FileHandle CreateUniqueFile(std::string& path, const std::string& prefix) {
   return ::mkostemp(path.data(), O_CLOEXEC);
 }
 
-FileHandle OpenDirectoryNoFollow(const std::string& path, bool& through_link) {
+FileHandle OpenDirectoryNoFollow(const std::string& path, bool& through_link, FileHandle from) {
   through_link = false;
-  int directory = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int directory =
+      ::openat(from == kNoFile ? AT_FDCWD : Fd(from), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   std::size_t start = 0;
   while (directory >= 0 && start < path.size()) {
     std::size_t slash = path.find('/', start);
@@ -398,6 +400,17 @@ std::string FollowLinks(const std::string& start) {
     path = slash == std::string::npos ? std::string(target) : path.substr(0, slash + 1) + target;
   }
   return path;
+}
+
+int RaiseOpenFileLimit() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
+  if (limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 1 << 16);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  return static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 1 << 16));
 }
 
 int ProcessId() {

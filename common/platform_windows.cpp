@@ -383,9 +383,9 @@ FileHandle CreateUniqueFile(std::string& path, const std::string& prefix) {
   return kNoFile;
 }
 
-FileHandle OpenDirectoryNoFollow(const std::string& path, bool& through_link) {
+FileHandle OpenDirectoryNoFollow(const std::string& path, bool& through_link, FileHandle from) {
   through_link = false;
-  HANDLE directory = OpenDirectoryAt(L".");
+  HANDLE directory = OpenDirectoryAt(from == kNoFile ? L"." : DirectoryPath(from));
   std::size_t start = 0;
   while (directory != INVALID_HANDLE_VALUE && start < path.size()) {
     std::size_t slash = path.find('/', start);
@@ -495,6 +495,12 @@ std::string FollowLinks(const std::string& path) {
   const std::wstring plain =
       final_path.rfind(L"\\\\?\\", 0) == 0 ? final_path.substr(4) : final_path;
   return Narrow(plain);
+}
+
+// Handles have no such limit on Windows; what the programs keep open is
+// bounded by this all the same.
+int RaiseOpenFileLimit() {
+  return 1 << 14;
 }
 
 int ProcessId() {
