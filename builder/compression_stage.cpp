@@ -264,8 +264,10 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
       member.source = OpenAndAdvancePast(window, stage, member.outcome.status);
       if (member.source != kNoFile) {
         member.task = std::make_shared<PoolTask>([&member, &pool] {
-          member.outcome =
-              CompressMember(*member.start, member.source, member.temp, member.length, pool);
+          std::atomic<std::int64_t> coded{0};
+          const LongWork shown(build_run.toc[member.index].name, member.length, coded);
+          member.outcome = CompressMember(*member.start, member.source, member.temp, member.length,
+                                          pool, kBlockSize, &coded);
         });
         pool.Submit(*member.task);
       }

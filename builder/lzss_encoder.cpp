@@ -50,7 +50,7 @@ void WindowBytesPastEnd(const EncoderWindow& start, const std::uint8_t* member, 
 
 CompressOutcome CompressMember(const EncoderWindow& start, FileHandle source, FileHandle temp,
                                std::int64_t expected_length, WorkerPool& pool,
-                               std::int64_t block_size) {
+                               std::int64_t block_size, std::atomic<std::int64_t>* progress) {
   auto bits = std::make_unique<BitFile>(temp);
   // The member must be the same file, unchanged, once all of it is read.
   FileStatus before;
@@ -58,7 +58,7 @@ CompressOutcome CompressMember(const EncoderWindow& start, FileHandle source, Fi
   const bool in_blocks = expected_length >= kBlocksAtLeast * block_size;
   CompressStatus status = CompressStatus::kOk;
   if (bits->failure().empty())
-    status = in_blocks ? EncodeInBlocks(source, expected_length, *bits, block_size, pool)
+    status = in_blocks ? EncodeInBlocks(source, expected_length, *bits, block_size, pool, progress)
                        : EncodeInOnePass(start, source, expected_length, *bits);
   FileStatus after;
   if (status == CompressStatus::kOk &&

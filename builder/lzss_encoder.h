@@ -6,6 +6,7 @@
 // the bytes of a run in order.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -70,8 +71,11 @@ inline constexpr std::int64_t kBlockThreshold = kBlocksAtLeast * kBlockSize;
 // blocks of `block_size` bytes (at least 8192) on the pool when the member has at least
 // kBlocksAtLeast of them. Calls may run on several threads at once. A write failure is returned as
 // kWriteFailed.
+// `progress`, where given, follows the bytes coded so far of a member coded
+// in blocks.
 CompressOutcome CompressMember(const EncoderWindow& start, FileHandle source, FileHandle temp,
                                std::int64_t expected_length, WorkerPool& pool,
-                               std::int64_t block_size = kBlockSize);
+                               std::int64_t block_size = kBlockSize,
+                               std::atomic<std::int64_t>* progress = nullptr);
 
 }  // namespace quiver

@@ -9,6 +9,7 @@
 #include "measure_members.h"
 #include "member_path.h"
 #include "platform.h"
+#include "standard_output.h"
 
 namespace quiver {
 namespace {
@@ -69,8 +70,9 @@ Failure Unchanged(FileHandle file, const FileStatus& before) {
 // Copies the measured bytes of the long member open at `file`, whose status
 // was `before`, to `offset` in the archive, and checks that it is still as
 // measured once they are read.
-Failure CopyOnItsOwn(FileHandle file, const FileStatus& before, std::int64_t size,
+Failure CopyOnItsOwn(const char* name, FileHandle file, const FileStatus& before, std::int64_t size,
                      std::int64_t offset, std::vector<std::uint8_t>& copy_buffer) {
+  const LongWork shown(name, size, build_run.archive_file, offset);
   switch (CopyRange(file, 0, build_run.archive_file, size, copy_buffer, kCopyBufferSize, offset)) {
     case CopyResult::kOk:
       return Unchanged(file, before);
@@ -119,9 +121,10 @@ void MeasureAndCopyMembers(std::vector<std::uint8_t>& copy_buffer) {
       // Exactly the bytes measured, from the file that was measured.
       const bool own = size >= kGathered;
       const std::int32_t unwritten = own || !gathered.Fits(size) ? gathered.Write() : -1;
-      const Failure result = unwritten >= 0 ? Failure::kWrite
-                             : own          ? CopyOnItsOwn(file, status, size, offset, copy_buffer)
-                                            : Gather(file, status, size, gathered);
+      const Failure result =
+          unwritten >= 0 ? Failure::kWrite
+          : own ? CopyOnItsOwn(build_run.toc[i].name, file, status, size, offset, copy_buffer)
+                : Gather(file, status, size, gathered);
       if (!own && unwritten < 0 && result != Failure::kRead) gathered.Add(i, size);
       if (result != Failure::kNone) {
         Fail(unwritten >= 0 ? unwritten : i, result, gathered);

@@ -7,12 +7,14 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <list>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 
 #include "platform.h"
+#include "shown_name.h"
 
 namespace quiver {
 namespace {
@@ -49,6 +51,12 @@ struct Output {
   // it interrupted is done.
   std::atomic<bool> threaded{false};
   std::thread* writer = nullptr;
+  // Long work that began, oldest first, and the width of what is drawn of
+  // it on standard error.
+  std::list<const LongWork*> works;
+  std::size_t drawn = 0;
+  bool error_terminal = false;
+  bool work_ended = false;
 };
 
 Output& TheOutput() {
@@ -69,6 +77,42 @@ void WriteRange(Output& out, std::size_t from, std::size_t to) {
   }
 }
 
+// A long work shows once it has lasted this long.
+constexpr auto kShowAfter = std::chrono::seconds(1);
+constexpr std::size_t kShownWidth = 72;
+
+void WriteError(const std::string& text) {
+  WriteToConsole(kStandardError, text.data(), text.size());
+}
+
+// Clears the long work drawn on standard error; under the lock.
+void ClearWork(Output& out) {
+  if (out.drawn == 0) return;
+  std::string blank(out.drawn + 2, ' ');
+  blank.front() = blank.back() = '\r';
+  WriteError(blank);
+  out.drawn = 0;
+}
+
+// Draws the oldest long work that has lasted long enough; under the lock.
+void DrawWork(Output& out) {
+  const auto now = std::chrono::steady_clock::now();
+  for (const LongWork* work : out.works) {
+    if (now - work->since() < kShowAfter) continue;
+    std::string text(1, '\r');
+    text += work->name().substr(0, kShownWidth);
+    text += ' ';
+    text += std::to_string(work->Percent());
+    text += '%';
+    const std::size_t width = text.size() - 1;
+    if (width < out.drawn) text.append(out.drawn - width, ' ');
+    WriteError(text);
+    out.drawn = std::max(out.drawn, width);
+    return;
+  }
+  ClearWork(out);
+}
+
 // The writer's side of the hand-over to a signal handler.
 void WriteWaiting(Output& out, std::size_t from, std::size_t to) {
   out.writing = true;
@@ -84,28 +128,35 @@ void WriteLoop(Output& out) {
   for (;;) {
     out.wake.wait_for(lock, kLongestWait, [&out] {
       const std::size_t waiting = out.end - out.begin;
-      return out.closing || out.flush_asked || waiting >= kEagerSize ||
+      return out.closing || out.flush_asked || out.work_ended || waiting >= kEagerSize ||
              (out.terminal && waiting > 0);
     });
+    out.work_ended = false;
     const std::size_t from = out.begin;
     const std::size_t to = out.end;
     out.flush_asked = false;
     if (from != to) {
+      // A line of the report never lands behind a percentage.
+      ClearWork(out);
       lock.unlock();
       WriteWaiting(out, from, to);
       lock.lock();
     }
+    if (out.error_terminal) DrawWork(out);
     out.written.notify_all();
-    if (out.closing && out.begin == out.end) return;
+    if (out.closing && out.begin == out.end) {
+      ClearWork(out);
+      return;
+    }
   }
 }
 
-// Appends `size` bytes, waiting for room while the ring is full.
-void Append(Output& out, const char* data, std::size_t size) {
-  std::unique_lock<std::mutex> lock(out.mutex);
+// Starts the writer thread, under the lock.
+void Start(Output& out) {
   if (!out.started) {
     out.started = true;
     out.terminal = IsTerminal(kStandardOutput);
+    out.error_terminal = IsTerminal(kStandardError);
     try {
       NewThreadSignalMask mask;
       out.writer = new std::thread(WriteLoop, std::ref(out));
@@ -114,6 +165,12 @@ void Append(Output& out, const char* data, std::size_t size) {
       // Out of memory or of threads: the lines go out as they come.
     }
   }
+}
+
+// Appends `size` bytes, waiting for room while the ring is full.
+void Append(Output& out, const char* data, std::size_t size) {
+  std::unique_lock<std::mutex> lock(out.mutex);
+  Start(out);
   const bool line = std::memchr(data, '\n', size) != nullptr;
   while (size > 0) {
     const std::size_t end = out.end;
@@ -212,6 +269,47 @@ void WritePendingOutput() {
   const std::size_t to = out.end;
   WriteRange(out, out.begin, to);
   out.begin = to;
+}
+
+LongWork::LongWork(const char* name, std::int64_t total, const std::atomic<std::int64_t>& done)
+    : name_(ShownName(name)), total_(total), done_(&done) {
+  Register();
+}
+
+LongWork::LongWork(const char* name, std::int64_t total, FileHandle file, std::int64_t base)
+    : name_(ShownName(name)), total_(total), file_(file), base_(base) {
+  Register();
+}
+
+void LongWork::Register() {
+  since_ = std::chrono::steady_clock::now();
+  Output& out = TheOutput();
+  std::lock_guard<std::mutex> lock(out.mutex);
+  Start(out);
+  out.works.push_back(this);
+}
+
+LongWork::~LongWork() {
+  Output& out = TheOutput();
+  std::lock_guard<std::mutex> lock(out.mutex);
+  out.works.remove(this);
+  // Cleared by the writer at once, before any line that follows.
+  if (out.drawn != 0) {
+    out.work_ended = true;
+    out.wake.notify_one();
+  }
+}
+
+int LongWork::Percent() const {
+  std::int64_t done = 0;
+  if (done_ != nullptr) {
+    done = *done_;
+  } else {
+    FileStatus status;
+    if (StatusOf(file_, status)) done = status.size - base_;
+  }
+  if (total_ <= 0) return 100;
+  return static_cast<int>(std::clamp<std::int64_t>(done * 100 / total_, 0, 100));
 }
 
 }  // namespace quiver

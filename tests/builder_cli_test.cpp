@@ -270,6 +270,23 @@ TEST_F(BuilderCliTest, ProgressReachesALogWhileTheRunGoesOn) {
   EXPECT_TRUE(Exists("out.qvr"));
 }
 
+TEST_F(BuilderCliTest, ALongMemberShowsItsPercentageOnATerminalAndNowhereElse) {
+  if (!SystemProgramExists("/usr/bin/script")) GTEST_SKIP() << "needs script for a terminal";
+  // Standard error is a terminal that script records; standard output, the
+  // log, is a file.
+  WriteMembers({{"long.txt", TextData(48 << 20, 3)}});
+  const RunResult run = RunProgram(
+      "/usr/bin/script",
+      {"-qec", "exec '" + QuiverPath() + "' -c -j 1 out @list > log", "/dev/null"}, dir_);
+  EXPECT_EQ(run.status, 0) << run.output;
+  const Bytes log = Read("log");
+  const std::string text(log.begin(), log.end());
+  EXPECT_EQ(text.find('\r'), std::string::npos) << text;
+  EXPECT_NE(text.find("long.txt logged - "), std::string::npos) << text;
+  EXPECT_NE(run.output.find("\rlong.txt "), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("%"), std::string::npos) << run.output;
+}
+
 TEST_F(BuilderCliTest, RebuildOverALongerArchiveKeepsNoTail) {
   Write("out.qvr", RandomData(5000, 6));
   WriteMembers({{"m", Text("tiny")}});

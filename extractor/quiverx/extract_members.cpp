@@ -37,6 +37,13 @@ bool DropOutput(PendingFile& output, const std::string& directory) {
   return false;
 }
 
+// Writes the member into `file`, its percentage shown while it takes long.
+Status WriteShown(const Archive& archive, std::size_t index, FileHandle file) {
+  const MemberInfo info = archive.member(index);
+  const LongWork shown(info.name, info.original_length, file, 0);
+  return archive.WriteTo(index, file);
+}
+
 // The member's bytes, written on a pool thread into an unnamed file in the
 // top directory; kNoFile where that fails, and then the member is written
 // when its turn comes, as one thread writes it.
@@ -44,7 +51,7 @@ FileHandle Prepare(const Archive& archive, FileHandle top, std::size_t index) {
   bool unsupported = false;
   const FileHandle file = CreateUnnamedFileIn(top, unsupported);
   if (file == kNoFile) return kNoFile;
-  if (!archive.WriteTo(index, file)) {
+  if (!WriteShown(archive, index, file)) {
     CloseFile(file);
     return kNoFile;
   }
@@ -55,7 +62,7 @@ FileHandle Prepare(const Archive& archive, FileHandle top, std::size_t index) {
 // printing why not.
 bool WriteMember(const Run& run, std::size_t index, const char* name, PendingFile& output,
                  const std::string& place) {
-  const Status status = run.archive.WriteTo(index, output.file());
+  const Status status = WriteShown(run.archive, index, output.file());
   if (status.code() == Status::Code::kWriteFailed) {
     Print("Unable to extract %s - write error.\n", name);
     return DropOutput(output, place);
