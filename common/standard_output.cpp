@@ -255,6 +255,13 @@ int FinishStandardOutput(int status, const char* program) {
     writer->join();
     delete writer;
   }
+  {
+    // Lines printed after this start a writer of their own (a program run
+    // again within one process, as the fuzzers do).
+    std::lock_guard<std::mutex> lock(out.mutex);
+    out.started = out.closing = false;
+    out.threaded = out.failed = out.broken_pipe = false;
+  }
   if (!failed) return status;
   std::fprintf(stderr, "%s: unable to write standard output\n", program);
   return status == 0 ? 1 : status;
