@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "archive_layout.h"
 #include "member_path.h"
@@ -18,6 +19,33 @@ TEST(NameCrcTest, KnownKeysAndCaseFolding) {
   // Only ASCII letters fold; high bytes are keyed as they are.
   EXPECT_NE(NameCrc("\xC4"), NameCrc("\xE4"));
   EXPECT_EQ(NameCrc("Maps\\Level1.DAT"), NameCrc("maps\\level1.dat"));
+}
+
+TEST(NameCrcTest, FourBytesAtOnceAsOneByteAtATime) {
+  // Every length, and every kind of byte: letters of both cases, the bytes
+  // beside them, and bytes with the high bit set.
+  const auto one_at_a_time = [](const std::string& name) {
+    std::uint32_t value = 0;
+    for (unsigned char byte : name) {
+      if (byte >= 'A' && byte <= 'Z') byte = static_cast<unsigned char>(byte + 32);
+      value ^= byte;
+      for (int bit = 0; bit < 8; ++bit) value = value & 1 ? value >> 1 ^ 0xEDB88320u : value >> 1;
+    }
+    return value;
+  };
+  const unsigned char kinds[] = {'@',  'A',  'M',  'Z',  '[',  '`',  'a',  'z', '{',
+                                 0x7F, 0x80, 0xC1, 0xDA, 0xE1, 0xFF, '\\', '.', '0'};
+  std::uint32_t seed = 1;
+  for (std::size_t length = 0; length <= 40; ++length) {
+    for (int round = 0; round < 20; ++round) {
+      std::string name;
+      for (std::size_t i = 0; i < length; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        name += static_cast<char>(kinds[(seed >> 16) % sizeof kinds]);
+      }
+      EXPECT_EQ(NameCrc(name.c_str()), one_at_a_time(name)) << name;
+    }
+  }
 }
 
 TEST(ArchiveLayoutTest, HeaderImageIsLittleEndianFieldByField) {
