@@ -1,7 +1,6 @@
 #include "command_line.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -65,11 +64,15 @@ bool ParseClassic(int arguments, char** argv, const char*& destination) {
   return true;
 }
 
-// A thread count from 1 to 1024, or 0.
+// A thread count from 1 to 1024, written in decimal digits alone, or 0.
 int ThreadCount(const char* text) {
-  char* end = nullptr;
-  const long count = std::strtol(text, &end, 10);
-  return *text != '\0' && *end == '\0' && count >= 1 && count <= 1024 ? static_cast<int>(count) : 0;
+  int count = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return 0;
+    count = count * 10 + (*p - '0');
+    if (count > 1024) return 0;
+  }
+  return count;
 }
 
 // Options, then destfile and @rspfile: where the first version's command

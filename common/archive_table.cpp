@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "shown_name.h"
 #include "stream_format.h"
 
 namespace quiver {
@@ -23,17 +24,19 @@ std::string CheckEntry(const TocEntry& entry, std::size_t index, bool compressed
                        std::int64_t size) {
   std::string at = "entry " + std::to_string(index);
   if (std::memchr(entry.name, '\0', kNameSize) == nullptr) return at + " has an unterminated name";
+  // Names reach a console in these messages: shown as a console may show them.
+  at += " (" + ShownName(entry.name) + ")";
   if (entry.original_length < 0 || entry.compressed_length < 0)
-    return at + " (" + entry.name + ") has a negative length";
+    return at + " has a negative length";
   // A record that promises more than its stream can yield is damaged (and
   // would make readers reserve memory for nothing).
   if (IsCompressedMember(entry, compressed) &&
       entry.original_length >
           kMaxBytesPerStreamByte * static_cast<std::int64_t>(entry.compressed_length))
-    return at + " (" + entry.name + ") is longer than its stream can hold";
+    return at + " is longer than its stream can hold";
   std::int64_t span = StoredSpan(entry, compressed);
   if (entry.data_offset < 0 || entry.data_offset + span > size)
-    return at + " (" + entry.name + ") has data outside the file";
+    return at + " has data outside the file";
   return "";
 }
 
@@ -56,11 +59,11 @@ std::string CheckSpans(const ArchiveTable& table, std::int64_t table_end) {
   std::size_t before = table.entries.size();
   for (std::size_t i : order) {
     const TocEntry& entry = table.entries[i];
-    const std::string at = "entry " + std::to_string(i) + " (" + entry.name + ")";
+    const std::string at = "entry " + std::to_string(i) + " (" + ShownName(entry.name) + ")";
     if (entry.data_offset < end) {
       if (before == table.entries.size()) return at + " has data inside the header or table";
-      return at + " overlaps entry " + std::to_string(before) + " (" + table.entries[before].name +
-             ")";
+      return at + " overlaps entry " + std::to_string(before) + " (" +
+             ShownName(table.entries[before].name) + ")";
     }
     end = entry.data_offset + StoredSpan(entry, compressed);
     before = i;
@@ -72,7 +75,7 @@ std::string CheckSpans(const ArchiveTable& table, std::int64_t table_end) {
 
 std::string LoadArchiveTable(const ArchiveBytes& bytes, ArchiveTable& table) {
   table = ArchiveTable{};
-  if (bytes.size == 0) return "";
+  // Even an archive without members has its header.
   if (bytes.size < static_cast<std::int64_t>(kHeaderSize))
     return "the file is shorter than its 16-byte header";
   std::uint8_t header_bytes[kHeaderSize];

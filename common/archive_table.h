@@ -30,7 +30,7 @@ struct ArchiveBytes {
 // Reads the header and table into `table`. Returns "" when the archive is
 // sound, otherwise why it is damaged: among other faults, members whose
 // bytes overlap each other or the header and table (checked in
-// O(n log n)). An empty file is an archive without members.
+// O(n log n)). Names in the reasons are shown as ShownName shows them.
 std::string LoadArchiveTable(const ArchiveBytes& bytes, ArchiveTable& table);
 
 // The first record in stored order for each distinct name.

@@ -45,6 +45,12 @@ inline bool SameFileState(const FileStatus& before, const FileStatus& after) {
 // anything else, whose status is then in `status` where it could be taken.
 FileHandle OpenForReading(const char* path, FileStatus& status);
 bool StatusOf(FileHandle file, FileStatus& status);
+// The regular file at `relative` ("/" between levels) below the directory
+// `root`, opened for reading as OpenForReading does, every level below the
+// root opened without following a symbolic link: a link on the way is
+// refused, even one that would lead back inside, so nothing leads out of
+// the root. kNoFile for anything else.
+FileHandle OpenBelow(const std::string& root, const std::string& relative, FileStatus& status);
 // Status of what the path names, through symbolic links.
 bool StatusOfPath(const char* path, FileStatus& status);
 // Whether `path` is a regular file this process may read, asked without
@@ -104,6 +110,8 @@ FileHandle CreateUnnamedFileIn(FileHandle directory, bool& unsupported);
 CreateResult LinkUnnamedFileIn(FileHandle file, FileHandle directory, const char* name);
 CreateResult CreateNewFileIn(FileHandle directory, const char* name, FileHandle& file);
 bool RenameIn(FileHandle directory, const char* from, const char* to);
+// The same, but never over an existing `to`: kNameTaken then, and both stay.
+CreateResult RenameNoReplaceIn(FileHandle directory, const char* from, const char* to);
 // Safe in a signal handler. True once `name` is gone; on Windows a file
 // another program holds open is tried again for about a second first.
 bool RemoveIn(FileHandle directory, const char* name);

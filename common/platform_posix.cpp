@@ -78,6 +78,32 @@ FileHandle OpenForReading(const char* path, FileStatus& status) {
   return fd;
 }
 
+FileHandle OpenBelow(const std::string& root, const std::string& relative, FileStatus& status) {
+  int directory = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::size_t start = 0;
+  for (std::size_t slash;
+       directory >= 0 && (slash = relative.find('/', start)) != std::string::npos;
+       start = slash + 1) {
+    const std::string level = relative.substr(start, slash - start);
+    const int next =
+        ::openat(directory, level.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(directory);
+    directory = next;
+  }
+  if (directory < 0) return kNoFile;
+  const int fd =
+      ::openat(directory, relative.c_str() + start, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  ::close(directory);
+  struct stat st;
+  if (fd < 0) return kNoFile;
+  if (::fstat(fd, &st) == 0) {
+    Fill(st, status);
+    if (status.regular) return fd;
+  }
+  ::close(fd);
+  return kNoFile;
+}
+
 bool StatusOf(FileHandle file, FileStatus& status) {
   struct stat st;
   if (::fstat(Fd(file), &st) != 0) return false;
@@ -293,6 +319,19 @@ CreateResult CreateNewFileIn(FileHandle directory, const char* name, FileHandle&
 
 bool RenameIn(FileHandle directory, const char* from, const char* to) {
   return ::renameat(Fd(directory), from, Fd(directory), to) == 0;
+}
+
+CreateResult RenameNoReplaceIn(FileHandle directory, const char* from, const char* to) {
+  if (::renameat2(Fd(directory), from, Fd(directory), to, RENAME_NOREPLACE) == 0)
+    return CreateResult::kCreated;
+  if (errno == EEXIST) return CreateResult::kNameTaken;
+  if (errno != EINVAL && errno != ENOSYS) return CreateResult::kFailed;
+  // A file system without the flag: a link, which never replaces, then the
+  // old name goes.
+  if (::linkat(Fd(directory), from, Fd(directory), to, 0) != 0)
+    return errno == EEXIST ? CreateResult::kNameTaken : CreateResult::kFailed;
+  ::unlinkat(Fd(directory), from, 0);
+  return CreateResult::kCreated;
 }
 
 bool RemoveIn(FileHandle directory, const char* name) {

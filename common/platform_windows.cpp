@@ -181,6 +181,38 @@ FileHandle OpenForReading(const char* path, FileStatus& status) {
   return File(handle);
 }
 
+FileHandle OpenBelow(const std::string& root, const std::string& relative, FileStatus& status) {
+  HANDLE directory = OpenDirectoryAt(WidePath(root.c_str()));
+  std::size_t start = 0;
+  for (std::size_t slash; directory != INVALID_HANDLE_VALUE &&
+                          (slash = relative.find('/', start)) != std::string::npos;
+       start = slash + 1) {
+    const std::string level = relative.substr(start, slash - start);
+    HANDLE next = OpenDirectoryAt(PathIn(File(directory), level.c_str()));
+    // A junction or a symbolic link is opened as itself, and refused.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (next != INVALID_HANDLE_VALUE &&
+        (!GetFileInformationByHandle(next, &info) ||
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+      CloseHandle(next);
+      next = INVALID_HANDLE_VALUE;
+    }
+    CloseHandle(directory);
+    directory = next;
+  }
+  if (directory == INVALID_HANDLE_VALUE) return kNoFile;
+  const std::wstring path = PathIn(File(directory), relative.c_str() + start);
+  CloseHandle(directory);
+  HANDLE handle = OpenPath(path, GENERIC_READ, kShareAll, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN);
+  if (handle == INVALID_HANDLE_VALUE) return kNoFile;
+  if (!StatusOfHandle(handle, status) || !status.regular) {
+    CloseHandle(handle);
+    return kNoFile;
+  }
+  return File(handle);
+}
+
 bool StatusOf(FileHandle file, FileStatus& status) {
   return StatusOfHandle(Handle(file), status);
 }
@@ -390,6 +422,16 @@ CreateResult CreateNewFileIn(FileHandle directory, const char* name, FileHandle&
 
 bool RenameIn(FileHandle directory, const char* from, const char* to) {
   return Replace(PathIn(directory, from), PathIn(directory, to));
+}
+
+CreateResult RenameNoReplaceIn(FileHandle directory, const char* from, const char* to) {
+  const std::wstring source = PathIn(directory, from);
+  const std::wstring target = PathIn(directory, to);
+  if (source.empty() || target.empty()) return CreateResult::kFailed;
+  if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH))
+    return CreateResult::kCreated;
+  return CreateFailure() == CreateResult::kNameTaken ? CreateResult::kNameTaken
+                                                     : CreateResult::kFailed;
 }
 
 bool RemoveIn(FileHandle directory, const char* name) {

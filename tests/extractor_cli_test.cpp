@@ -64,16 +64,6 @@ TEST_F(ExtractorCliTest, ListingThatCannotBeWrittenFails) {
   ExpectTranscript(Quiverx({"?out"}, full), 1, "quiverx: unable to write standard output\n");
 }
 
-TEST_F(ExtractorCliTest, EmptyFileIsAnArchiveWithoutMembers) {
-  Write("out.qvr", Bytes{});
-  EXPECT_EQ(Quiverx({"?out"}).output,
-            "Opened out.qvr.\nFilecount - 0\nFiles are not compressed.\n");
-  EXPECT_EQ(Quiverx({"+out"}).status, 0);
-  ExpectTranscript(Quiverx({"out", "x"}), 1,
-                   "Opened out.qvr.\nFilecount - 0\nFiles are not compressed.\n"
-                   "Unable to extract x - not found in quiver.\n");
-}
-
 TEST_F(ExtractorCliTest, ExplodeRecreatesTheTreeInEveryMode) {
   const std::vector<std::pair<std::string, Bytes>> members = {
       {"maps\\level1\\door.dat", BinaryData(5000, 1)},

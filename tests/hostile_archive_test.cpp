@@ -90,7 +90,7 @@ TEST_F(HostileArchiveTest, CountsThatDoNotFit) {
   Bytes cut = MakeArchive({Stored("a", "1"), Stored("b", "2")});
   cut.resize(kHeaderSize + kRecordSize + 100);
   Refused(cut, {"+bad"}, "its table of 2 entries does not fit in the file");
-  for (std::size_t size = 1; size < kHeaderSize; ++size)
+  for (std::size_t size = 0; size < kHeaderSize; ++size)
     Refused(Bytes(size, 0), {"?bad"}, "the file is shorter than its 16-byte header");
 }
 
@@ -204,6 +204,42 @@ TEST_F(HostileArchiveTest, ControlCharactersInNamesReachTheConsoleAsQuestionMark
   EXPECT_EQ(explode.status, 0);
   EXPECT_EQ(explode.output, opened + "a?]0;owned??b extracted. extracted.\n");
   EXPECT_EQ(Read("work/" + name), Text("data"));
+}
+
+TEST_F(HostileArchiveTest, NamesInDamageReportsCannotDriveTheTerminal) {
+  // Titles the terminal, clears it, opens a C1 control sequence and forges a
+  // line of its own, in every report that names a damaged member.
+  const std::string name =
+      "n\x1b]0;PWNED\x07\x1b[2J\xc2\x9b"
+      "31m\nForged line.";
+  const std::string shown = "n?]0;PWNED??[2J?31m?Forged line.";
+  ImageRecord negative = Stored(name, "evil");
+  negative.original_length = -4;
+  ImageRecord outside = Stored(name, "evil");
+  outside.original_length = 5;
+  ImageRecord other = Stored("other", "abcd");
+  ImageRecord overlapping = Stored(name, "efgh");
+  overlapping.data_offset = static_cast<std::int32_t>(kHeaderSize + kRecordSize * 2 + 2);
+  ImageRecord long_stream = {name, 41, kAfterTable, 5, {0xB0, 0x80, 0x05, 0xC0, 0x00}};
+  const std::pair<Bytes, std::string> damaged[] = {
+      {MakeArchive({negative}), "entry 0 (" + shown + ") has a negative length"},
+      {MakeArchive({outside}), "entry 0 (" + shown + ") has data outside the file"},
+      {MakeArchive({overlapping, other}), "entry 1 (other) overlaps entry 0 (" + shown + ")"},
+      {MakeArchive({other, overlapping}), "entry 1 (" + shown + ") overlaps entry 0 (other)"},
+      {MakeArchive({long_stream}, 1),
+       "entry 0 (" + shown + ") is longer than its stream can hold"}};
+  const std::vector<std::string> modes[] = {
+      {"?bad"},     {"+bad"}, {"-t", "bad"}, {"--format=tsv", "?bad"}, {"--format=json", "?bad"},
+      {"bad", name}};
+  for (const auto& [archive, report] : damaged) {
+    for (const auto& args : modes) {
+      const RunResult run = Refused(archive, args, "Damaged quiver bad.qvr - " + report + ".\n");
+      for (char c : run.output) {
+        const auto byte = static_cast<unsigned char>(c);
+        EXPECT_TRUE(c == '\n' || (byte >= 0x20 && byte != 0x7F && byte != 0xC2)) << run.output;
+      }
+    }
+  }
 }
 
 TEST_F(HostileArchiveTest, SymbolicLinkOnTheMembersPathIsNeverFollowed) {

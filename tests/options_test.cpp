@@ -1,6 +1,8 @@
 // The options both programs took on after the first version: each with its
 // exact transcript, and the first version's command lines unchanged.
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "name_crc.h"
 #include "scratch.h"
@@ -37,8 +39,8 @@ TEST_F(QuiverOptionsTest, EveryThreadCountWritesTheSameArchive) {
     ASSERT_EQ(Quiver(args).status, 0) << args[1];
     EXPECT_EQ(Read("out.qvr"), Read("one.qvr")) << args[1];
   }
-  RunResult bad = Quiver({"-j", "0", "-c", "out", "@list"});
-  EXPECT_EQ(bad.status, 2);
+  for (const char* bad : {"0", " 2", "+3", "2 ", "1025", "", "0x2", "99999999999"})
+    EXPECT_EQ(Quiver({"-j", bad, "-c", "out", "@list"}).status, 2) << "'" << bad << "'";
 }
 
 TEST_F(QuiverOptionsTest, ResponseTextFromStandardInput) {
@@ -150,24 +152,39 @@ TEST_F(QuiverxOptionsTest, TestReportsATableOutOfKeyOrderWithoutFailing) {
             "Tested 2 members: 0 failed.\n");
 }
 
+// C1 controls as UTF-8 (here NEL, C2 85) and as raw bytes (9B) drive a
+// terminal; the Unicode line and paragraph separators split lines for a
+// reader that honours them.
+const std::string kSeparatorsName =
+    "a\xc2\x85"
+    "b\xe2\x80\xa8"
+    "c\xe2\x80\xa9"
+    "d\x9b"
+    "e";
+
 TEST_F(QuiverxOptionsTest, TabSeparatedListingForScripts) {
-  Write("odd.qvr", ArchiveImage({Stored("tab\there\\caf\xe9", "data")}));
+  Write("odd.qvr",
+        ArchiveImage({Stored("tab\there\\caf\xe9", "data"), Stored(kSeparatorsName, "more")}));
   ExpectTranscript(Quiverx({"--format=tsv", "?odd"}), 0,
                    "name\toriginal_length\tstored_length\tcompressed\tkey\toffset\n"
-                   "tab\\there\\\\caf\\xe9\t4\t4\t0\t0\t288\n");
+                   "tab\\there\\\\caf\\xe9\t4\t4\t0\t0\t560\n"
+                   "a\\xc2\\x85b\\xe2\\x80\\xa8c\\xe2\\x80\\xa9d\\x9be\t4\t4\t0\t0\t564\n");
 }
 
 TEST_F(QuiverxOptionsTest, JsonListingReadsBackAsTheArchive) {
   if (!SystemProgramExists("/usr/bin/python3")) GTEST_SKIP() << "needs python3";
-  Write("listing.json", std::string());
-  RunResult run = Quiverx({"--format=json", "?out"});
-  ASSERT_EQ(run.status, 0);
-  Write("listing.json", run.output);
-  // Read back by a JSON parser and held against the archive's own bytes.
-  const std::string check = R"(
+  Write("odd.qvr", ArchiveImage({Stored(kSeparatorsName, "data")}));
+  RunResult odd = Quiverx({"--format=json", "?odd"});
+  EXPECT_NE(odd.output.find(R"("a\u0085b\u2028c\u2029d\udc9be")"), std::string::npos) << odd.output;
+  for (const std::string archive : {"out", "odd"}) {
+    RunResult run = Quiverx({"--format=json", "?" + archive});
+    ASSERT_EQ(run.status, 0);
+    Write("listing.json", run.output);
+    // Read back by a JSON parser and held against the archive's own bytes.
+    const std::string check = R"(
 import json, struct, sys
 listing = json.load(open("listing.json"))
-image = open("out.qvr", "rb").read()
+image = open(sys.argv[1], "rb").read()
 count, = struct.unpack_from("<i", image, 0)
 assert len(listing) == count, listing
 for i, member in enumerate(listing):
@@ -179,8 +196,9 @@ for i, member in enumerate(listing):
     assert member["stored_length"] == (compressed or original)
 print("ok")
 )";
-  RunResult parsed = RunProgram("/usr/bin/python3", {"-c", check}, dir_);
-  EXPECT_EQ(parsed.output, "ok\n") << run.output;
+    RunResult parsed = RunProgram("/usr/bin/python3", {"-c", check, archive + ".qvr"}, dir_);
+    EXPECT_EQ(parsed.output, "ok\n") << run.output;
+  }
 }
 
 TEST_F(QuiverxOptionsTest, NoOverwriteSkipsExistingFiles) {
@@ -189,6 +207,28 @@ TEST_F(QuiverxOptionsTest, NoOverwriteSkipsExistingFiles) {
                    "Opened out.qvr.\nFilecount - 2\nFiles are compressed.\n"
                    "two.bin exists - skipped.\nmaps\\one.map decompressed and extracted.\n");
   EXPECT_EQ(Read("two.bin"), Text("mine"));
+}
+
+TEST_F(QuiverxOptionsTest, NoOverwriteNeverReplacesAFileMadeWhileTheMemberIsWritten) {
+  if (!SystemProgramExists("/usr/bin/strace")) GTEST_SKIP() << "needs strace";
+  // strace holds every link and rename back for 1.5 s: the files appear
+  // after quiverx looked for them and before it puts the members in place.
+  const std::string commits = "linkat,renameat,renameat2";
+  RunningProgram run("/usr/bin/strace",
+                     {"-f", "-qq", "-o", "/dev/null", "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
+                      "trace=" + commits, "-e", "inject=" + commits + ":delay_enter=1500000",
+                      QuiverxPath(), "-n", "+out"},
+                     dir_);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  Write("two.bin", std::string("mine"));
+  Write("maps/one.map", std::string("mine too"));
+  const RunResult result = run.Wait();
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_NE(result.output.find("exists - skipped.\n"), std::string::npos) << result.output;
+  EXPECT_EQ(result.output.find("extracted"), std::string::npos) << result.output;
+  EXPECT_EQ(Read("two.bin"), Text("mine"));
+  EXPECT_EQ(Read("maps/one.map"), Text("mine too"));
+  for (const std::string& path : Tree()) EXPECT_EQ(path.find(".qvx-"), std::string::npos) << path;
 }
 
 TEST_F(QuiverxOptionsTest, QuietPrintsFailuresOnly) {

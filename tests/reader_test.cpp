@@ -156,6 +156,24 @@ TEST_F(ReaderTest, DamagedArchivesAndStreamsAreErrorValues) {
   EXPECT_EQ(opened, 3);
 }
 
+TEST_F(ReaderTest, StatusMessagesShowNamesAsAConsoleMayShowThem) {
+  // A program prints these as they are; a name must not drive its terminal.
+  const std::string name = "n\x1b[2J\x07\xc2\x9b\nforged";
+  const std::string shown = "n?[2J???forged";
+  ImageRecord negative = Stored(name, "x");
+  negative.original_length = -1;
+  Bytes damaged = ArchiveImage({negative});
+  Archive archive;
+  EXPECT_EQ(archive.OpenMemory(damaged).message(), "entry 0 (" + shown + ") has a negative length");
+  Bytes cut = ArchiveImage({{name, 10, kAfterTable, 3, {0xB0, 0x80, 0x05}}}, 1);
+  ASSERT_TRUE(archive.OpenMemory(cut));
+  Bytes out;
+  EXPECT_EQ(archive.Read(0, out).message(), "damaged stream in " + shown);
+  Mounts mounts;
+  std::size_t size;
+  EXPECT_EQ(mounts.Size(name, size).message(), "no mount has " + shown);
+}
+
 TEST_F(ReaderTest, ConcurrentReadsOfOneArchive) {
   Members members;
   for (int i = 0; i < 40; ++i) {
@@ -288,6 +306,22 @@ TEST_F(MountsTest, NamesThatLeaveADirectoryAreNeverOpened) {
   EXPECT_EQ(mounts_.Read("maps/level2.map", &byte, 1).code(), Status::Code::kBadBuffer);
   EXPECT_EQ(mounts_.MountDirectory(Path("secret.txt")).code(), Status::Code::kOpenFailed);
   EXPECT_EQ(mounts_.MountArchive(Path("secret.txt")).code(), Status::Code::kDamaged);
+}
+
+TEST_F(MountsTest, SymbolicLinksInAMountedDirectoryAreNeverFollowed) {
+  // Out of the directory, to a file or through a directory, and even back
+  // into it: a link is refused, so no name reads what lies outside.
+  if (!Link(Path("secret.txt"), "loose/escape_file") || !Link("..", "loose/escape_dir") ||
+      !Link("maps/level2.map", "loose/inside"))
+    GTEST_SKIP() << "no symbolic links here";
+  std::size_t size = 0;
+  for (const char* name : {"escape_file", "escape_dir/secret.txt", "ESCAPE_DIR\\secret.txt",
+                           "escape_dir/loose/maps/level2.map", "inside"}) {
+    EXPECT_EQ(mounts_.Size(name, size).code(), Status::Code::kNotFound) << name;
+    std::uint8_t buffer[64];
+    EXPECT_EQ(mounts_.Read(name, buffer, 18).code(), Status::Code::kNotFound) << name;
+  }
+  EXPECT_EQ(ReadMounted("maps/level2.map"), "loose two");
 }
 
 TEST_F(MountsTest, ConcurrentReadsThroughMounts) {

@@ -112,9 +112,17 @@ bool ExtractMember(OpenArchive& archive, std::size_t index) {
       std::printf("Unable to extract %s - read error in quiver.\n", name);
     return DropOutput(output, place);
   }
-  if (!output.Commit()) {
-    std::printf("Unable to extract %s - error in file creation.\n", name);
-    return DropOutput(output, place);
+  switch (output.Commit(!options.no_overwrite)) {
+    case PendingFile::Committed::kYes:
+      break;
+    case PendingFile::Committed::kNameTaken:
+      // Made by someone else since it was looked for: still theirs.
+      if (!output.Discard()) return DropOutput(output, place);
+      Progress("%s exists - skipped.\n", name);
+      return true;
+    case PendingFile::Committed::kFailed:
+      std::printf("Unable to extract %s - error in file creation.\n", name);
+      return DropOutput(output, place);
   }
   Progress(info.compressed ? "%s decompressed and extracted.\n" : "%s extracted.\n", name);
   return true;
@@ -129,14 +137,15 @@ bool ExplodeMembers(OpenArchive& archive) {
 bool ExtractNamedMembers(OpenArchive& archive, int argc, char** argv) {
   for (int i = options.first + 1; i < argc; ++i) {
     const char* wanted = argv[i];
+    const std::string shown = ShownName(wanted);
     if (std::strlen(wanted) >= kNameSize) {
-      std::printf("Unable to extract %s - name longer than %zu characters.\n", wanted,
+      std::printf("Unable to extract %s - name longer than %zu characters.\n", shown.c_str(),
                   kNameSize - 1);
       return false;
     }
     std::optional<std::size_t> found = archive.reader.Find(wanted);
     if (!found) {
-      std::printf("Unable to extract %s - not found in quiver.\n", wanted);
+      std::printf("Unable to extract %s - not found in quiver.\n", shown.c_str());
       return false;
     }
     if (!ExtractMember(archive, *found)) return false;

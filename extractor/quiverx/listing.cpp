@@ -28,18 +28,32 @@ int Utf8Length(const unsigned char* p, std::size_t left) {
   return length;
 }
 
-// `name` with each byte that `escape` rewrites (it returns "" to keep a
-// byte, and is told whether the byte starts a valid UTF-8 sequence; it must
-// rewrite one that does not) and each other UTF-8 sequence as it is.
-template <typename EscapeFn>
-std::string Escaped(const char* name, EscapeFn escape) {
+// The code point of a UTF-8 sequence of `length` bytes at `p`.
+unsigned CodePoint(const unsigned char* p, int length) {
+  if (length == 1) return p[0];
+  unsigned value = p[0] & (0x7Fu >> length);
+  for (int i = 1; i < length; ++i) value = value << 6 | (p[i] & 0x3Fu);
+  return value;
+}
+
+// What a reader may take for a control or a line break: C0 and C1 controls,
+// DEL, and the Unicode line and paragraph separators.
+bool IsControl(unsigned code_point) {
+  return code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F) || code_point == 0x2028 ||
+         code_point == 0x2029;
+}
+
+// `name` with each UTF-8 sequence that `escape` rewrites (it returns "" to
+// keep it) and each byte that is not UTF-8 rewritten by `escape_byte`.
+template <typename EscapeFn, typename ByteFn>
+std::string Escaped(const char* name, EscapeFn escape, ByteFn escape_byte) {
   std::string out;
   const auto* p = reinterpret_cast<const unsigned char*>(name);
   std::size_t left = std::char_traits<char>::length(name);
   while (left > 0) {
     const int length = Utf8Length(p, left);
-    const std::string rewritten = escape(*p, length != 0);
-    const std::size_t taken = rewritten.empty() ? static_cast<std::size_t>(length) : 1;
+    const std::size_t taken = length == 0 ? 1 : static_cast<std::size_t>(length);
+    const std::string rewritten = length == 0 ? escape_byte(*p) : escape(p, length);
     out += rewritten.empty() ? std::string(reinterpret_cast<const char*>(p), taken) : rewritten;
     p += taken;
     left -= taken;
@@ -53,29 +67,42 @@ std::string Hex(const char* format, unsigned value) {
   return text;
 }
 
-// A name in a TSV field: "\\", "\t", "\n", "\r" and "\xHH" for control
-// bytes and bytes that are not UTF-8, so that no byte is lost.
-std::string TsvName(const char* name) {
-  return Escaped(name, [](unsigned char byte, bool utf8) -> std::string {
-    if (byte == '\\') return "\\\\";
-    if (byte == '\t') return "\\t";
-    if (byte == '\n') return "\\n";
-    if (byte == '\r') return "\\r";
-    if (!utf8 || byte < 0x20 || byte == 0x7F) return Hex("\\x%02x", byte);
-    return "";
-  });
+std::string TsvByte(unsigned char byte) {
+  return Hex("\\x%02x", byte);
 }
 
-// A name as a JSON string: a byte that is not UTF-8 becomes the lone
-// surrogate U+DC80 to U+DCFF, as Python's surrogateescape reads it.
+// A name in a TSV field: "\\", "\t", "\n", "\r", and "\xHH" for every
+// other byte of a control and for bytes that are not UTF-8, so that no byte
+// is lost.
+std::string TsvName(const char* name) {
+  return Escaped(
+      name,
+      [](const unsigned char* p, int length) -> std::string {
+        if (*p == '\\') return "\\\\";
+        if (*p == '\t') return "\\t";
+        if (*p == '\n') return "\\n";
+        if (*p == '\r') return "\\r";
+        if (!IsControl(CodePoint(p, length))) return "";
+        std::string bytes;
+        for (int i = 0; i < length; ++i) bytes += TsvByte(p[i]);
+        return bytes;
+      },
+      TsvByte);
+}
+
+// A name as a JSON string: controls and separators as "\uXXXX"; a byte that
+// is not UTF-8 becomes the lone surrogate U+DC80 to U+DCFF, as Python's
+// surrogateescape reads it.
 std::string JsonName(const char* name) {
   std::string json(1, '"');
-  json += Escaped(name, [](unsigned char byte, bool utf8) -> std::string {
-    if (byte == '"' || byte == '\\') return std::string(1, '\\') + static_cast<char>(byte);
-    if (!utf8) return Hex("\\u%04x", 0xDC00u + byte);
-    if (byte < 0x20 || byte == 0x7F) return Hex("\\u%04x", byte);
-    return "";
-  });
+  json += Escaped(
+      name,
+      [](const unsigned char* p, int length) -> std::string {
+        if (*p == '"' || *p == '\\') return std::string(1, '\\') + static_cast<char>(*p);
+        const unsigned code_point = CodePoint(p, length);
+        return IsControl(code_point) ? Hex("\\u%04x", code_point) : "";
+      },
+      [](unsigned char byte) { return Hex("\\u%04x", 0xDC00u + byte); });
   json += '"';
   return json;
 }

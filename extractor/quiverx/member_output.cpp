@@ -84,31 +84,36 @@ bool PendingFile::Name(MakeFn make) {
   return false;
 }
 
-bool PendingFile::Commit() {
+PendingFile::Committed PendingFile::Commit(bool replace) {
   if (temp_.empty()) {
     const CreateResult linked = LinkUnnamedFileIn(file_, directory_, name_.c_str());
-    if (linked == CreateResult::kCreated) return CloseFile(std::exchange(file_, kNoFile));
-    if (linked != CreateResult::kNameTaken) return false;
+    if (linked == CreateResult::kCreated)
+      return CloseFile(std::exchange(file_, kNoFile)) ? Committed::kYes : Committed::kFailed;
+    if (linked != CreateResult::kNameTaken) return Committed::kFailed;
+    if (!replace) return Committed::kNameTaken;
     // Replacing a file: link under a temporary name, then rename over it.
     if (!Name([this](const std::string& temp, FileHandle& file) {
           return LinkUnnamedFileIn(file, directory_, temp.c_str());
         }))
-      return false;
+      return Committed::kFailed;
   }
   // An existing file keeps its permission bits, but never its set-user-ID,
   // set-group-ID or sticky bit; a replaced symbolic link gives nothing of
   // what it points to.
   FileStatus existing;
-  if (StatusIn(directory_, name_.c_str(), existing) && existing.regular)
+  if (replace && StatusIn(directory_, name_.c_str(), existing) && existing.regular)
     SetPermissions(file_, existing.permissions & 0777);
-  bool ok = CloseFile(std::exchange(file_, kNoFile));
+  if (!CloseFile(std::exchange(file_, kNoFile))) return Committed::kFailed;
   CleanupSignalBlock block;
-  ok = ok && RenameIn(directory_, temp_.c_str(), name_.c_str());
-  if (ok) {
-    live_temp_set = 0;
-    temp_.clear();
-  }
-  return ok;
+  const CreateResult renamed =
+      replace ? (RenameIn(directory_, temp_.c_str(), name_.c_str()) ? CreateResult::kCreated
+                                                                    : CreateResult::kFailed)
+              : RenameNoReplaceIn(directory_, temp_.c_str(), name_.c_str());
+  if (renamed != CreateResult::kCreated)
+    return renamed == CreateResult::kNameTaken ? Committed::kNameTaken : Committed::kFailed;
+  live_temp_set = 0;
+  temp_.clear();
+  return Committed::kYes;
 }
 
 bool PendingFile::Discard() {

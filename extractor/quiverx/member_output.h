@@ -39,8 +39,9 @@ class MemberDirectory {
 
 // A member's output: an unnamed file in its directory where the file system
 // offers one, else a hidden temporary name there. Commit puts it at its
-// name, replacing any file or symbolic link there; otherwise nothing of it
-// remains.
+// name, replacing any file or symbolic link there or, when told not to
+// replace, never touching a name that exists by then; otherwise nothing of
+// it remains.
 class PendingFile {
  public:
   PendingFile() = default;
@@ -50,7 +51,9 @@ class PendingFile {
 
   bool Create(FileHandle directory, const std::string& name);
   FileHandle file() const { return file_; }
-  bool Commit();
+  enum class Committed { kYes, kNameTaken, kFailed };
+  // kNameTaken only when `replace` is false: the output is still pending.
+  Committed Commit(bool replace);
   // Removes the output; false when its temporary name stays, given by temp().
   bool Discard();
   const std::string& temp() const { return temp_; }

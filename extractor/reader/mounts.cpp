@@ -6,6 +6,7 @@
 #include "member_path.h"
 #include "platform.h"
 #include "quiver/reader.h"
+#include "shown_name.h"
 
 namespace quiver {
 
@@ -21,49 +22,58 @@ struct Mounts::State {
 
 namespace {
 
-// Where a mounted directory keeps `name`, or "" for a name that must not
-// become a path below it.
-std::string PathBelow(const std::string& directory, std::string_view name) {
+// The path below a mounted directory at which it keeps `name`, or "" for
+// a name that must not become a path below it.
+std::string PathBelow(std::string_view name) {
   const std::string text(name);
   if (name.size() >= kNameSize || text.find('\0') != std::string::npos ||
       UnsafeNameReason(text.c_str()) != nullptr)
     return "";
-  return directory + "/" + MapMemberPath(text.c_str());
+  return MapMemberPath(text.c_str());
 }
 
 Status NotFound(std::string_view name) {
-  return {Status::Code::kNotFound, "no mount has " + std::string(name)};
+  return {Status::Code::kNotFound, "no mount has " + ShownName(name)};
 }
 
-// What one lookup found: a member of an archive, or a file of a directory.
+// What one lookup found: a member of an archive, or a file of a directory,
+// open.
 struct Found {
   const Archive* archive = nullptr;
   std::size_t index = 0;
+  FileHandle file = kNoFile;
   std::string path;
   std::int64_t size = -1;
+
+  Found() = default;
+  Found(const Found&) = delete;
+  Found& operator=(const Found&) = delete;
+  ~Found() {
+    if (file != kNoFile) CloseFile(file);
+  }
 };
 
-Found Lookup(const std::vector<Mount>& mounts, std::string_view name) {
-  Found found;
+void Lookup(const std::vector<Mount>& mounts, std::string_view name, Found& found) {
   for (auto mount = mounts.rbegin(); mount != mounts.rend(); ++mount) {
     if (mount->archive) {
       if (std::optional<std::size_t> index = mount->archive->FindLoose(name)) {
         found.archive = mount->archive.get();
         found.index = *index;
         found.size = mount->archive->member(*index).original_length;
-        return found;
+        return;
       }
       continue;
     }
-    const std::string path = PathBelow(mount->directory, name);
+    const std::string path = PathBelow(name);
     FileStatus status;
-    if (!path.empty() && IsReadableRegularFile(path.c_str(), status)) {
-      found.path = path;
+    if (path.empty()) continue;
+    found.file = OpenBelow(mount->directory, path, status);
+    if (found.file != kNoFile) {
+      found.path = mount->directory + "/" + path;
       found.size = status.size;
-      return found;
+      return;
     }
   }
-  return found;
 }
 
 }  // namespace
@@ -84,31 +94,28 @@ Status Mounts::MountArchive(const std::string& path) {
 Status Mounts::MountDirectory(const std::string& path) {
   FileStatus status;
   if (path.empty() || !StatusOfPath(path.c_str(), status) || !status.directory)
-    return {Status::Code::kOpenFailed, "no directory " + path};
+    return {Status::Code::kOpenFailed, "no directory " + ShownName(path)};
   state_->mounts.push_back({nullptr, path});
   return {};
 }
 
 Status Mounts::Size(std::string_view name, std::size_t& size) const {
-  const Found found = Lookup(state_->mounts, name);
+  Found found;
+  Lookup(state_->mounts, name, found);
   if (found.size < 0) return NotFound(name);
   size = static_cast<std::size_t>(found.size);
   return {};
 }
 
 Status Mounts::Read(std::string_view name, std::uint8_t* out, std::size_t size) const {
-  const Found found = Lookup(state_->mounts, name);
+  Found found;
+  Lookup(state_->mounts, name, found);
   if (found.size < 0) return NotFound(name);
   if (found.archive != nullptr) return found.archive->Read(found.index, out, size);
   if (size != static_cast<std::size_t>(found.size))
     return {Status::Code::kBadBuffer, "buffer is not the file's length"};
-  FileStatus status;
-  const FileHandle file = OpenForReading(found.path.c_str(), status);
-  if (file == kNoFile) return {Status::Code::kReadFailed, "cannot open " + found.path};
-  const std::int64_t got = ReadFullAt(file, out, size, 0);
-  CloseFile(file);
-  if (got != static_cast<std::int64_t>(size) || status.size != found.size)
-    return {Status::Code::kReadFailed, "cannot read " + found.path};
+  if (ReadFullAt(found.file, out, size, 0) != static_cast<std::int64_t>(size))
+    return {Status::Code::kReadFailed, "cannot read " + ShownName(found.path)};
   return {};
 }
 

@@ -10,6 +10,7 @@
 #include "lzss_decoder.h"
 #include "name_crc.h"
 #include "platform.h"
+#include "shown_name.h"
 
 namespace quiver {
 
@@ -63,7 +64,7 @@ Status OpenArchiveFile(const std::string& path, FileHandle& file, FileStatus& st
   file = OpenForReading(path.c_str(), status);
   if (file != kNoFile) return {};
   return {Status::Code::kOpenFailed,
-          status.inode != 0 ? "not a regular file" : "cannot open " + path};
+          status.inode != 0 ? "not a regular file" : "cannot open " + ShownName(path)};
 }
 
 Status NoMember(std::size_t index) {
@@ -127,7 +128,8 @@ Status Archive::OpenMapped(const std::string& path) {
   state->bytes.size = file_status.size;
   if (file_status.size > 0) {
     state->mapping = MapFile(file, file_status.size);
-    if (state->mapping == nullptr) return {Status::Code::kOpenFailed, "cannot map " + path};
+    if (state->mapping == nullptr)
+      return {Status::Code::kOpenFailed, "cannot map " + ShownName(path)};
     state->bytes.memory = {state->mapping, static_cast<std::size_t>(file_status.size)};
   }
   return Keep(std::move(state), state_);
@@ -222,9 +224,9 @@ Status Archive::ReadChunks(
     if (result.write_failed) return {Status::Code::kStopped, "stopped"};
     auto* file = dynamic_cast<FileRangeSource*>(source.get());
     if (file != nullptr && file->failed())
-      return {Status::Code::kReadFailed, std::string("cannot read ") + info.name};
+      return {Status::Code::kReadFailed, "cannot read " + ShownName(info.name)};
     if (!result.complete || result.produced != info.original_length)
-      return {Status::Code::kDecompression, std::string("damaged stream in ") + info.name};
+      return {Status::Code::kDecompression, "damaged stream in " + ShownName(info.name)};
     return {};
   }
   std::int64_t delivered = 0;
@@ -233,7 +235,7 @@ Status Archive::ReadChunks(
     delivered += static_cast<std::int64_t>(chunk.size());
   }
   if (delivered != info.original_length)
-    return {Status::Code::kReadFailed, std::string("cannot read ") + info.name};
+    return {Status::Code::kReadFailed, "cannot read " + ShownName(info.name)};
   return {};
 }
 
@@ -246,7 +248,7 @@ Status Archive::WriteTo(std::size_t index, std::intptr_t file) const {
       return WriteAll(file, data, size);
     });
     if (status.code() == Status::Code::kStopped)
-      return {Status::Code::kWriteFailed, std::string("cannot write ") + info.name};
+      return {Status::Code::kWriteFailed, "cannot write " + ShownName(info.name)};
     return status;
   }
   std::vector<std::uint8_t> buffer;
@@ -254,12 +256,12 @@ Status Archive::WriteTo(std::size_t index, std::intptr_t file) const {
     case CopyResult::kOk:
       return {};
     case CopyResult::kWriteError:
-      return {Status::Code::kWriteFailed, std::string("cannot write ") + info.name};
+      return {Status::Code::kWriteFailed, "cannot write " + ShownName(info.name)};
     case CopyResult::kShortSource:
     case CopyResult::kReadError:
       break;
   }
-  return {Status::Code::kReadFailed, std::string("cannot read ") + info.name};
+  return {Status::Code::kReadFailed, "cannot read " + ShownName(info.name)};
 }
 
 Status Archive::View(std::size_t index, const std::uint8_t*& data, std::size_t& size) const {
@@ -268,7 +270,7 @@ Status Archive::View(std::size_t index, const std::uint8_t*& data, std::size_t& 
   if (state_->bytes.file != kNoFile)
     return {Status::Code::kNotMapped, "the archive is read through its file"};
   if (info.compressed)
-    return {Status::Code::kCompressed, std::string(info.name) + " is stored compressed"};
+    return {Status::Code::kCompressed, ShownName(info.name) + " is stored compressed"};
   data = state_->bytes.memory.data() + info.data_offset;
   size = static_cast<std::size_t>(info.original_length);
   return {};

@@ -5,19 +5,24 @@
         for name in archive.names():
             data = archive.read(name)
 
-    mounts = quiver.Mounts()
-    mounts.mount_archive("base.qvr")
-    mounts.mount_archive("patch.qvr")      # mounted later: wins
-    mounts.mount_directory("assets")       # loose files during development
-    level = mounts.read("maps/level1.map")  # case and separator forgiven
+    with quiver.Mounts() as mounts:
+        mounts.mount_archive("base.qvr")
+        mounts.mount_archive("patch.qvr")      # mounted later: wins
+        mounts.mount_directory("assets")       # loose files during development
+        level = mounts.read("maps/level1.map")  # case and separator forgiven
 
-Names are str; bytes of a stored name that are not UTF-8 are kept with
-surrogateescape, so every name read can be given back. Failures raise
-quiver.Error, whose status is the library's quiver_status. The library is
-libquiver.so.1, or the file named by the QUIVER_LIBRARY environment variable.
+Names are str (or bytes); bytes of a stored name that are not UTF-8 are kept
+with surrogateescape, so every name read can be given back. A name or path
+with a NUL character, or with a surrogate that stands for no byte, raises
+ValueError, as open() does. Failures of the library raise quiver.Error,
+whose status is the library's quiver_status. An archive or mounts object may
+be shared by threads; close() waits for the calls in flight, and calls after
+it raise ValueError. The library is libquiver.so.1, or the file named by the
+QUIVER_LIBRARY environment variable.
 """
 import ctypes
 import os
+import threading
 
 __all__ = ["Archive", "Mounts", "Error"]
 
@@ -31,6 +36,7 @@ _STATUS_NAMES = {
     6: "QUIVER_ERROR_MEMORY",
     7: "QUIVER_ERROR_COMPRESSED",
 }
+_NOT_FOUND = 3
 
 
 class _MemberInfo(ctypes.Structure):
@@ -69,6 +75,15 @@ def _load():
 
 _lib = _load()
 
+# A bytes object of a given size whose bytes the library writes in place:
+# no zero-filling first and no copy after.
+_new_bytes = ctypes.pythonapi.PyBytes_FromStringAndSize
+_new_bytes.restype = ctypes.py_object
+_new_bytes.argtypes = [ctypes.c_void_p, ctypes.c_ssize_t]
+_bytes_address = ctypes.pythonapi.PyBytes_AsString
+_bytes_address.restype = ctypes.c_void_p
+_bytes_address.argtypes = [ctypes.py_object]
+
 
 class Error(Exception):
     """A failure of the library; `status` is its quiver_status number."""
@@ -85,13 +100,45 @@ def _check(status, what):
         raise Error(status, what)
 
 
+def _refuse_nul(raw, text):
+    if b"\0" in raw:
+        raise ValueError(f"embedded null character in {text!r}")
+    return raw
+
+
 def _encode(text):
-    """A name or path as the library takes it: UTF-8, undecodable bytes kept."""
-    return text.encode("utf-8", "surrogateescape") if isinstance(text, str) else bytes(text)
+    """A name as the library takes it: UTF-8, undecodable bytes kept."""
+    if isinstance(text, str):
+        try:
+            raw = text.encode("utf-8", "surrogateescape")
+        except UnicodeEncodeError as error:
+            raise ValueError(f"{text!r} holds a surrogate that stands for no byte") from error
+    else:
+        raw = bytes(text)
+    return _refuse_nul(raw, text)
+
+
+def _encode_path(path):
+    """A file-system path as the library takes it."""
+    try:
+        raw = os.fsencode(path)
+    except UnicodeEncodeError as error:
+        raise ValueError(f"{path!r} holds a surrogate that stands for no byte") from error
+    return _refuse_nul(raw, path)
 
 
 def _decode(raw):
     return raw.decode("utf-8", "surrogateescape")
+
+
+def _writable(buffer, size):
+    """The caller's buffer as ctypes sees it; it must hold exactly `size` bytes."""
+    view = memoryview(buffer).cast("B")
+    if view.readonly:
+        raise TypeError("the buffer is read-only")
+    if view.nbytes != size:
+        raise ValueError(f"the buffer holds {view.nbytes} bytes, the member {size}")
+    return (ctypes.c_char * size).from_buffer(view)
 
 
 def version():
@@ -99,17 +146,50 @@ def version():
     return _lib.quiver_version().decode()
 
 
+class _Handle:
+    """A library handle shared by threads: close() frees it once no call is
+    using it, and calls after close() raise ValueError."""
+
+    def __init__(self, free, what):
+        self.value = ctypes.c_void_p()
+        self._free = free
+        self._what = what
+        self._users = 0
+        self._closed = False
+        self._idle = threading.Condition()
+
+    def __enter__(self):
+        with self._idle:
+            if self._closed or not self.value:
+                raise ValueError(f"the {self._what} is closed")
+            self._users += 1
+        return self.value
+
+    def __exit__(self, *exc):
+        with self._idle:
+            self._users -= 1
+            if self._users == 0:
+                self._idle.notify_all()
+
+    def close(self):
+        with self._idle:
+            self._closed = True
+            self._idle.wait_for(lambda: self._users == 0)
+            value, self.value = self.value, ctypes.c_void_p()
+        if value:
+            self._free(value)
+
+
 class Archive:
     """An open archive; a context manager that closes it."""
 
     def __init__(self, path):
-        self._handle = ctypes.c_void_p()
-        _check(_lib.quiver_open_file(_encode(path), ctypes.byref(self._handle)), str(path))
+        self._handle = _Handle(_lib.quiver_close, "archive")
+        _check(_lib.quiver_open_file(_encode_path(path), ctypes.byref(self._handle.value)),
+               str(path))
 
     def close(self):
-        if self._handle:
-            _lib.quiver_close(self._handle)
-            self._handle = ctypes.c_void_p()
+        self._handle.close()
 
     def __enter__(self):
         return self
@@ -118,69 +198,104 @@ class Archive:
         self.close()
 
     def __del__(self):
-        self.close()
-
-    def _open(self):
-        if not self._handle:
-            raise ValueError("the archive is closed")
-        return self._handle
+        if hasattr(self, "_handle"):
+            self.close()
 
     def names(self):
         """Every member's name, in table order."""
-        return [_decode(self._member(index).name)
-                for index in range(_lib.quiver_member_count(self._open()))]
+        with self._handle as handle:
+            return [_decode(self._member(handle, index).name)
+                    for index in range(_lib.quiver_member_count(handle))]
 
-    def _member(self, index):
+    def _member(self, handle, index):
+        if not 0 <= index < _lib.quiver_member_count(handle):
+            raise IndexError(f"no member {index}")
         info = _MemberInfo()
-        _check(_lib.quiver_member_at(self._open(), index, ctypes.byref(info)), "member")
+        _check(_lib.quiver_member_at(handle, index, ctypes.byref(info)), "member")
         return info
 
-    def _read_index(self, index, what):
-        handle = self._open()
-        info = self._member(index)
-        buffer = ctypes.create_string_buffer(info.original_length)
-        _check(_lib.quiver_read(handle, index, buffer, info.original_length), what)
-        return buffer.raw
+    def _find(self, handle, name):
+        index = ctypes.c_size_t()
+        _check(_lib.quiver_find(handle, _encode(name), ctypes.byref(index)), name)
+        return index.value
 
     def read(self, name):
         """The bytes of the first member with exactly this name."""
-        index = ctypes.c_size_t()
-        _check(_lib.quiver_find(self._open(), _encode(name), ctypes.byref(index)), name)
-        return self._read_index(index.value, name)
+        with self._handle as handle:
+            index = self._find(handle, name)
+            size = self._member(handle, index).original_length
+            data = _new_bytes(None, size)
+            _check(_lib.quiver_read(handle, index, _bytes_address(data), size), name)
+            return data
+
+    def readinto(self, name, buffer):
+        """Reads that member into `buffer`, writable and of exactly its size;
+        returns the size."""
+        with self._handle as handle:
+            index = self._find(handle, name)
+            size = self._member(handle, index).original_length
+            _check(_lib.quiver_read(handle, index, _writable(buffer, size), size), name)
+            return size
 
     def find_loose(self, name):
         """The stored name that `name` matches case-blind and separator-blind, or None."""
-        index = ctypes.c_size_t()
-        status = _lib.quiver_find_loose(self._open(), _encode(name), ctypes.byref(index))
-        if status == 3:
-            return None
-        _check(status, name)
-        return _decode(self._member(index.value).name)
+        with self._handle as handle:
+            index = ctypes.c_size_t()
+            status = _lib.quiver_find_loose(handle, _encode(name), ctypes.byref(index))
+            if status == _NOT_FOUND:
+                return None
+            _check(status, name)
+            return _decode(self._member(handle, index.value).name)
 
 
 class Mounts:
-    """Archives and directories seen as one; the last mount that has a name wins."""
+    """Archives and directories seen as one; the last mount that has a name
+    wins. A context manager that closes them."""
 
     def __init__(self):
-        self._handle = ctypes.c_void_p()
-        _check(_lib.quiver_mounts_create(ctypes.byref(self._handle)), "mounts")
+        self._handle = _Handle(_lib.quiver_mounts_close, "mounts")
+        _check(_lib.quiver_mounts_create(ctypes.byref(self._handle.value)), "mounts")
+
+    def close(self):
+        self._handle.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
 
     def __del__(self):
-        if self._handle:
-            _lib.quiver_mounts_close(self._handle)
-            self._handle = ctypes.c_void_p()
+        if hasattr(self, "_handle"):
+            self.close()
 
     def mount_archive(self, path):
-        _check(_lib.quiver_mount_archive(self._handle, _encode(path)), str(path))
+        with self._handle as handle:
+            _check(_lib.quiver_mount_archive(handle, _encode_path(path)), str(path))
 
     def mount_directory(self, path):
-        _check(_lib.quiver_mount_directory(self._handle, _encode(path)), str(path))
+        with self._handle as handle:
+            _check(_lib.quiver_mount_directory(handle, _encode_path(path)), str(path))
+
+    def _size(self, handle, raw, name):
+        size = ctypes.c_size_t()
+        _check(_lib.quiver_mounts_size(handle, raw, ctypes.byref(size)), name)
+        return size.value
 
     def read(self, name):
         """The bytes `name` reads as, looked up loosely from the last mount back."""
         raw = _encode(name)
-        size = ctypes.c_size_t()
-        _check(_lib.quiver_mounts_size(self._handle, raw, ctypes.byref(size)), name)
-        buffer = ctypes.create_string_buffer(size.value)
-        _check(_lib.quiver_mounts_read(self._handle, raw, buffer, size.value), name)
-        return buffer.raw
+        with self._handle as handle:
+            size = self._size(handle, raw, name)
+            data = _new_bytes(None, size)
+            _check(_lib.quiver_mounts_read(handle, raw, _bytes_address(data), size), name)
+            return data
+
+    def readinto(self, name, buffer):
+        """Reads what `name` reads as into `buffer`, writable and of exactly
+        its size; returns the size."""
+        raw = _encode(name)
+        with self._handle as handle:
+            size = self._size(handle, raw, name)
+            _check(_lib.quiver_mounts_read(handle, raw, _writable(buffer, size), size), name)
+            return size

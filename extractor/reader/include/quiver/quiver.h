@@ -83,7 +83,8 @@ QUIVER_C_API quiver_status quiver_view(const quiver_archive* archive, size_t ind
 /* Archives and directories seen as one: a name is looked up loosely from the
  * last mount added to the first, and the first that has it wins. A mounted
  * directory serves the file at that relative path; a name that would leave
- * it is QUIVER_ERROR_NOT_FOUND and is never opened. */
+ * it, or lead through a symbolic link in it, is QUIVER_ERROR_NOT_FOUND and
+ * is never opened. */
 QUIVER_C_API quiver_status quiver_mounts_create(quiver_mounts** mounts);
 QUIVER_C_API quiver_status quiver_mount_archive(quiver_mounts* mounts, const char* path);
 QUIVER_C_API quiver_status quiver_mount_directory(quiver_mounts* mounts, const char* path);

@@ -146,7 +146,8 @@ class QUIVER_API Archive {
 // the first, and the first that has it wins, so a patch mounted after the
 // base overrides it. A mounted directory serves the file at that relative
 // path (either separator, letter case as the file system has it); a name
-// that would leave the directory is never opened.
+// that would leave the directory is never opened, and no symbolic link in
+// it is followed.
 class QUIVER_API Mounts {
  public:
   Mounts();

@@ -2,11 +2,12 @@
 
 namespace quiver {
 
-std::string ShownName(const char* name) {
+std::string ShownName(std::string_view name) {
   std::string shown;
-  for (const char* p = name; *p != '\0'; ++p) {
+  shown.reserve(name.size());
+  for (auto p = name.begin(); p != name.end(); ++p) {
     const auto byte = static_cast<unsigned char>(*p);
-    const auto next = static_cast<unsigned char>(p[1]);
+    const unsigned char next = p + 1 != name.end() ? static_cast<unsigned char>(p[1]) : 0;
     if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
       // A C1 control written in UTF-8, as a terminal reads it.
       shown += '?';
