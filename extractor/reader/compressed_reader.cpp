@@ -32,6 +32,13 @@ Status CompressedReader::Read(std::int64_t position, std::uint8_t* out, std::siz
   return {};
 }
 
+Status CompressedReader::CheckEmpty() {
+  if (damaged_from_ == 0)
+    return {Status::Code::kDecompression, "damaged stream in " + ShownName(name_)};
+  Restart(checkpoints_.end());
+  return Advance();
+}
+
 Status CompressedReader::Reach(std::int64_t position) {
   if (position >= damaged_from_)
     return {Status::Code::kDecompression, "damaged stream in " + ShownName(name_)};

@@ -28,6 +28,9 @@ class CompressedReader {
   // Exactly `size` bytes at `position`, all within the member, or the
   // error that Archive::Read gives for the member.
   Status Read(std::int64_t position, std::uint8_t* out, std::size_t size);
+  // A member of no bytes has nothing to read, yet its stream may be damaged:
+  // the error Archive::Read gives, or none.
+  Status CheckEmpty();
 
  private:
   // Makes the span at hand hold `position`.

@@ -17,16 +17,25 @@ struct Stream::State {
     if (setup.file != kNoFile) CloseFile(setup.file);
   }
 
+  CompressedReader& Decoded() {
+    if (!decoded)
+      decoded = std::make_unique<CompressedReader>(setup.core->bytes, setup.offset,
+                                                   setup.stored_length, setup.size, setup.name);
+    return *decoded;
+  }
+
   Status ReadLocked(std::int64_t at, std::uint8_t* out, std::size_t size, std::size_t& got) {
-    if (at >= setup.size || size == 0) return {};
+    if (size == 0) return {};
+    if (at >= setup.size) {
+      // Every other member checks its stream's end on the read that reaches it.
+      if (setup.compressed && setup.size == 0) return Decoded().CheckEmpty();
+      return {};
+    }
     const auto left = static_cast<std::uint64_t>(setup.size - at);
     const std::size_t count = left < size ? static_cast<std::size_t>(left) : size;
     Status status;
     if (setup.compressed) {
-      if (!decoded)
-        decoded = std::make_unique<CompressedReader>(setup.core->bytes, setup.offset,
-                                                     setup.stored_length, setup.size, setup.name);
-      status = decoded->Read(at, out, count);
+      status = Decoded().Read(at, out, count);
     } else {
       const bool read =
           setup.core ? ReadArchiveBytes(setup.core->bytes, setup.offset + at, out, count)
