@@ -120,6 +120,7 @@ TEST_F(FileSystemTest, AnArchiveListsItsDirectoriesLoosely) {
             (Lines{"a/", "a/b/", "a/b/c/", "a/b/c/d.dat 1", "both 6", "Maps/", "Maps/Level1.map 3",
                    "Maps/level2.map 4", "Maps/Sub/", "Maps/Sub/deep.txt 4", "readme.txt 5"}));
   EXPECT_EQ(Listed(archive, "readme.txt"), (Lines{"(not a directory: readme.txt)"}));
+  EXPECT_EQ(Listed(archive, "Both"), (Lines{"(not a directory: Both)"}));
   EXPECT_EQ(Listed(archive, "nowhere"), (Lines{"(no such file or directory: nowhere)"}));
   EXPECT_EQ(Listed(archive, "maps/.."), (Lines{"(no such file or directory: maps/..)"}));
   int seen = 0;

@@ -1,6 +1,7 @@
 #include "directory_tree.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "member_path.h"
 
@@ -32,6 +33,7 @@ std::optional<std::string_view> JoinComponents(std::string_view path, char* out,
 
 struct Pending {
   std::uint32_t parent;
+  std::uint32_t name;  // its loose name's place in DirectoryTree::loose_names
   TreeEntry entry;
 };
 
@@ -68,60 +70,76 @@ bool IsTreePath(std::string_view name) {
   return true;
 }
 
-DirectoryTree BuildDirectoryTree(const ArchiveTable& table, const LooseIndex& loose) {
+DirectoryTree BuildDirectoryTree(const ArchiveTable& table) {
   DirectoryTree tree;
-  tree.numbers.emplace("", 0);
+  std::size_t total = 0;
+  for (const TocEntry& entry : table.entries) total += std::strlen(entry.name);
+  // Reserved whole: `numbers` keeps views into it.
+  tree.loose_names.reserve(total);
+  tree.numbers.emplace(std::string_view(), 0);
   std::vector<Pending> pending;
   pending.reserve(table.entries.size());
-  char folded[kNameSize];
   for (std::uint32_t i = 0; i < table.entries.size(); ++i) {
     const std::string_view name(table.entries[i].name);
     if (!IsTreePath(name)) continue;
-    const std::string_view key = LooseName(name, folded);
-    if (loose.find(key)->second.front() != i) continue;
+    const auto at = static_cast<std::uint32_t>(tree.loose_names.size());
+    tree.loose_names.resize(at + name.size());
+    const std::string_view key = LooseName(name, tree.loose_names.data() + at);
     std::uint32_t parent = 0;
     std::size_t start = 0;
-    for (std::size_t p = 0; p < name.size(); ++p) {
-      if (!IsSeparator(name[p])) continue;
+    for (std::size_t p = 0; p <= name.size(); ++p) {
+      if (p < name.size() && !IsSeparator(name[p])) continue;
+      const auto offset = static_cast<std::uint8_t>(start);
+      const auto length = static_cast<std::uint8_t>(p - start);
+      if (p == name.size()) {
+        pending.push_back({parent, at + offset, {i, i, offset, length, false}});
+        break;
+      }
       auto found = tree.numbers.find(key.substr(0, p));
       if (found == tree.numbers.end()) {
         const auto number = static_cast<std::uint32_t>(tree.numbers.size());
-        found = tree.numbers.emplace(std::string(key.substr(0, p)), number).first;
-        pending.push_back({parent,
-                           {number, i, static_cast<std::uint8_t>(start),
-                            static_cast<std::uint8_t>(p - start), true}});
+        found = tree.numbers.emplace(key.substr(0, p), number).first;
+        pending.push_back({parent, at + offset, {number, i, offset, length, true}});
       }
       parent = found->second;
       start = p + 1;
     }
-    pending.push_back({parent,
-                       {i, i, static_cast<std::uint8_t>(start),
-                        static_cast<std::uint8_t>(name.size() - start), false}});
   }
-  const auto name_of = [&table](const TreeEntry& e) {
-    return std::string_view(table.entries[e.spelling].name + e.offset, e.length);
-  };
-  // By directory, then name; a member before a directory of the same name,
-  // which it hides.
-  std::sort(pending.begin(), pending.end(), [&name_of](const Pending& a, const Pending& b) {
+  const char* names = tree.loose_names.data();
+  // By directory, then loose name; of one name a member first, the first in
+  // table order, which hides the others and a directory of that name.
+  std::sort(pending.begin(), pending.end(), [names](const Pending& a, const Pending& b) {
     if (a.parent != b.parent) return a.parent < b.parent;
-    const std::string_view x = name_of(a.entry);
-    const std::string_view y = name_of(b.entry);
-    if (LooseLess(x, y)) return true;
-    if (LooseLess(y, x)) return false;
-    return !a.entry.directory && b.entry.directory;
+    const int order =
+        std::memcmp(names + a.name, names + b.name, std::min(a.entry.length, b.entry.length));
+    if (order != 0) return order < 0;
+    if (a.entry.length != b.entry.length) return a.entry.length < b.entry.length;
+    if (a.entry.directory != b.entry.directory) return b.entry.directory;
+    return a.entry.target < b.entry.target;
   });
   tree.first.assign(tree.numbers.size() + 1, 0);
   tree.entries.reserve(pending.size());
+  std::vector<std::uint32_t> hidden;
   for (std::size_t i = 0; i < pending.size(); ++i) {
     const Pending& p = pending[i];
-    if (i > 0 && pending[i - 1].parent == p.parent &&
-        !LooseLess(name_of(pending[i - 1].entry), name_of(p.entry)))
+    const Pending* before = i > 0 ? &pending[i - 1] : nullptr;
+    if (before != nullptr && before->parent == p.parent && before->entry.length == p.entry.length &&
+        std::memcmp(names + before->name, names + p.name, p.entry.length) == 0) {
+      if (p.entry.directory) hidden.push_back(p.entry.target);
       continue;
+    }
     tree.entries.push_back(p.entry);
     ++tree.first[p.parent + 1];
   }
   for (std::size_t d = 1; d < tree.first.size(); ++d) tree.first[d] += tree.first[d - 1];
+  // A hidden directory is found by no path; what lies below it stays
+  // unlisted.
+  if (!hidden.empty()) {
+    std::sort(hidden.begin(), hidden.end());
+    std::erase_if(tree.numbers, [&hidden](const auto& number) {
+      return std::binary_search(hidden.begin(), hidden.end(), number.second);
+    });
+  }
   return tree;
 }
 

@@ -27,8 +27,12 @@ struct DirectoryTree {
   // directory 0 is the top.
   std::vector<std::uint32_t> first;
   std::vector<TreeEntry> entries;
-  // Each directory's number by its loose path ("maps/level1"; "" for the top).
-  std::unordered_map<std::string, std::uint32_t, LooseHash, std::equal_to<>> numbers;
+  // The loose names of the members in the tree, one after another.
+  std::vector<char> loose_names;
+  // Each directory's number by its loose path ("maps/level1"; "" for the
+  // top), a view into loose_names; none for a directory that a member of
+  // the same name hides.
+  std::unordered_map<std::string_view, std::uint32_t> numbers;
 };
 
 // Names as listings order them: ASCII letters lower-cased, bytes unsigned.
@@ -39,9 +43,9 @@ bool LooseEqual(std::string_view a, std::string_view b);
 // components (no empty, "." or ".." one), not starting with a drive.
 bool IsTreePath(std::string_view name);
 
-// `loose` is the table's LooseIndex: of members that share a loose name
-// only the first in table order is listed.
-DirectoryTree BuildDirectoryTree(const ArchiveTable& table, const LooseIndex& loose);
+// Of members that share a loose name only the first in table order is
+// listed; a member hides a directory of its name.
+DirectoryTree BuildDirectoryTree(const ArchiveTable& table);
 
 // A directory path as listings take it: letters lower-cased, either
 // separator, empty components skipped ("/Maps//L1/" is "maps/l1"); written

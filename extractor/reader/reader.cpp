@@ -26,7 +26,7 @@ const LooseIndex& ArchiveCore::Loose() const {
 }
 
 const DirectoryTree& ArchiveCore::Tree() const {
-  std::call_once(tree_made_, [this] { tree_ = BuildDirectoryTree(table, Loose()); });
+  std::call_once(tree_made_, [this] { tree_ = BuildDirectoryTree(table); });
   return tree_;
 }
 

@@ -99,9 +99,8 @@ Status VisitArchive(const Archive::State* state, std::string_view directory, boo
   const ArchiveCore& core = *state->core;
   std::uint32_t number = 0;
   if (!top) {
-    if (FileIn(core, directory)) return NotADirectory(directory);
     const std::optional<std::uint32_t> found = DirectoryIn(core, directory);
-    if (!found) return NoSuchName(directory);
+    if (!found) return FileIn(core, directory) ? NotADirectory(directory) : NoSuchName(directory);
     number = *found;
   }
   if (!VisitTree(core, number, deep, path, visit)) return {Status::Code::kStopped, "stopped"};

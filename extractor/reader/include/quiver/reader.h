@@ -108,7 +108,7 @@ using DirVisitor = std::function<bool(const DirEntry&)>;
 // A compressed stream keeps a checkpoint every 1 MiB it has decoded, so a
 // read at any position decodes at most 1 MiB before it once the stream has
 // been there; a read further on than it has been decodes on from there. It
-// holds 136 KiB (a window and an output span, and an input buffer where
+// holds 132 KiB (a window and an output span, and an input buffer where
 // the archive is read through its file or a source) and 4 KiB for every
 // MiB decoded so far. A stream of a damaged member gives the bytes it can,
 // and the archive's error (that of Archive::Read) for any read that
