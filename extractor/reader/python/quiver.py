@@ -352,13 +352,14 @@ class Stream(io.RawIOBase):
         return got.value
 
     def readall(self):
-        left = max(self.size - self.tell(), 0)
-        data = _new_bytes(None, left)
+        # A byte at least: a read at the end is what checks an empty member.
+        wanted = max(self.size - self.tell(), 1)
+        data = _new_bytes(None, wanted)
         got = ctypes.c_size_t()
         with self._handle as handle:
-            _check(_lib.quiver_stream_read(handle, _bytes_address(data), left, ctypes.byref(got)),
+            _check(_lib.quiver_stream_read(handle, _bytes_address(data), wanted, ctypes.byref(got)),
                    self.name)
-        return data if got.value == left else data[:got.value]
+        return data if got.value == wanted else data[:got.value]
 
     def seek(self, offset, whence=io.SEEK_SET):
         position = ctypes.c_int64()

@@ -59,7 +59,7 @@ class QUIVER_API Status {
     kNotDirectory,   // a listing of a name that is not a directory
     kIsDirectory,    // a stream opened on a directory
     kBadPosition,    // a seek before the start of a stream
-    kNotOpen,        // a stream that is not open
+    kNotOpen,        // a stream, or an archive to mount, that is not open
   };
 
   Status() = default;
@@ -91,8 +91,9 @@ struct EntryInfo {
 // An entry of a listing, valid during the call that hands it over.
 struct DirEntry {
   std::string_view name;  // the entry's own name, spelled as stored
-  // The directory as the caller named it, then the names down to this
-  // entry, "/" between each ("maps/level1.map" for List("maps")).
+  // The directory as the caller named it, with "/" between its non-empty
+  // components, then the names down to this entry ("Maps/level1.map" for
+  // List("Maps\\")).
   std::string_view path;
   EntryInfo info;
 };
@@ -102,8 +103,9 @@ using DirVisitor = std::function<bool(const DirEntry&)>;
 
 // An open member, read and sought like a file: a stored member is read from
 // where it lies, a compressed one decoded as it is read. Its calls may come
-// from several threads; they take turns. It keeps its archive open: the
-// Archive or Mounts it came from may be closed first.
+// from several threads; they take turns, and Close and its destruction come
+// after all of them. It keeps its archive open: the Archive or Mounts it
+// came from may be closed first.
 //
 // A compressed stream keeps a checkpoint every 1 MiB it has decoded, so a
 // read at any position decodes at most 1 MiB before it once the stream has
