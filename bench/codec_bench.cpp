@@ -5,18 +5,22 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "archive_image.h"
 #include "archive_layout.h"
 #include "byte_stream.h"
 #include "lzss_decoder.h"
 #include "lzss_encoder.h"
+#include "memory_coder.h"
 #include "platform.h"
 #include "quiver/reader.h"
 #include "test_data.h"
@@ -77,8 +81,11 @@ class NullSink : public ByteSink {
 // The member compressed as the first of a run.
 CompressOutcome CompressFirst(const ScratchFiles& files, std::int64_t length, WorkerPool& pool) {
   FileStatus status;
-  return CompressMember(EncoderWindow{}, OpenForReading(files.Path("member").c_str(), status),
-                        CreateOrTruncate(files.Path("stream").c_str()), length, pool);
+  const FileHandle temp = CreateOrTruncate(files.Path("stream").c_str());
+  CompressOutcome outcome = CompressMember(
+      EncoderWindow{}, OpenForReading(files.Path("member").c_str(), status), temp, length, pool);
+  CloseFile(temp);
+  return outcome;
 }
 
 // A member this long is coded in blocks, on the pool's threads: timed by
@@ -102,6 +109,63 @@ void BM_CompressMember(benchmark::State& state) {
 
 void BM_CompressMemberInBlocks(benchmark::State& state) {
   CompressShape(state, 2);
+}
+
+// 4 MiB of text in short members of range(0) bytes, coded one after another
+// on one thread from the window the ones before leave: through
+// CompressMember, a file each way per member, as a whole run codes them.
+void BM_CompressShortMembers(benchmark::State& state) {
+  ScratchFiles files;
+  const auto size = static_cast<std::size_t>(state.range(0));
+  const Bytes text = TextData(kMemberSize, 1);
+  WriteFile(files.Path("member"), text);
+  WorkerPool pool(1, ReleaseThreadScratch);
+  for (auto _ : state) {
+    EncoderWindow window;
+    for (std::size_t at = 0; at + size <= text.size(); at += size) {
+      FileStatus status;
+      const FileHandle source = OpenForReading(files.Path("member").c_str(), status);
+      SeekTo(source, static_cast<std::int64_t>(at));
+      const FileHandle temp = CreateOrTruncate(files.Path("stream").c_str());
+      CompressOutcome outcome =
+          CompressMember(window, source, temp, static_cast<std::int64_t>(size), pool);
+      CloseFile(temp);
+      benchmark::DoNotOptimize(outcome);
+      AdvanceWindow(window, text.data() + at, size, static_cast<std::int64_t>(size));
+    }
+  }
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(state.iterations() * (text.size() / size * size)));
+}
+
+// The same members in memory, several to one sort as the builder codes
+// them: the coder's own cost, without the files.
+void BM_CompressShortMembersInBatches(benchmark::State& state) {
+  const auto size = static_cast<std::int64_t>(state.range(0));
+  const Bytes text = TextData(kMemberSize, 1);
+  const std::int64_t count = static_cast<std::int64_t>(text.size()) / size;
+  std::vector<std::array<std::uint8_t, kLookAheadSize - 1>> past_ends(
+      static_cast<std::size_t>(count));
+  std::vector<ShortMember> members;
+  EncoderWindow window;
+  for (std::int64_t j = 0; j < count; ++j) {
+    const std::uint8_t* bytes = text.data() + j * size;
+    WindowBytesPastEnd(window, bytes, size, past_ends[static_cast<std::size_t>(j)].data());
+    AdvanceWindow(window, bytes, static_cast<std::size_t>(size), size);
+    members.push_back({bytes, size, past_ends[static_cast<std::size_t>(j)].data()});
+  }
+  std::vector<Bytes> streams(members.size());
+  std::vector<Bytes*> outputs;
+  for (Bytes& stream : streams) outputs.push_back(&stream);
+  const std::int64_t per_batch = SortedNeighbours::kBatchBytes / (size + kLookAheadSize - 1);
+  for (auto _ : state) {
+    for (std::int64_t j = 0; j < count; j += per_batch) {
+      const std::int64_t n = std::min(per_batch, count - j);
+      for (std::int64_t k = j; k < j + n; ++k) streams[static_cast<std::size_t>(k)].clear();
+      EncodeShortMembers(members.data() + j, static_cast<std::size_t>(n), outputs.data() + j);
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * count * size);
 }
 
 // The stream one coder writes for `member` as the first of a run.
@@ -154,6 +218,18 @@ BENCHMARK(BM_CompressMemberInBlocks)
     ->DenseRange(0, 4)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+BENCHMARK(BM_CompressShortMembers)
+    ->Arg(300)
+    ->Arg(1000)
+    ->Arg(4000)
+    ->Arg(20000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CompressShortMembersInBatches)
+    ->Arg(300)
+    ->Arg(1000)
+    ->Arg(4000)
+    ->Arg(20000)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LzssDecoder)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadMemberFromFile)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 

@@ -8,6 +8,7 @@
 #include "exit_paths.h"
 #include "member_path.h"
 #include "platform.h"
+#include "standard_output.h"
 
 namespace quiver {
 
@@ -74,7 +75,7 @@ bool CommitArchive() {
 }
 
 void ArchiveWriteError() {
-  std::printf("Unable to write quiver %s\n", build_run.dest_name);
+  Print("Unable to write quiver %s\n", build_run.dest_name);
   FatalExit(kExitFailure);
 }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform.h"
 
@@ -14,9 +15,12 @@ class BitFile {
   // Creates or truncates the file. A failure, here or in any later write,
   // ends the run through ReportError.
   explicit BitFile(const char* path);
-  // Writes into the new, empty file `file`, which it then owns. A failure
-  // is kept instead, in failure(), and nothing more is written.
+  // Writes into the new, empty file `file`, which stays open and the
+  // caller's. A failure is kept instead, in failure(), and nothing more is
+  // written.
   explicit BitFile(FileHandle file);
+  // Appends to `memory`, which never fails.
+  explicit BitFile(std::vector<std::uint8_t>& memory);
   // Finish, if not done yet.
   ~BitFile();
   BitFile(const BitFile&) = delete;
@@ -43,12 +47,16 @@ class BitFile {
     accumulator_ &= (1u << pending_) - 1;
   }
 
-  // Writes the waiting bits as a last byte and closes the file.
+  // Writes the waiting bits as a last byte and closes the file it opened.
   void Finish();
   // The message of the first failure, empty when there was none.
   const std::string& failure() const { return failure_; }
   // The finished file's length, or -1 when it could not be taken.
   std::int64_t file_length() const { return file_length_; }
+  // After Finish: the whole stream when it fitted the buffer, so that it
+  // need not be read back; else empty.
+  const std::uint8_t* whole_stream() const { return whole_ ? buffer_ : nullptr; }
+  std::size_t whole_size() const { return whole_ ? whole_size_ : 0; }
 
  private:
   void PutByte(std::uint8_t byte, const char* message) {
@@ -58,11 +66,15 @@ class BitFile {
   void Flush(const char* message);
   void Fail(const char* message);
 
-  bool report_failures_;
+  bool report_failures_;  // and owns the file
   bool finished_ = false;
+  bool flushed_ = false;
+  bool whole_ = false;
+  std::size_t whole_size_ = 0;
   std::string failure_;
   std::int64_t file_length_ = -1;
-  FileHandle stream_;
+  FileHandle stream_ = kNoFile;
+  std::vector<std::uint8_t>* memory_ = nullptr;
   // Bits waiting to make a byte, in the low `pending_` places.
   std::uint64_t accumulator_ = 0;
   int pending_ = 0;

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "match_tree.h"
+#include "neighbour_record.h"
 #include "sorted_neighbours.h"
 #include "thread_scratch.h"
 #include "token_loop.h"
@@ -125,8 +125,13 @@ bool SameOverlap(const Block& before, const Block& after) {
 // The coding thread's side: the recorded neighbours, replayed in order.
 class ReplayMatcher {
  public:
-  ReplayMatcher(BlockRing& blocks, BitFile& bits, std::int64_t length)
-      : blocks_(blocks), bits_(bits), length_(length), replay_(std::make_unique<TreeReplay>()) {
+  ReplayMatcher(BlockRing& blocks, BitFile& bits, std::int64_t length,
+                std::atomic<std::int64_t>* progress)
+      : blocks_(blocks),
+        bits_(bits),
+        length_(length),
+        replay_(std::make_unique<TreeReplay>()),
+        progress_(progress) {
     replay_->Reset(1);
     block_ = &blocks_.Wait(0);
     status_ = block_->status;
@@ -159,6 +164,7 @@ class ReplayMatcher {
     if (status_ != CompressStatus::kOk) return false;
     blocks_.Release(index_ - 1);
     block_ = &next;
+    if (progress_ != nullptr) *progress_ = block_->start;
     return true;
   }
 
@@ -170,14 +176,16 @@ class ReplayMatcher {
   std::int64_t index_ = 0;
   std::int64_t k_ = 0;
   CompressStatus status_;
+  std::atomic<std::int64_t>* progress_;
 };
 
 }  // namespace
 
 CompressStatus EncodeInBlocks(FileHandle source, std::int64_t length, BitFile& bits,
-                              std::int64_t block_size, WorkerPool& pool) {
+                              std::int64_t block_size, WorkerPool& pool,
+                              std::atomic<std::int64_t>* progress) {
   BlockRing blocks(pool, source, length, block_size);
-  ReplayMatcher matcher(blocks, bits, length);
+  ReplayMatcher matcher(blocks, bits, length, progress);
   if (matcher.status() != CompressStatus::kOk) return matcher.status();
   const int look_ahead = static_cast<int>(std::min<std::int64_t>(length, kLookAheadSize));
   if (!EncodeTokens(matcher, bits, look_ahead)) return matcher.status();

@@ -22,6 +22,7 @@ namespace quiver {
 // part, as its strings read past its end only into its own bytes. kOk, or
 // the source's failure.
 CompressStatus EncodeInBlocks(FileHandle source, std::int64_t length, BitFile& bits,
-                              std::int64_t block_size, WorkerPool& pool);
+                              std::int64_t block_size, WorkerPool& pool,
+                              std::atomic<std::int64_t>* progress);
 
 }  // namespace quiver

@@ -23,7 +23,6 @@ namespace quiver {
 namespace {
 
 int Build(int argc, char** argv) {
-  LineBufferStandardOutput();
   InstallSignalCleanup();
   FailWritesPastTheFileSizeLimit();
   ParseBuilderCommandLine(argc, argv);
@@ -31,7 +30,7 @@ int Build(int argc, char** argv) {
   Progress("Destination file = %s\n", build_run.dest_name);
   OpenResponseFile();
   if (!OpenArchiveOutput()) {
-    std::printf("Unable to create quiver %s\n", build_run.dest_name);
+    Print("Unable to create quiver %s\n", build_run.dest_name);
     ExtensionHint(build_run.dest_name, kArchiveExtension, "");
     FatalExit(kExitFailure);
   }
@@ -39,7 +38,7 @@ int Build(int argc, char** argv) {
   std::vector<std::uint8_t> copy_buffer;
   if (build_run.compress) {
     MeasureMembers();
-    CompressMembers();
+    CompressMembers(copy_buffer);
   } else {
     MeasureAndCopyMembers(copy_buffer);
   }
@@ -49,7 +48,7 @@ int Build(int argc, char** argv) {
   SortTable();
   WriteHeaderAndTable(copy_buffer);
   if (build_run.compress)
-    CopyMembers(copy_buffer);
+    ReportCopies(copy_buffer);
   else
     ReportStoredCopies();
   copy_buffer = {};

@@ -7,6 +7,7 @@
 #include "build_run.h"
 #include "exit_paths.h"
 #include "option_scan.h"
+#include "standard_output.h"
 
 namespace quiver {
 namespace {
@@ -15,36 +16,36 @@ constexpr char kResponseExtension[] = ".rsp";
 
 void SetPath(char* buffer, const char* base, const char* extension, const char* what) {
   if (std::strlen(base) > kMaxBaseName) {
-    std::printf("%s name is longer than %zu characters: %s\n", what, kMaxBaseName, base);
+    Print("%s name is longer than %zu characters: %s\n", what, kMaxBaseName, base);
     FatalExit(kExitFailure);
   }
   std::snprintf(buffer, kNameSize, "%s%s", base, extension);
 }
 
 void PrintUsageText() {
-  std::printf("\n");
-  std::printf("Usage: quiver [-c]|[-s] destfile @rspfile\n");
-  std::printf("\tdestname    - Destination filename\n");
-  std::printf("\trspfile     - Response filename\n");
-  std::printf("\t[-c]        - Compress files option\n");
-  std::printf("\t[-s]        - Compress files - smallest possible output option\n");
-  std::printf("\n");
-  std::printf("Do not give destfile or rspfile extensions.\n");
-  std::printf("Destination file is given .qvr extension.\n");
-  std::printf("Response file is assumed to have .rsp extension.\n");
-  std::printf("\n");
+  Print("\n");
+  Print("Usage: quiver [-c]|[-s] destfile @rspfile\n");
+  Print("\tdestname    - Destination filename\n");
+  Print("\trspfile     - Response filename\n");
+  Print("\t[-c]        - Compress files option\n");
+  Print("\t[-s]        - Compress files - smallest possible output option\n");
+  Print("\n");
+  Print("Do not give destfile or rspfile extensions.\n");
+  Print("Destination file is given .qvr extension.\n");
+  Print("Response file is assumed to have .rsp extension.\n");
+  Print("\n");
 }
 
 [[noreturn]] void PrintHelp() {
   PrintUsageText();
-  std::printf("Options, before destfile:\n");
-  std::printf("\t-c, -s              - as above\n");
-  std::printf("\t-j N, --threads=N   - at most N threads (default: the processors it may use)\n");
-  std::printf("\t-q, --quiet         - print failures only\n");
-  std::printf("\t--                  - ends the options\n");
-  std::printf("\t@-                  - read the response text from standard input\n");
-  std::printf("\t-h, --help          - this text; --version - the version\n");
-  std::printf("\n");
+  Print("Options, before destfile:\n");
+  Print("\t-c, -s              - as above\n");
+  Print("\t-j N, --threads=N   - at most N threads (default: the processors it may use)\n");
+  Print("\t-q, --quiet         - print failures only\n");
+  Print("\t--                  - ends the options\n");
+  Print("\t@-                  - read the response text from standard input\n");
+  Print("\t-h, --help          - this text; --version - the version\n");
+  Print("\n");
   FatalExit(kExitSuccess);
 }
 
@@ -62,17 +63,6 @@ bool ParseClassic(int arguments, char** argv, const char*& destination) {
   build_run.smallest = option == "-s";
   destination = argv[2];
   return true;
-}
-
-// A thread count from 1 to 1024, written in decimal digits alone, or 0.
-int ThreadCount(const char* text) {
-  int count = 0;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return 0;
-    count = count * 10 + (*p - '0');
-    if (count > 1024) return 0;
-  }
-  return count;
 }
 
 // Options, then destfile and @rspfile: where the first version's command
@@ -110,7 +100,7 @@ void ParseBuilderCommandLine(int argc, char** argv) {
     const std::string_view only = argv[1];
     if (only == "--help" || only == "-h") PrintHelp();
     if (only == "--version") {
-      std::printf("quiver %s\n", QUIVER_VERSION);
+      Print("quiver %s\n", QUIVER_VERSION);
       FatalExit(kExitSuccess);
     }
   }

@@ -2,17 +2,21 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <cstdio>
 #include <deque>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "build_run.h"
+#include "copy_stage.h"
 #include "exit_paths.h"
 #include "lzss_encoder.h"
 #include "member_path.h"
+#include "memory_coder.h"
 #include "platform.h"
 #include "progress.h"
+#include "standard_output.h"
+#include "temp_files.h"
 #include "temp_path.h"
 #include "thread_scratch.h"
 #include "totals.h"
@@ -21,47 +25,32 @@
 namespace quiver {
 namespace {
 
-// One member on its way through the coder.
-struct MemberTask {
-  explicit MemberTask(std::int32_t member, WorkerPool& pool)
-      : index(member), task([this, &pool] {
-          outcome =
-              CompressMember(start, source, temp, build_run.stage[index].original_length, pool);
-        }) {}
+// One member on its way through the coder. A short one is read whole and
+// coded with the short members around it, its stream kept in memory until
+// it is recorded; a longer one is coded alone from its open file into its
+// temporary file.
+struct Member {
+  Member(std::int32_t member, std::int64_t member_length) : index(member), length(member_length) {}
 
   std::int32_t index;
+  std::int64_t length;
+  bool short_member = false;
+  std::shared_ptr<PoolTask> task;  // what codes it; none when it could not be read
+  // Coded alone: the member and its temporary file, the window before it.
   FileHandle source = kNoFile;
   FileHandle temp = kNoFile;
-  // The window the members before it leave.
-  EncoderWindow start;
-  CompressOutcome outcome{CompressStatus::kSourceUnreadable, 0, {}};
-  PoolTask task;
+  std::unique_ptr<EncoderWindow> start;
+  // Coded with others: its bytes, and the window's bytes past its end.
+  std::vector<std::uint8_t> bytes;
+  std::uint8_t past_end[kLookAheadSize - 1] = {};
+  CompressOutcome outcome{CompressStatus::kSourceUnreadable, 0, {}, {}};
 };
 
-// The temporary name in the archive's directory, for a member whose own
-// directory may not be written.
-std::string BesideTheArchive(const std::string& temp) {
-  const std::string target = build_run.archive_target;
-  const std::size_t slash = target.rfind('/');
-  const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  return directory + temp.substr(temp.rfind('/') + 1);
-}
+using InFlight = std::deque<std::unique_ptr<Member>>;
 
-// Creates the member's temporary file, never over an existing file, and
-// returns it open for writing: beside the member, or beside the archive
-// when the member's directory may not be written (a read-only tree);
-// kNoFile when neither can be created.
-FileHandle CreateTempFile(StageEntry& stage) {
-  std::string temp = MapMemberPath(MakeTempPath(stage.source_path).c_str());
-  CleanupSignalBlock block;
-  bool denied = false;
-  FileHandle file = CreateExclusiveFile(temp, stage.temp_path, sizeof stage.temp_path, denied);
-  if (file == kNoFile && denied)
-    file = CreateExclusiveFile(BesideTheArchive(temp), stage.temp_path, sizeof stage.temp_path,
-                               denied);
-  if (file != kNoFile) stage.temp_created = 1;
-  return file;
-}
+// Reading ahead stops at this many members, or at this many of their bytes,
+// not yet reported.
+constexpr std::size_t kMembersReadAhead = 4096;
 
 // The stream's file cannot be opened: a failure of the bit output stream,
 // reported as such, with the temporary name as the member's is written.
@@ -76,24 +65,26 @@ void RecordFailure(std::int32_t i, const CompressOutcome& outcome) {
     case CompressStatus::kOk:
       return;
     case CompressStatus::kSourceUnreadable:
-      std::printf("Unable to read %s for compression\n", name);
+      Print("Unable to read %s for compression\n", name);
       FatalExit(kExitFailure);
     case CompressStatus::kSourceChanged:
-      std::printf("%s changed length during compression\n", name);
+      Print("%s changed length during compression\n", name);
       FatalExit(kExitFailure);
     case CompressStatus::kSourceModified:
-      std::printf("%s changed during compression\n", name);
+      Print("%s changed during compression\n", name);
       FatalExit(kExitFailure);
     case CompressStatus::kTempUnreadable:
-      std::printf("Unable to measure temporary file %s\n", build_run.stage[i].temp_path);
+      Print("Unable to measure temporary file %s\n", build_run.stage[i].temp_path);
       FatalExit(kExitFailure);
     case CompressStatus::kWriteFailed:
       ReportError("%s", outcome.failure.c_str());
   }
 }
 
-// Reports one member's compression, in response-file order.
-void RecordCompression(std::int32_t i, const CompressOutcome& outcome) {
+// Reports one member's compression, in response-file order, and copies
+// its stored bytes into the archive.
+void RecordCompression(std::int32_t i, const CompressOutcome& outcome,
+                       std::vector<std::uint8_t>& copy_buffer) {
   RecordFailure(i, outcome);
   const TocEntry& entry = build_run.toc[i];
   StageEntry& stage = build_run.stage[i];
@@ -103,15 +94,12 @@ void RecordCompression(std::int32_t i, const CompressOutcome& outcome) {
   build_run.compressed_total += StoredLength(stage);
   Progress("%s logged - %x %i %i %" PRId64 "%%%s\n", entry.name, entry.crc, stage.original_length,
            outcome.length, ratio, raw ? " - storing uncompressed" : "");
+  CopyMember(i, outcome.stream, copy_buffer);
 }
 
-// Opens a member and moves `window` past it from its last bytes; returns
-// the member open at its start for its compression, or kNoFile with the
-// reason in `problem` when it cannot be opened, is no longer the file
-// measured, or those bytes cannot be read.
-FileHandle OpenAndAdvancePast(EncoderWindow& window, const StageEntry& stage,
-                              CompressStatus& problem) {
-  FileStatus status;
+// Opens a member as it was measured; kNoFile with the reason in `problem`
+// when it cannot be opened or is no longer the file measured.
+FileHandle OpenMeasured(const StageEntry& stage, FileStatus& status, CompressStatus& problem) {
   problem = CompressStatus::kSourceUnreadable;
   const FileHandle file = OpenForReading(MapMemberPath(stage.source_path).c_str(), status);
   if (file == kNoFile) return kNoFile;
@@ -120,6 +108,17 @@ FileHandle OpenAndAdvancePast(EncoderWindow& window, const StageEntry& stage,
     CloseFile(file);
     return kNoFile;
   }
+  return file;
+}
+
+// Opens a member to be coded alone and moves `window` past it from its last
+// bytes; the member stays open at its start for its compression, or is
+// kNoFile with the reason in `problem` when those bytes cannot be read.
+FileHandle OpenAndAdvancePast(EncoderWindow& window, const StageEntry& stage,
+                              CompressStatus& problem) {
+  FileStatus status;
+  const FileHandle file = OpenMeasured(stage, status, problem);
+  if (file == kNoFile) return kNoFile;
   const std::int64_t length = stage.original_length;
   const auto tail = static_cast<std::size_t>(std::min<std::int64_t>(length, kWindowSize));
   std::uint8_t bytes[kWindowSize];
@@ -132,52 +131,159 @@ FileHandle OpenAndAdvancePast(EncoderWindow& window, const StageEntry& stage,
   return file;
 }
 
+// Reads a short member whole, checked as the coder checks a member it
+// reads, and moves `window` past it; the outcome's status says whether it
+// could.
+void ReadShortMember(EncoderWindow& window, const StageEntry& stage, Member& member) {
+  FileStatus status;
+  CompressStatus& problem = member.outcome.status;
+  const FileHandle file = OpenMeasured(stage, status, problem);
+  if (file == kNoFile) return;
+  // One byte more tells a member that grew.
+  member.bytes.resize(static_cast<std::size_t>(member.length) + 1);
+  const std::int64_t got = ReadFull(file, member.bytes.data(), member.bytes.size());
+  FileStatus after;
+  if (got < 0)
+    problem = CompressStatus::kSourceUnreadable;
+  else if (got != member.length)
+    problem = CompressStatus::kSourceChanged;
+  else if (!StatusOf(file, after) || !SameFileState(status, after))
+    problem = CompressStatus::kSourceModified;
+  else
+    problem = CompressStatus::kOk;
+  CloseFile(file);
+  member.bytes.pop_back();
+  if (problem != CompressStatus::kOk) return;
+  WindowBytesPastEnd(window, member.bytes.data(), member.length, member.past_end);
+  AdvanceWindow(window, member.bytes.data(), member.bytes.size(), member.length);
+}
+
+// The short members read since the last batch went to the pool.
+class Batch {
+ public:
+  void Add(Member& member) {
+    members_.push_back(&member);
+    bytes_ += member.length + kLookAheadSize - 1;
+  }
+  // Whether `length` more bytes would fit.
+  bool Fits(std::int64_t length) const {
+    return bytes_ + length + kLookAheadSize - 1 <= SortedNeighbours::kBatchBytes;
+  }
+  // Hands the batch to the pool, if it holds any member.
+  void Submit(WorkerPool& pool) {
+    if (members_.empty()) return;
+    auto task = std::make_shared<PoolTask>([members = members_] { CodeBatch(members); });
+    for (Member* member : members_) member->task = task;
+    pool.Submit(*task);
+    members_.clear();
+    bytes_ = 0;
+  }
+
+ private:
+  static void CodeBatch(const std::vector<Member*>& members) {
+    std::vector<ShortMember> inputs;
+    std::vector<std::vector<std::uint8_t>*> streams;
+    for (Member* member : members) {
+      inputs.push_back({member->bytes.data(), member->length, member->past_end});
+      streams.push_back(&member->outcome.stream);
+    }
+    EncodeShortMembers(inputs.data(), inputs.size(), streams.data());
+    for (Member* member : members) {
+      member->outcome.length = static_cast<std::int32_t>(member->outcome.stream.size());
+      member->bytes = {};
+    }
+  }
+
+  std::vector<Member*> members_;
+  std::int64_t bytes_ = 0;
+};
+
+// Gives a short member its temporary file and writes its stream there,
+// before the stream goes into the archive.
+void WriteTempFile(Member& member) {
+  StageEntry& stage = build_run.stage[member.index];
+  member.temp = TakeTempFile(stage);
+  if (member.temp == kNoFile) TempFileError(stage);
+  if (member.outcome.status == CompressStatus::kOk &&
+      !WriteAll(member.temp, member.outcome.stream.data(), member.outcome.stream.size()))
+    ReportError("%s", "Fatal error in ~BitFile!\n");
+}
+
 // Waits for the oldest member and reports it; a worker that ran out of
-// memory ends the run here, without unwinding past running workers.
-void RecordOldest(WorkerPool& pool, std::deque<std::unique_ptr<MemberTask>>& in_flight) {
-  MemberTask& oldest = *in_flight.front();
+// memory ends the run here, without unwinding past running workers. Its
+// temporary file is then spent.
+void RecordOldest(WorkerPool& pool, InFlight& in_flight, std::int64_t& bytes_in_flight,
+                  std::vector<std::uint8_t>& copy_buffer) {
+  Member& oldest = *in_flight.front();
   try {
-    pool.Wait(oldest.task);
+    if (oldest.task) pool.Wait(*oldest.task);
   } catch (const std::bad_alloc&) {
     OutOfMemory();
   }
-  RecordCompression(oldest.index, oldest.outcome);
+  if (oldest.short_member) WriteTempFile(oldest);
+  RecordCompression(oldest.index, oldest.outcome, copy_buffer);
+  SpendTempFile(oldest.index, oldest.temp);
+  bytes_in_flight -= oldest.length;
   in_flight.pop_front();
 }
 
 }  // namespace
 
-void CompressMembers() {
+void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
   // Every member goes to the pool, each coded from the window the members
   // before it leave, so every stream is the one a single coder going
   // through the members in order would write.
-  std::deque<std::unique_ptr<MemberTask>> in_flight;
+  InFlight in_flight;
+  std::int64_t bytes_in_flight = 0;
   const int processors = AvailableProcessors();
   WorkerPool pool(build_run.threads > 0 ? std::min(build_run.threads, processors) : processors,
                   ReleaseThreadScratch);
+  StartCopies();
   EncoderWindow window;
+  Batch batch;
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     StageEntry& stage = build_run.stage[i];
-    auto member = std::make_unique<MemberTask>(i, pool);
-    member->temp = CreateTempFile(stage);
-    if (member->temp == kNoFile) {
-      while (!in_flight.empty()) RecordOldest(pool, in_flight);
-      TempFileError(stage);
+    auto owned = std::make_unique<Member>(i, stage.original_length);
+    Member& member = *owned;
+    in_flight.push_back(std::move(owned));
+    bytes_in_flight += member.length;
+    if (member.length <= SortedNeighbours::kShortMemberLimit) {
+      member.short_member = true;
+      if (!batch.Fits(member.length)) batch.Submit(pool);
+      ReadShortMember(window, stage, member);
+      if (member.outcome.status == CompressStatus::kOk) batch.Add(member);
+    } else {
+      batch.Submit(pool);
+      member.temp = TakeTempFile(stage);
+      if (member.temp == kNoFile) {
+        in_flight.pop_back();
+        while (!in_flight.empty()) RecordOldest(pool, in_flight, bytes_in_flight, copy_buffer);
+        TempFileError(stage);
+      }
+      member.start = std::make_unique<EncoderWindow>(window);
+      member.source = OpenAndAdvancePast(window, stage, member.outcome.status);
+      if (member.source != kNoFile) {
+        member.task = std::make_shared<PoolTask>([&member, &pool] {
+          std::atomic<std::int64_t> coded{0};
+          const LongWork shown(build_run.toc[member.index].name, member.length, coded);
+          member.outcome = CompressMember(*member.start, member.source, member.temp, member.length,
+                                          pool, kBlockSize, &coded);
+        });
+        pool.Submit(*member.task);
+      }
     }
-    member->start = window;
-    member->source = OpenAndAdvancePast(window, stage, member->outcome.status);
-    if (member->source != kNoFile)
-      pool.Submit(member->task);
-    else
-      CloseFile(member->temp);
-    in_flight.push_back(std::move(member));
-    while (!in_flight.empty() && (in_flight.size() >= kMembersInFlight || i + 1 == build_run.count))
-      RecordOldest(pool, in_flight);
+    const bool last = i + 1 == build_run.count;
+    if (last || in_flight.size() >= kMembersReadAhead || bytes_in_flight >= kBytesReadAhead)
+      batch.Submit(pool);
+    while (!in_flight.empty() &&
+           (last || in_flight.size() >= kMembersReadAhead || bytes_in_flight >= kBytesReadAhead))
+      RecordOldest(pool, in_flight, bytes_in_flight, copy_buffer);
   }
 }
 
 void DeleteTemporaryFiles() {
   Progress("Deleting temporary files\n");
+  CloseSpentTempFiles();
   bool all_gone;
   {
     CleanupSignalBlock block;

@@ -1,5 +1,11 @@
-// The compressed build's last stage: every member's stored bytes, from the
-// member itself or from its temporary file, appended in response-file order.
+// The compressed build's copy stage: every member's stored bytes, from its
+// kept stream, its temporary file or the member itself, at its place in
+// response-file order. A member's stream is copied as soon as it is
+// recorded, while later members are still being compressed; a member
+// stored raw is copied in the copy stage itself, after all compression, as
+// before. A copy that failed early ends the run when the copy stage reaches
+// it, so the transcript and the outcome are those of copying every member
+// after all compression.
 #pragma once
 
 #include <cstdint>
@@ -10,15 +16,18 @@
 
 namespace quiver {
 
-// The file holding a member's stored bytes and their number.
-struct CopySource {
-  std::string path;
-  const char* shown;  // in messages: the member's name as written, or the temporary path
-  std::int64_t expected;
-};
-CopySource ChooseCopySource(const StageEntry& stage);
+// Before the first member is recorded.
+void StartCopies();
 
-void CopyMembers(std::vector<std::uint8_t>& copy_buffer);
+// Member `i`, the next one recorded: its stream goes to its place unless a
+// copy failed before or the archive would pass 2 GiB (which the offsets
+// then report). `stream` is the whole stream when kept, else empty.
+void CopyMember(std::int32_t i, const std::vector<std::uint8_t>& stream,
+                std::vector<std::uint8_t>& copy_buffer);
+
+// The copy stage: members stored raw copied, the lines, and a copy's
+// failure where it happened.
+void ReportCopies(std::vector<std::uint8_t>& copy_buffer);
 
 // The progress line for one member, in both kinds of build.
 void ReportCopy(const char* source_path, std::int64_t size, std::int32_t to_go);

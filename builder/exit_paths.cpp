@@ -14,13 +14,16 @@ namespace {
 void CleanupSignalHandler(int signal_number) {
   if (build_run.committed) return;
   RemoveRunFiles(false);
+  // A log shows how far the run got.
+  HoldBrokenPipe();
+  WritePendingOutput();
   DieBySignal(signal_number);
 }
 
 // False when `path` stays, named on standard output when `report` is set.
 bool Remove(const char* path, bool report) {
   if (RemoveFile(path)) return true;
-  if (report) std::printf("Unable to delete temporary file %s\n", path);
+  if (report) Print("Unable to delete temporary file %s\n", path);
   return false;
 }
 
@@ -60,16 +63,16 @@ void FatalExit(int status) {
 }
 
 void ReportError(const char* format, ...) {
-  std::printf("Fatal error: ");
+  Print("Fatal error: ");
   va_list args;
   va_start(args, format);
-  std::vprintf(format, args);
+  PrintList(format, args);
   va_end(args);
   FatalExit(kExitReportError);
 }
 
 void OutOfMemory() {
-  std::printf("Out of memory\n");
+  Print("Out of memory\n");
   FatalExit(kExitFailure);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "exit_status.h"
+#include "standard_output.h"
 
 namespace quiver {
 
@@ -20,7 +21,7 @@ bool RemoveMemberTemporaries(bool report);
 
 // Prints "Fatal error: " and the message, removes the run's unfinished files
 // and ends the process with status 255.
-[[noreturn]] void ReportError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] void ReportError(const char* format, ...) QUIVER_PRINTF(1, 2);
 
 // Prints "Out of memory" and ends the run through FatalExit.
 [[noreturn]] void OutOfMemory();

@@ -1,13 +1,12 @@
 #include "measure_members.h"
 
-#include <cstdio>
-
 #include "build_run.h"
 #include "exit_paths.h"
 #include "member_path.h"
 #include "name_crc.h"
 #include "platform.h"
 #include "progress.h"
+#include "standard_output.h"
 
 namespace quiver {
 
@@ -17,15 +16,15 @@ void RecordMember(std::int32_t i, bool opened, const FileStatus& status) {
   entry.crc = NameCrc(entry.name);
   const std::int64_t size = status.size;
   if (!opened) {
-    std::printf("Unable to open %s\n", entry.name);
+    Print("Unable to open %s\n", entry.name);
     FatalExit(kExitFailure);
   }
   if (size == 0) {
-    std::printf("Filelength on %s == %i\n", entry.name, 0);
+    Print("Filelength on %s == %i\n", entry.name, 0);
     FatalExit(kExitFailure);
   }
   if (size > kMaxArchiveSize) {
-    std::printf("%s is too large for a quiver (2 GiB or more)\n", entry.name);
+    Print("%s is too large for a quiver (2 GiB or more)\n", entry.name);
     FatalExit(kExitFailure);
   }
   entry.original_length = static_cast<std::int32_t>(size);

@@ -1,9 +1,9 @@
 #include "progress.h"
 
 #include <cstdarg>
-#include <cstdio>
 
 #include "build_run.h"
+#include "standard_output.h"
 
 namespace quiver {
 
@@ -11,7 +11,7 @@ void Progress(const char* format, ...) {
   if (build_run.quiet) return;
   va_list args;
   va_start(args, format);
-  std::vprintf(format, args);
+  PrintList(format, args);
   va_end(args);
 }
 

@@ -2,8 +2,10 @@
 // whatever -q says; these only without it.
 #pragma once
 
+#include "standard_output.h"
+
 namespace quiver {
 
-void Progress(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Progress(const char* format, ...) QUIVER_PRINTF(1, 2);
 
 }  // namespace quiver

@@ -7,6 +7,7 @@
 #include "build_run.h"
 #include "exit_paths.h"
 #include "progress.h"
+#include "standard_output.h"
 
 namespace quiver {
 namespace {
@@ -54,16 +55,16 @@ void ExtensionHint(const char* path, const char* extension, const char* form) {
   if (!name.ends_with(doubled)) return;
   const std::string_view given = name.substr(0, name.size() - std::strlen(extension));
   const std::string_view bare = given.substr(0, given.size() - std::strlen(extension));
-  std::printf("Hint: %s is added to the name given; for %.*s give %s%.*s\n", extension,
-              static_cast<int>(given.size()), given.data(), form, static_cast<int>(bare.size()),
-              bare.data());
+  Print("Hint: %s is added to the name given; for %.*s give %s%.*s\n", extension,
+        static_cast<int>(given.size()), given.data(), form, static_cast<int>(bare.size()),
+        bare.data());
 }
 
 void OpenResponseFile() {
   build_run.response_file =
       build_run.response_from_input ? stdin : std::fopen(build_run.response_name, "rb");
   if (build_run.response_file == nullptr) {
-    std::printf("Unable to open response file %s\n", build_run.response_name);
+    Print("Unable to open response file %s\n", build_run.response_name);
     ExtensionHint(build_run.response_name, ".rsp", "@");
     FatalExit(kExitFailure);
   }
@@ -73,7 +74,7 @@ void OpenResponseFile() {
   while ((n = std::fread(chunk, 1, sizeof chunk, build_run.response_file)) > 0)
     response_bytes.append(chunk, n);
   if (std::ferror(build_run.response_file)) {
-    std::printf("Unable to open response file %s\n", build_run.response_name);
+    Print("Unable to open response file %s\n", build_run.response_name);
     FatalExit(kExitFailure);
   }
   Progress("Opened %s\n", build_run.response_name);
@@ -83,21 +84,21 @@ void ReadMembers() {
   std::string_view text = ResponseText(response_bytes);
   std::size_t count = ForEachMember(text, [](std::string_view token) {
     if (token.size() >= kNameSize) {
-      std::printf("Member name longer than %zu characters in %s: %.*s\n", kNameSize - 1,
-                  build_run.response_name, static_cast<int>(token.size()), token.data());
+      Print("Member name longer than %zu characters in %s: %.*s\n", kNameSize - 1,
+            build_run.response_name, static_cast<int>(token.size()), token.data());
       FatalExit(kExitFailure);
     }
     // A name is kept up to its first NUL: the member would be stored under
     // another name than written.
     if (token.find('\0') != std::string_view::npos) {
-      std::printf("Member name with a NUL byte in %s: %s\n", build_run.response_name,
-                  std::string(token.substr(0, token.find('\0'))).c_str());
+      Print("Member name with a NUL byte in %s: %s\n", build_run.response_name,
+            std::string(token.substr(0, token.find('\0'))).c_str());
       FatalExit(kExitFailure);
     }
     return true;
   });
   if (count > 0x7FFFFFFF / kRecordSize) {
-    std::printf("Quiver %s would be 2 GiB or larger\n", build_run.dest_name);
+    Print("Quiver %s would be 2 GiB or larger\n", build_run.dest_name);
     FatalExit(kExitFailure);
   }
   build_run.count = static_cast<std::int32_t>(count);

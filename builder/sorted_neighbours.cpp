@@ -23,6 +23,9 @@ constexpr std::size_t kTextTail = kCompareReach - 1;
 constexpr int kIndexBits = 16;
 constexpr std::uint64_t kIndexMask = (std::uint64_t{1} << kIndexBits) - 1;
 static_assert(kPiece + kTreeSpan <= kIndexMask);
+static_assert(SortedNeighbours::kShortMemberLimit + kLookAheadSize - 1 <=
+                  SortedNeighbours::kBatchBytes &&
+              SortedNeighbours::kBatchBytes < kIndexMask);
 // newest_ of a rank that never was in the set: no string's index.
 constexpr std::uint16_t kNoIndex = kIndexMask;
 constexpr int kKeyBits = SortedNeighbours::kDigits * SortedNeighbours::kDigitBits;
@@ -45,7 +48,7 @@ void SortedNeighbours::Find(const StringBytes& strings, std::int64_t start, std:
   for (std::int64_t piece = start; piece < end; piece += kPiece) {
     const std::int64_t piece_end = std::min(piece + kPiece, end);
     const std::int64_t from = std::max<std::int64_t>(0, piece - kTreeSpan);
-    text_.resize(static_cast<std::size_t>(piece_end - from) + kTextTail);
+    text_.resize(static_cast<std::size_t>(piece_end - from) + kLookAheadSize - 1 + kTextTail);
     // The member's own bytes in one copy; those past its end one by one.
     const std::int64_t stop = piece_end + kLookAheadSize - 1;
     const std::int64_t within = std::min(stop, strings.length);
@@ -57,7 +60,7 @@ void SortedNeighbours::Find(const StringBytes& strings, std::int64_t start, std:
   }
 }
 
-// Orders the keys of the piece's strings by their first kKeyBits bits, a
+// Orders the keys of the text's positions by their first kKeyBits bits, a
 // radix sort with no comparison.
 void SortedNeighbours::SortKeys() {
   const std::size_t count = text_.size() - kTextTail;
@@ -80,24 +83,19 @@ void SortedNeighbours::SortKeys() {
   }
 }
 
-// The bytes a key leaves out: bytes 6-13, which tell most strings of a run
-// apart, go with the key into the run's scratch; bytes 9-16 are read only
-// where those are equal.
-std::uint64_t SortedNeighbours::LastBytes(std::uint64_t key) const {
-  return LoadBigEndian(text_.data() + (key & kIndexMask) + kLookAheadSize - 8);
-}
-
 // Sorts keys_[run, run_end), which share their first kKeyBits bits, on the
-// rest and ranks them from rank + 1 on; returns the last rank given.
+// rest and ranks them from rank + 1 on; returns the last rank given. The
+// rest of a string is its bytes 6-11 and 11-16, and the text's positions
+// are ranked by their first 6 bytes: two ranks order it.
 int SortedNeighbours::RankRun(std::size_t run, std::size_t run_end, int rank) {
   tails_.clear();
   for (std::size_t k = run; k < run_end; ++k) {
-    const std::uint64_t key = keys_[k];
-    tails_.push_back({LoadBigEndian(text_.data() + (key & kIndexMask) + kKeyBits / 8), key});
+    const auto i = static_cast<std::size_t>(keys_[k] & kIndexMask);
+    tails_.push_back({static_cast<std::uint32_t>(head_rank_[i + kKeyBits / 8]) << 16 |
+                          head_rank_[i + kLookAheadSize - kKeyBits / 8],
+                      static_cast<std::uint32_t>(i)});
   }
-  const auto less = [this](const Tail& x, const Tail& y) {
-    return x.first != y.first ? x.first < y.first : LastBytes(x.key) < LastBytes(y.key);
-  };
+  const auto less = [](const Tail& x, const Tail& y) { return x.rest < y.rest; };
   if (tails_.size() <= kInsertionSortRun) {
     for (std::size_t k = 1; k < tails_.size(); ++k) {
       const Tail tail = tails_[k];
@@ -109,22 +107,27 @@ int SortedNeighbours::RankRun(std::size_t run, std::size_t run_end, int rank) {
     std::sort(tails_.begin(), tails_.end(), less);
   }
   for (std::size_t k = 0; k < tails_.size(); ++k) {
-    const Tail& tail = tails_[k];
-    if (k == 0 || tail.first != tails_[k - 1].first ||
-        LastBytes(tail.key) != LastBytes(tails_[k - 1].key))
-      ++rank;
-    rank_[tail.key & kIndexMask] = static_cast<std::uint16_t>(rank);
+    if (k == 0 || tails_[k].rest != tails_[k - 1].rest) ++rank;
+    rank_[tails_[k].index] = static_cast<std::uint16_t>(rank);
   }
   return rank;
 }
 
-// Ranks the strings of the piece by their 17 bytes, equal strings alike:
+// Ranks the strings of the text by their 17 bytes, equal strings alike:
 // the radix sort orders them by their first bytes, and only the runs that
-// share those are compared on the rest.
+// share those are sorted on the rest.
 void SortedNeighbours::SortStrings() {
   SortKeys();
   const std::size_t count = keys_.size();
   rank_.resize(count);
+  // The first bytes' ranks first, for the runs' sorts to read.
+  head_rank_.resize(text_.size());
+  std::fill(head_rank_.begin() + static_cast<std::ptrdiff_t>(count), head_rank_.end(), 0);
+  int head = -1;
+  for (std::size_t k = 0; k < count; ++k) {
+    if (k == 0 || ((keys_[k] ^ keys_[k - 1]) & kHeadMask) != 0) ++head;
+    head_rank_[keys_[k] & kIndexMask] = static_cast<std::uint16_t>(head);
+  }
   int rank = -1;
   for (std::size_t run = 0; run < count;) {
     std::size_t run_end = run + 1;
@@ -198,6 +201,57 @@ void SortedNeighbours::FindPiece(std::int64_t from, std::int64_t start, std::int
     const NeighbourRecord record = Neighbours(i, from);
     newest_[rank_[static_cast<std::size_t>(i)]] = static_cast<std::uint16_t>(i);
     if (offset > 0) records[offset - start] = record;
+  }
+}
+
+}  // namespace quiver
+
+namespace quiver {
+
+NeighbourRecord SortedNeighbours::File(int i, std::int64_t base) {
+  const NeighbourRecord record = Neighbours(i, -base);
+  newest_[rank_[static_cast<std::size_t>(i)]] = static_cast<std::uint16_t>(i);
+  return record;
+}
+
+void SortedNeighbours::FindMembers(const ShortMember* members, std::size_t count,
+                                   NeighbourRecord* records) {
+  // Each member's bytes, then the bytes past its end, so that each string
+  // reads its own 17; one sort ranks all strings of all members.
+  std::size_t size = 0;
+  for (std::size_t j = 0; j < count; ++j)
+    size += static_cast<std::size_t>(members[j].length) + kLookAheadSize - 1;
+  text_.resize(size + kTextTail);
+  std::size_t at = 0;
+  for (std::size_t j = 0; j < count; ++j) {
+    const auto length = static_cast<std::size_t>(members[j].length);
+    std::memcpy(text_.data() + at, members[j].bytes, length);
+    std::memcpy(text_.data() + at + length, members[j].past_end, kLookAheadSize - 1);
+    at += length + kLookAheadSize - 1;
+  }
+  SortStrings();
+  // Each member's sweep starts from an empty tree: a short member takes its
+  // own strings out again, which costs less than clearing the set.
+  const int ranks = static_cast<int>(newest_.size());
+  std::int64_t base = 0;
+  for (std::size_t j = 0; j < count; ++j) {
+    const std::int64_t length = members[j].length;
+    if (j > 0 && members[j - 1].length >= ranks / 16) set_.Reset(ranks);
+    for (std::int64_t offset = 0; offset < length; ++offset) {
+      const std::int64_t gone = offset - kTreeSpan - 1;
+      if (gone >= 0) {
+        const int rank = rank_[static_cast<std::size_t>(base + gone)];
+        if (newest_[static_cast<std::size_t>(rank)] == base + gone) set_.Erase(rank);
+      }
+      if (PositionOfOffset(offset) == kNoNode) continue;
+      const NeighbourRecord record = File(static_cast<int>(base + offset), base);
+      if (offset > 0) records[offset] = record;
+    }
+    if (length < ranks / 16)
+      for (std::int64_t offset = 0; offset < length; ++offset)
+        set_.Erase(rank_[static_cast<std::size_t>(base + offset)]);
+    records += length;
+    base += length + kLookAheadSize - 1;
   }
 }
 

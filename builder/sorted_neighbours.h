@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "match_tree.h"
+#include "neighbour_record.h"
 #include "rank_set.h"
 #include "stream_format.h"
 
@@ -43,24 +43,46 @@ class SortedNeighbours {
   void Find(const StringBytes& strings, std::int64_t start, std::int64_t end,
             NeighbourRecord* records);
 
+  // A member short enough to be sorted with others: its bytes, and the 16
+  // bytes its last strings read past its end (WindowBytesPastEnd).
+  struct ShortMember {
+    const std::uint8_t* bytes;
+    std::int64_t length;
+    const std::uint8_t* past_end;
+  };
+  // Members up to this long are sorted with others, at most kBatchBytes of
+  // them (16 more each) at once.
+  static constexpr std::int64_t kShortMemberLimit = 32 << 10;
+  static constexpr std::int64_t kBatchBytes = 36 << 10;
+  // Records for every string of `count` members, each as a tree filled
+  // from its own start would give them, one member's after another's in
+  // `records`: one sort for all of them, which spares a short member the
+  // fixed costs of a sort of its own.
+  void FindMembers(const ShortMember* members, std::size_t count, NeighbourRecord* records);
+
  private:
   void FindPiece(std::int64_t from, std::int64_t start, std::int64_t end, NeighbourRecord* records);
   void SortKeys();
-  std::uint64_t LastBytes(std::uint64_t key) const;
   int RankRun(std::size_t run, std::size_t run_end, int rank);
   void SortStrings();
   NeighbourRecord Neighbours(int i, std::int64_t from);
+  // Files the string of index i, whose member started at text index `base`.
+  NeighbourRecord File(int i, std::int64_t base);
 
-  std::vector<std::uint8_t> text_;  // the piece's strings' bytes, from `from`
+  // The strings' bytes and the 16 that the last ones read on, then room
+  // for 8-byte loads; every position of it is sorted, though those past a
+  // member's end hold no string, so that each has a head rank.
+  std::vector<std::uint8_t> text_;
   struct Tail {
-    std::uint64_t first;  // bytes 6-13, most significant first
-    std::uint64_t key;
+    std::uint32_t rest;  // the head ranks of bytes 6-11 and 11-16
+    std::uint32_t index;
   };
   std::vector<std::uint64_t> keys_, spare_;
   std::vector<Tail> tails_;
   std::array<std::array<std::uint32_t, 1 << kDigitBits>, kDigits> histogram_;
-  std::vector<std::uint16_t> rank_;    // of each string's 17 bytes, by index
-  std::vector<std::uint16_t> newest_;  // the latest index of each rank in the set
+  std::vector<std::uint16_t> head_rank_;  // of each position's first kKeyBits bits
+  std::vector<std::uint16_t> rank_;       // of each string's 17 bytes, by index
+  std::vector<std::uint16_t> newest_;     // the latest index of each rank in the set
   RankSet set_;
 };
 

@@ -1,4 +1,5 @@
-// The coder's per-thread scratch: a match tree and a sorter, made on a
+// The coder's per-thread scratch: a sorter, a tree replay and the records
+// between them, made on a
 // thread's first use and kept for its next members and blocks. Held by
 // plain thread-local pointers, freed by ReleaseThreadScratch: a pool thread
 // calls it as it ends, and a thread that never does (the main thread) keeps
@@ -7,13 +8,18 @@
 // can run after the thread's storage is gone.
 #pragma once
 
+#include <vector>
+
+#include "neighbour_record.h"
+
 namespace quiver {
 
-struct EncoderState;
 class SortedNeighbours;
+class TreeReplay;
 
-EncoderState& ThreadEncoderState();
 SortedNeighbours& ThreadSortedNeighbours();
+TreeReplay& ThreadTreeReplay();
+std::vector<NeighbourRecord>& ThreadRecords();
 void ReleaseThreadScratch();
 
 }  // namespace quiver

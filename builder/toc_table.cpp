@@ -1,11 +1,11 @@
 #include "toc_table.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "build_run.h"
 #include "exit_paths.h"
 #include "progress.h"
+#include "standard_output.h"
 
 namespace quiver {
 namespace {
@@ -61,7 +61,7 @@ void AssignOffsets() {
     offset += StoredLength(build_run.stage[i]);
   }
   if (offset > kMaxArchiveSize) {
-    std::printf("Quiver %s would be 2 GiB or larger\n", build_run.dest_name);
+    Print("Quiver %s would be 2 GiB or larger\n", build_run.dest_name);
     FatalExit(kExitFailure);
   }
 }

@@ -1,7 +1,6 @@
 #include "totals.h"
 
 #include <cinttypes>
-#include <cstdio>
 
 #include "build_run.h"
 #include "progress.h"

@@ -4,8 +4,8 @@
 
 namespace quiver {
 
-void TreeReplay::Reset(int r) {
-  std::memset(stamp_, 0, sizeof stamp_);
+void TreeReplay::Reset(int r, int span) {
+  std::memset(stamp_, 0, sizeof stamp_[0] * static_cast<std::size_t>(span));
   clock_ = 1;
   stamp_[r] = clock_;
   below_[r] = kNoNode;

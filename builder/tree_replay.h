@@ -9,15 +9,17 @@
 
 #include <cstdint>
 
-#include "lzss_encoder.h"
-#include "match_tree.h"
+#include "neighbour_record.h"
+#include "stream_format.h"
 
 namespace quiver {
 
 class TreeReplay {
  public:
-  // Position r alone, as ResetTree leaves the tree.
-  void Reset(int r);
+  // Position r alone, as a new member's tree starts. Only positions below
+  // `span` can be met: those of a member shorter than the window and the
+  // 17 after them.
+  void Reset(int r, int span = kWindowSize);
   // Both are inline: the coding thread calls them for every byte.
   void RemovePosition(int p) {
     const std::uint32_t stamp = stamp_[p];

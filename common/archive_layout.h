@@ -33,10 +33,16 @@ struct TocEntry {
   char name[kNameSize] = {};
 };
 
+static_assert(sizeof(TocEntry) == kRecordSize && offsetof(TocEntry, name) == 16,
+              "a record's image can be read straight into its TocEntry");
+
 void EncodeHeader(const ArchiveHeader& header, std::uint8_t* out);
 ArchiveHeader DecodeHeader(const std::uint8_t* in);
 void EncodeTocEntry(const TocEntry& entry, std::uint8_t* out);
 TocEntry DecodeTocEntry(const std::uint8_t* in);
+// A record whose image was read into `entry` itself, decoded in place: its
+// name is already where it belongs.
+void DecodeTocEntryInPlace(TocEntry& entry);
 
 // Bytes a member occupies in the data area.
 inline std::int64_t StoredSpan(const TocEntry& entry, bool archive_compressed) {

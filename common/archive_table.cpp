@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "shown_name.h"
 #include "stream_format.h"
@@ -9,50 +10,60 @@
 namespace quiver {
 namespace {
 
-std::string CheckEntry(const TocEntry& entry, std::size_t index, bool compressed,
-                       std::int64_t size) {
-  std::string at = "entry " + std::to_string(index);
-  if (std::memchr(entry.name, '\0', kNameSize) == nullptr) return at + " has an unterminated name";
-  // Names reach a console in these messages: shown as a console may show them.
-  at += " (" + ShownName(entry.name) + ")";
-  if (entry.original_length < 0 || entry.compressed_length < 0)
-    return at + " has a negative length";
+// What is wrong with a record on its own, or nullptr: nothing is spelled
+// out for the records that are sound, nearly all of them.
+const char* EntryFault(const TocEntry& entry, bool compressed, std::int64_t size) {
+  if (entry.original_length < 0 || entry.compressed_length < 0) return "has a negative length";
   // A record that promises more than its stream can yield is damaged (and
   // would make readers reserve memory for nothing).
   if (IsCompressedMember(entry, compressed) &&
       entry.original_length >
           kMaxBytesPerStreamByte * static_cast<std::int64_t>(entry.compressed_length))
-    return at + " is longer than its stream can hold";
-  std::int64_t span = StoredSpan(entry, compressed);
-  if (entry.data_offset < 0 || entry.data_offset + span > size)
-    return at + " has data outside the file";
-  return "";
+    return "is longer than its stream can hold";
+  if (entry.data_offset < 0 || entry.data_offset + StoredSpan(entry, compressed) > size)
+    return "has data outside the file";
+  return nullptr;
+}
+
+// Names reach a console in these messages: shown as a console may show them.
+std::string Entry(const TocEntries& entries, std::size_t index) {
+  return "entry " + std::to_string(index) + " (" + ShownName(entries[index].name) + ")";
+}
+
+// The keys of the members that have bytes, each its data offset above its
+// index, in offset order and, at equal offsets, in table order: a radix sort
+// on the offset's two 16-bit halves (offsets are below 2^31).
+std::vector<std::uint64_t> SpansInOffsetOrder(const TocEntries& entries, bool compressed) {
+  std::vector<std::uint64_t> keys;
+  keys.reserve(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    if (StoredSpan(entries[i], compressed) > 0)
+      keys.push_back(static_cast<std::uint64_t>(entries[i].data_offset) << 32 | i);
+  std::vector<std::uint64_t> spare(keys.size());
+  for (const int shift : {32, 48}) {
+    std::vector<std::size_t> starts(1 << 16, 0);
+    for (std::uint64_t key : keys) ++starts[(key >> shift) & 0xFFFF];
+    std::size_t at = 0;
+    for (std::size_t& start : starts) at += std::exchange(start, at);
+    for (std::uint64_t key : keys) spare[starts[(key >> shift) & 0xFFFF]++] = key;
+    keys.swap(spare);
+  }
+  return keys;
 }
 
 // The builder lays members one after another behind the table. Spans that
 // overlap each other, or the header and table, would let a small archive
 // write its bytes many times over (or serve its own table as a member).
-std::string CheckSpans(const ArchiveTable& table, std::int64_t table_end) {
-  const bool compressed = table.header.compressed != 0;
-  std::vector<std::size_t> order;
-  order.reserve(table.entries.size());
-  for (std::size_t i = 0; i < table.entries.size(); ++i)
-    if (StoredSpan(table.entries[i], compressed) > 0) order.push_back(i);
-  // Ties in table order, so the report names the same pair every time.
-  std::sort(order.begin(), order.end(), [&table](std::size_t a, std::size_t b) {
-    const std::int32_t x = table.entries[a].data_offset;
-    const std::int32_t y = table.entries[b].data_offset;
-    return x != y ? x < y : a < b;
-  });
+std::string CheckSpans(const TocEntries& entries, bool compressed, std::int64_t table_end) {
   std::int64_t end = table_end;
-  std::size_t before = table.entries.size();
-  for (std::size_t i : order) {
-    const TocEntry& entry = table.entries[i];
-    const std::string at = "entry " + std::to_string(i) + " (" + ShownName(entry.name) + ")";
+  std::size_t before = entries.size();
+  for (std::uint64_t key : SpansInOffsetOrder(entries, compressed)) {
+    const auto i = static_cast<std::size_t>(key & 0xFFFFFFFF);
+    const TocEntry& entry = entries[i];
     if (entry.data_offset < end) {
-      if (before == table.entries.size()) return at + " has data inside the header or table";
-      return at + " overlaps entry " + std::to_string(before) + " (" +
-             ShownName(table.entries[before].name) + ")";
+      if (before == entries.size())
+        return Entry(entries, i) + " has data inside the header or table";
+      return Entry(entries, i) + " overlaps " + Entry(entries, before);
     }
     end = entry.data_offset + StoredSpan(entry, compressed);
     before = i;
@@ -69,28 +80,31 @@ std::string LoadArchiveTable(const ArchiveBytes& bytes, ArchiveTable& table) {
     return "the file is shorter than its 16-byte header";
   std::uint8_t header_bytes[kHeaderSize];
   if (!ReadArchiveBytes(bytes, 0, header_bytes, kHeaderSize)) return "its header cannot be read";
-  table.header = DecodeHeader(header_bytes);
-  const std::int32_t count = table.header.count;
+  const ArchiveHeader header = DecodeHeader(header_bytes);
+  const std::int32_t count = header.count;
   if (count < 0) return "its file count " + std::to_string(count) + " is negative";
   std::int64_t table_end =
       static_cast<std::int64_t>(kHeaderSize) + static_cast<std::int64_t>(kRecordSize) * count;
   if (table_end > bytes.size)
     return "its table of " + std::to_string(count) + " entries does not fit in the file";
-  std::vector<std::uint8_t> raw(kRecordSize * static_cast<std::size_t>(count));
-  if (!ReadArchiveBytes(bytes, kHeaderSize, raw.data(), raw.size()))
+  TocEntries entries(static_cast<std::size_t>(count));
+  if (!ReadArchiveBytes(bytes, kHeaderSize, reinterpret_cast<std::uint8_t*>(entries.data()),
+                 kRecordSize * entries.size()))
     return "its table cannot be read";
-  table.entries.resize(static_cast<std::size_t>(count));
-  const bool compressed = table.header.compressed != 0;
-  for (std::size_t i = 0; i < table.entries.size(); ++i) {
-    table.entries[i] = DecodeTocEntry(raw.data() + kRecordSize * i);
-    std::string problem = CheckEntry(table.entries[i], i, compressed, bytes.size);
-    if (!problem.empty()) {
-      table = ArchiveTable{};
-      return problem;
-    }
+  const bool compressed = header.compressed != 0;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    TocEntry& entry = entries[i];
+    DecodeTocEntryInPlace(entry);
+    if (std::memchr(entry.name, '\0', kNameSize) == nullptr)
+      return "entry " + std::to_string(i) + " has an unterminated name";
+    if (const char* fault = EntryFault(entry, compressed, bytes.size))
+      return Entry(entries, i) + " " + fault;
   }
-  std::string problem = CheckSpans(table, table_end);
-  if (!problem.empty()) table = ArchiveTable{};
+  std::string problem = CheckSpans(entries, compressed, table_end);
+  if (problem.empty()) {
+    table.header = header;
+    table.entries = std::move(entries);
+  }
   return problem;
 }
 

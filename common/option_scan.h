@@ -40,4 +40,15 @@ class OptionScan {
   int next_ = 1;
 };
 
+// A thread count from 1 to 1024, written in decimal digits alone, or 0.
+inline int ThreadCount(const char* text) {
+  int count = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return 0;
+    count = count * 10 + (*p - '0');
+    if (count > 1024) return 0;
+  }
+  return count;
+}
+
 }  // namespace quiver

@@ -74,6 +74,9 @@ bool CloseFile(FileHandle file);
 
 // True when all `size` bytes were written.
 bool WriteAll(FileHandle file, const void* data, std::size_t size);
+// The bytes written, from the first, before a write failed: `size` when
+// none did.
+std::size_t WritePrefix(FileHandle file, const void* data, std::size_t size);
 // Bytes read before the end of the file, or -1 on a read error.
 std::int64_t ReadFull(FileHandle file, void* data, std::size_t size);
 std::int64_t ReadFullAt(FileHandle file, void* data, std::size_t size, std::int64_t offset);
@@ -81,6 +84,12 @@ bool SeekTo(FileHandle file, std::int64_t offset);
 void SetPermissions(FileHandle file, std::uint32_t permissions);
 // The permissions a new file gets: 0666 less the umask.
 std::uint32_t NewFilePermissions();
+
+// Memory for a large table, its pages as yet untouched, taken in large
+// pages where the system offers them (fewer faults as it is filled);
+// nullptr on failure. Freed by FreeLarge with the same size.
+void* AllocateLarge(std::size_t size);
+void FreeLarge(void* memory, std::size_t size);
 
 // The file's first `size` bytes mapped read-only (size > 0); nullptr on
 // failure.
@@ -90,12 +99,13 @@ void UnmapFile(const std::uint8_t* data, std::int64_t size);
 enum class CopyResult { kOk, kShortSource, kReadError, kWriteError };
 
 // Copies `size` bytes from `in` (at `in_offset`, or at its file position
-// when that is negative) to the file position of `out`: inside the kernel
-// where the two offsets agree within a page and it can, else through
-// `buffer`, made `buffer_size` bytes long (or the copy's size, if less)
-// when first needed.
+// when that is negative) to the file position of `out` (`out_position`
+// when the caller knows it, else asked for): inside the kernel where the
+// two offsets agree within a page and it can, else through `buffer`, made
+// `buffer_size` bytes long (or the copy's size, if less) when first needed.
 CopyResult CopyRange(FileHandle in, std::int64_t in_offset, FileHandle out, std::int64_t size,
-                     std::vector<std::uint8_t>& buffer, std::size_t buffer_size);
+                     std::vector<std::uint8_t>& buffer, std::size_t buffer_size,
+                     std::int64_t out_position = -1);
 
 // kDenied: the directory may not be written, or its file system is read-only.
 enum class CreateResult { kCreated, kNameTaken, kDenied, kFailed };
@@ -108,11 +118,16 @@ CreateResult CreateNewFile(const char* path, FileHandle& file);
 // the name is written back into `path`.
 FileHandle CreateUniqueFile(std::string& path, const std::string& prefix);
 // The directory at the relative path `path` ("/" between levels, "" for
-// the current one), each level opened without following a symbolic link
-// and made when missing, so that nothing can redirect what is written in
-// it; kNoFile on failure, with `through_link` set when a level is a
-// symbolic link.
-FileHandle OpenDirectoryNoFollow(const std::string& path, bool& through_link);
+// the directory itself) below the open directory `from` (kNoFile: the
+// current one), each level opened without following a symbolic link and
+// made when missing, so that nothing can redirect what is written in it;
+// kNoFile on failure, with `through_link` set when a level is a symbolic
+// link.
+FileHandle OpenDirectoryNoFollow(const std::string& path, bool& through_link,
+                                 FileHandle from = kNoFile);
+// The number of files this process may hold open, raised first as far as
+// the system lets it.
+int RaiseOpenFileLimit();
 // Operations on names in a directory opened so; none follows a symbolic
 // link at `name`.
 // A file with no name at all, which nothing can see or leave behind until
@@ -132,6 +147,10 @@ bool RemoveIn(FileHandle directory, const char* name);
 bool StatusIn(FileHandle directory, const char* name, FileStatus& status);
 // Replaces `to` by `from` in one step.
 bool RenameFile(const char* from, const char* to);
+// Empties the file at `from`, open for writing as `file`, and renames it
+// `to`, never over a file at `to` (kNameTaken), with kFailed where the file
+// system cannot promise that. It may be emptied and not renamed.
+CreateResult RenameNoReplaceAndEmpty(FileHandle file, const char* from, const char* to);
 // Safe in a signal handler; true once `path` is gone, as RemoveIn.
 bool RemoveFile(const char* path);
 // Makes `path` the current directory.
@@ -164,6 +183,21 @@ class NewThreadSignalMask {
 // from its wide command line, elsewhere they are passed on as they are.
 // Console output is then UTF-8 too.
 int RunWithUtf8Arguments(int argc, char** argv, int (*run)(int, char**));
+
+// The programs' console, in platform_*_console.cpp.
+inline constexpr int kStandardOutput = 1;
+inline constexpr int kStandardError = 2;
+bool IsTerminal(int stream);
+enum class ConsoleWrite { kOk, kBrokenPipe, kFailed };
+// All of `data` to standard output or error. Safe in a signal handler.
+ConsoleWrite WriteToConsole(int stream, const char* data, std::size_t size);
+// The calling thread takes SIGPIPE, as a write to a pipe whose reader has
+// gone gives it; nothing where there is no such signal.
+void RaiseBrokenPipe();
+// From a clean-up handler about to die: a write to a pipe whose reader has
+// gone no longer raises SIGPIPE, so only the handler's own signal ends the
+// process. Safe in a signal handler.
+void HoldBrokenPipe();
 
 // The signals that end a run from outside, after which its unfinished files
 // must not stay: interrupt, termination, hang-up, and a broken pipe when

@@ -3,6 +3,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -173,19 +174,20 @@ bool CloseFile(FileHandle file) {
   return ::close(Fd(file)) == 0;
 }
 
-bool WriteAll(FileHandle file, const void* data, std::size_t size) {
+std::size_t WritePrefix(FileHandle file, const void* data, std::size_t size) {
   const auto* p = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = ::write(Fd(file), p, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return false;
-    p += n;
-    size -= static_cast<std::size_t>(n);
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::write(Fd(file), p + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
   }
-  return true;
+  return done;
+}
+
+bool WriteAll(FileHandle file, const void* data, std::size_t size) {
+  return WritePrefix(file, data, size) == size;
 }
 
 std::int64_t ReadFullAt(FileHandle file, void* data, std::size_t size, std::int64_t offset) {
@@ -223,6 +225,17 @@ std::uint32_t NewFilePermissions() {
   return 0666 & ~mask;
 }
 
+void* AllocateLarge(std::size_t size) {
+  void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) return nullptr;
+  ::madvise(memory, size, MADV_HUGEPAGE);
+  return memory;
+}
+
+void FreeLarge(void* memory, std::size_t size) {
+  ::munmap(memory, size);
+}
+
 const std::uint8_t* MapFile(FileHandle file, std::int64_t size) {
   void* data = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_SHARED, Fd(file), 0);
   return data == MAP_FAILED ? nullptr : static_cast<const std::uint8_t*>(data);
@@ -244,14 +257,15 @@ std::int64_t FilePosition(FileHandle file) {
 }  // namespace
 
 CopyResult CopyRange(FileHandle in, std::int64_t in_offset, FileHandle out, std::int64_t size,
-                     std::vector<std::uint8_t>& buffer, std::size_t buffer_size) {
+                     std::vector<std::uint8_t>& buffer, std::size_t buffer_size,
+                     std::int64_t out_position) {
   off_t position = static_cast<off_t>(in_offset);
   off_t* position_arg = in_offset >= 0 ? &position : nullptr;
   // The kernel copies page by page, and moves whole pages only where the
   // two offsets agree within a page; else copying through the buffer, with
   // every write after the first ending on a page of `out`, costs less.
   const std::int64_t from = in_offset >= 0 ? in_offset : FilePosition(in);
-  const std::int64_t to = FilePosition(out);
+  const std::int64_t to = out_position >= 0 ? out_position : FilePosition(out);
   bool kernel_copy = from < 0 || to < 0 || (from - to) % kPageSize == 0;
   std::int64_t head = to < 0 ? 0 : (kPageSize - to % kPageSize) % kPageSize;
   // No longer than the copy: a small member pays for no large buffer.
@@ -311,9 +325,10 @@ FileHandle CreateUniqueFile(std::string& path, const std::string& prefix) {
   return ::mkostemp(path.data(), O_CLOEXEC);
 }
 
-FileHandle OpenDirectoryNoFollow(const std::string& path, bool& through_link) {
+FileHandle OpenDirectoryNoFollow(const std::string& path, bool& through_link, FileHandle from) {
   through_link = false;
-  int directory = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int directory =
+      ::openat(from == kNoFile ? AT_FDCWD : Fd(from), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   std::size_t start = 0;
   while (directory >= 0 && start < path.size()) {
     std::size_t slash = path.find('/', start);
@@ -395,6 +410,17 @@ bool RenameFile(const char* from, const char* to) {
   return ::rename(from, to) == 0;
 }
 
+CreateResult RenameNoReplaceAndEmpty(FileHandle file, const char* from, const char* to) {
+  // Emptied first, so that a file is never renamed and left full.
+  if (::ftruncate(Fd(file), 0) != 0 || ::lseek(Fd(file), 0, SEEK_SET) != 0)
+    return CreateResult::kFailed;
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+    return CreateResult::kCreated;
+  if (errno == EEXIST) return CreateResult::kNameTaken;
+  return errno == EACCES || errno == EPERM || errno == EROFS ? CreateResult::kDenied
+                                                             : CreateResult::kFailed;
+}
+
 bool RemoveFile(const char* path) {
   return ::unlink(path) == 0 || errno == ENOENT;
 }
@@ -420,6 +446,17 @@ std::string FollowLinks(const std::string& start) {
     path = slash == std::string::npos ? std::string(target) : path.substr(0, slash + 1) + target;
   }
   return path;
+}
+
+int RaiseOpenFileLimit() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
+  if (limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 1 << 16);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  return static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 1 << 16));
 }
 
 int ProcessId() {

@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "platform.h"
 
 namespace quiver {
@@ -18,6 +20,32 @@ sigset_t CleanupSignalSet() {
 }
 
 }  // namespace
+
+bool IsTerminal(int stream) {
+  return ::isatty(stream) == 1;
+}
+
+ConsoleWrite WriteToConsole(int stream, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(stream, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 && errno == EPIPE ? ConsoleWrite::kBrokenPipe : ConsoleWrite::kFailed;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return ConsoleWrite::kOk;
+}
+
+void RaiseBrokenPipe() {
+  ::raise(SIGPIPE);
+}
+
+void HoldBrokenPipe() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGPIPE);
+  sigprocmask(SIG_BLOCK, &set, nullptr);
+}
 
 int RunWithUtf8Arguments(int argc, char** argv, int (*run)(int, char**)) {
   return run(argc, argv);

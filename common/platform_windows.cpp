@@ -182,6 +182,14 @@ FileHandle OpenForReading(const char* path, FileStatus& status) {
   return File(handle);
 }
 
+void* AllocateLarge(std::size_t size) {
+  return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void FreeLarge(void* memory, std::size_t) {
+  VirtualFree(memory, 0, MEM_RELEASE);
+}
+
 namespace {
 
 // The directory `root`, then each level of `levels` ("/" between them)
@@ -280,16 +288,20 @@ bool CloseFile(FileHandle file) {
   return CloseHandle(Handle(file)) != 0;
 }
 
-bool WriteAll(FileHandle file, const void* data, std::size_t size) {
+std::size_t WritePrefix(FileHandle file, const void* data, std::size_t size) {
   const auto* bytes = static_cast<const std::uint8_t*>(data);
-  while (size > 0) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+  std::size_t done = 0;
+  while (done < size) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
     DWORD written = 0;
-    if (!WriteFile(Handle(file), bytes, chunk, &written, nullptr) || written == 0) return false;
-    bytes += written;
-    size -= written;
+    if (!WriteFile(Handle(file), bytes + done, chunk, &written, nullptr) || written == 0) break;
+    done += written;
   }
-  return true;
+  return done;
+}
+
+bool WriteAll(FileHandle file, const void* data, std::size_t size) {
+  return WritePrefix(file, data, size) == size;
 }
 
 std::int64_t ReadFull(FileHandle file, void* data, std::size_t size) {
@@ -372,7 +384,7 @@ void UnmapFile(const std::uint8_t* data, std::int64_t) {
 }
 
 CopyResult CopyRange(FileHandle in, std::int64_t in_offset, FileHandle out, std::int64_t size,
-                     std::vector<std::uint8_t>& buffer, std::size_t buffer_size) {
+                     std::vector<std::uint8_t>& buffer, std::size_t buffer_size, std::int64_t) {
   const auto buffer_needed =
       static_cast<std::size_t>(std::min(size, static_cast<std::int64_t>(buffer_size)));
   if (buffer.size() < buffer_needed) buffer.resize(buffer_needed);
@@ -418,9 +430,9 @@ FileHandle CreateUniqueFile(std::string& path, const std::string& prefix) {
   return kNoFile;
 }
 
-FileHandle OpenDirectoryNoFollow(const std::string& path, bool& through_link) {
+FileHandle OpenDirectoryNoFollow(const std::string& path, bool& through_link, FileHandle from) {
   through_link = false;
-  HANDLE directory = OpenDirectoryAt(L".");
+  HANDLE directory = OpenDirectoryAt(from == kNoFile ? L"." : DirectoryPath(from));
   std::size_t start = 0;
   while (directory != INVALID_HANDLE_VALUE && start < path.size()) {
     std::size_t slash = path.find('/', start);
@@ -493,6 +505,18 @@ bool RenameFile(const char* from, const char* to) {
   return Replace(WidePath(from), WidePath(to));
 }
 
+CreateResult RenameNoReplaceAndEmpty(FileHandle file, const char* from, const char* to) {
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  if (!SetFilePointerEx(Handle(file), start, nullptr, FILE_BEGIN) || !SetEndOfFile(Handle(file)))
+    return CreateResult::kFailed;
+  const std::wstring source = WidePath(from);
+  const std::wstring target = WidePath(to);
+  if (source.empty() || target.empty()) return CreateResult::kFailed;
+  // Without MOVEFILE_REPLACE_EXISTING an existing target is never replaced.
+  return MoveFileExW(source.c_str(), target.c_str(), 0) ? CreateResult::kCreated : CreateFailure();
+}
+
 bool RemoveFile(const char* path) {
   return Remove(WidePath(path));
 }
@@ -518,6 +542,12 @@ std::string FollowLinks(const std::string& path) {
   const std::wstring plain =
       final_path.rfind(L"\\\\?\\", 0) == 0 ? final_path.substr(4) : final_path;
   return Narrow(plain);
+}
+
+// Handles have no such limit on Windows; what the programs keep open is
+// bounded by this all the same.
+int RaiseOpenFileLimit() {
+  return 1 << 14;
 }
 
 int ProcessId() {

@@ -3,10 +3,12 @@
 // Windows runs a console handler on a thread of its own, so a
 // CleanupSignalBlock is a lock the handler waits for, and a "signal" that
 // waits is one whose handler is waiting.
+#include <io.h>
 #include <windows.h>
 
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -36,6 +38,21 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 }
 
 }  // namespace
+
+bool IsTerminal(int stream) {
+  return _isatty(stream) != 0;
+}
+
+// Through the C runtime, which writes a newline as Windows text has it.
+ConsoleWrite WriteToConsole(int stream, const char* data, std::size_t size) {
+  std::FILE* file = stream == kStandardError ? stderr : stdout;
+  const bool written = std::fwrite(data, 1, size, file) == size;
+  return std::fflush(file) == 0 && written ? ConsoleWrite::kOk : ConsoleWrite::kFailed;
+}
+
+void RaiseBrokenPipe() {}
+
+void HoldBrokenPipe() {}
 
 int RunWithUtf8Arguments(int argc, char** argv, int (*run)(int, char**)) {
   SetConsoleOutputCP(CP_UTF8);

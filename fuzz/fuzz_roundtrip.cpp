@@ -49,9 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   static quiver::WorkerPool pool(1, quiver::ReleaseThreadScratch);
   quiver::FileStatus status;
-  quiver::CompressOutcome outcome = quiver::CompressMember(
-      window, quiver::OpenForReading(member.c_str(), status),
-      quiver::CreateOrTruncate(stream_path.c_str()), static_cast<std::int64_t>(size), pool);
+  const quiver::FileHandle temp = quiver::CreateOrTruncate(stream_path.c_str());
+  quiver::CompressOutcome outcome =
+      quiver::CompressMember(window, quiver::OpenForReading(member.c_str(), status), temp,
+                             static_cast<std::int64_t>(size), pool);
+  quiver::CloseFile(temp);
   quiver::AdvanceWindow(window, data, size, static_cast<std::int64_t>(size));
   if (outcome.status != quiver::CompressStatus::kOk) std::abort();
   std::ifstream in(stream_path, std::ios::binary);

@@ -209,6 +209,28 @@ TEST_F(BuilderCliTest, FailingWriteReportsAndKeepsTheOldArchive) {
   EXPECT_EQ(Tree(), (std::vector<std::string>{"big", "list.rsp", "out.qvr"}));
 }
 
+TEST_F(BuilderCliTest, FailingWriteOfGatheredMembersNamesTheMemberItReached) {
+  if (!FileSizeLimitBinds()) GTEST_SKIP() << "no file size limit binds here";
+  // Short members reach the archive in one write; the limit falls inside
+  // the fourth one's bytes, so the report stops there as a copy member by
+  // member would.
+  Members members;
+  std::string transcript = Opening() + "filecount = 5\n";
+  for (const char* name : {"m0", "m1", "m2", "m3", "m4"}) {
+    members.push_back({name, TextData(30000, members.size())});
+    transcript += Logged(name, 30000);
+  }
+  transcript += "toc size = 1360\n";
+  for (std::size_t i = 0; i < 4; ++i)
+    transcript += "Copying file " + members[i].first + " of 30000 bytes | " +
+                  std::to_string(4 - i) + " to go\n";
+  WriteMembers(members);
+  RunOptions limited;
+  limited.file_size_limit = 100000;
+  ExpectTranscript(Quiver({"out", "@list"}, limited), 1,
+                   transcript + "Unable to write quiver out.qvr\n");
+}
+
 class LostTranscriptTest : public BuilderCliTest,
                            public ::testing::WithParamInterface<std::string> {};
 
@@ -228,6 +250,42 @@ INSTANTIATE_TEST_SUITE_P(Modes, LostTranscriptTest, ::testing::Values("", "-s"),
                          [](const auto& info) {
                            return info.param.empty() ? "stored" : "smallest";
                          });
+
+TEST_F(BuilderCliTest, ProgressReachesALogWhileTheRunGoesOn) {
+  if (!SystemProgramExists("/bin/sh")) GTEST_SKIP() << "needs a shell to write the log";
+  // The small member's line is in the log while the long one is still coded.
+  WriteMembers({{"small.txt", TextData(100, 1)}, {"long.txt", TextData(16 << 20, 2)}});
+  RunningProgram build("/bin/sh", {"-c", "exec \"$0\" -c -j 1 out @list > log", QuiverPath()},
+                       dir_);
+  const std::string logged = "small.txt logged - ";
+  const std::string before =
+      "Response file    = list.rsp\nDestination file = out.qvr\n"
+      "Opened list.rsp\nfilecount = 2\n";
+  ASSERT_TRUE(WaitForPath(Path("log"), static_cast<long>(before.size() + logged.size())));
+  const Bytes log = Read("log");
+  EXPECT_EQ(std::string(log.begin(), log.end()).substr(0, before.size() + logged.size()),
+            before + logged);
+  EXPECT_FALSE(Exists("out.qvr"));
+  EXPECT_EQ(build.Wait().status, 0);
+  EXPECT_TRUE(Exists("out.qvr"));
+}
+
+TEST_F(BuilderCliTest, ALongMemberShowsItsPercentageOnATerminalAndNowhereElse) {
+  if (!SystemProgramExists("/usr/bin/script")) GTEST_SKIP() << "needs script for a terminal";
+  // Standard error is a terminal that script records; standard output, the
+  // log, is a file.
+  WriteMembers({{"long.txt", TextData(48 << 20, 3)}});
+  const RunResult run = RunProgram(
+      "/usr/bin/script",
+      {"-qec", "exec '" + QuiverPath() + "' -c -j 1 out @list > log", "/dev/null"}, dir_);
+  EXPECT_EQ(run.status, 0) << run.output;
+  const Bytes log = Read("log");
+  const std::string text(log.begin(), log.end());
+  EXPECT_EQ(text.find('\r'), std::string::npos) << text;
+  EXPECT_NE(text.find("long.txt logged - "), std::string::npos) << text;
+  EXPECT_NE(run.output.find("\rlong.txt "), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("%"), std::string::npos) << run.output;
+}
 
 TEST_F(BuilderCliTest, RebuildOverALongerArchiveKeepsNoTail) {
   Write("out.qvr", RandomData(5000, 6));

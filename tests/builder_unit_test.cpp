@@ -7,6 +7,7 @@
 #include "name_crc.h"
 #include "response_file.h"
 #include "temp_path.h"
+#include "standard_output.h"
 #include "toc_table.h"
 #include "totals.h"
 
@@ -70,6 +71,7 @@ TEST(CollisionTest, RunsAreOrderedByNameWithoutCase) {
   for (TocEntry& e : toc) e.crc = 7;
   testing::internal::CaptureStdout();
   CheckCollisions(toc, 3);
+  EXPECT_FALSE(StandardOutputFailed());
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "CRC collision - zeta and Alpha - CRC = 7.\n"
             "CRC collision - zeta and mid - CRC = 7.\n");

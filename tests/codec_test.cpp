@@ -16,6 +16,7 @@
 #include "byte_stream.h"
 #include "lzss_decoder.h"
 #include "lzss_encoder.h"
+#include "memory_coder.h"
 #include "platform.h"
 #include "reference_encoder.h"
 #include "scratch.h"
@@ -108,8 +109,11 @@ class CodecTest : public ScratchTest {
   // On the fixture's pool unless given another.
   CompressOutcome CompressFile(const EncoderWindow& start, std::int64_t length,
                                std::int64_t block_size = kBlockSize, WorkerPool* pool = nullptr) {
-    return CompressMember(start, OpenSource("member"), CreateTemp("member.tmp"), length,
-                          pool != nullptr ? *pool : pool_, block_size);
+    const FileHandle temp = CreateTemp("member.tmp");
+    CompressOutcome outcome = CompressMember(start, OpenSource("member"), temp, length,
+                                             pool != nullptr ? *pool : pool_, block_size);
+    CloseFile(temp);
+    return outcome;
   }
 
   Bytes Compress(const Bytes& member) {
@@ -377,6 +381,74 @@ TEST(SortedNeighboursTest, RecordsMatchTheirMeaningOnEveryShape) {
       sorted.Find({member.data(), 0, length}, start, end, records.data());
       ASSERT_EQ(records, DefinedRecords(member, start, end)) << length << " bytes from " << start;
     }
+  }
+}
+
+// Short members coded several to one sort, as the builder batches them,
+// against the plain coder going through them in one run: members of 1 to
+// 20 bytes and just below and above the window's length read their last
+// strings on into what the members before them left, and batches end at
+// every kind of member.
+TEST(ShortMemberBatchTest, BatchesWriteTheStreamsOfOneCoder) {
+  std::vector<Bytes> members;
+  std::uint64_t seed = 1;
+  const std::int64_t limit = SortedNeighbours::kShortMemberLimit;
+  for (std::size_t size : {1,
+                           2,
+                           3,
+                           5,
+                           8,
+                           13,
+                           16,
+                           17,
+                           18,
+                           19,
+                           20,
+                           100,
+                           4079,
+                           4080,
+                           4095,
+                           4096,
+                           4097,
+                           12000,
+                           static_cast<int>(limit) - 1,
+                           static_cast<int>(limit)}) {
+    for (const Bytes& shape : EveryShape(size)) {
+      members.push_back(shape);
+      members.back().resize(size, static_cast<std::uint8_t>(seed));
+      members.push_back(RandomData(seed % 40 + 1, seed));
+      ++seed;
+    }
+  }
+  // Batches as full as they go, and of one or two members.
+  for (const std::int64_t capacity : {SortedNeighbours::kBatchBytes, limit + 40}) {
+    ReferenceEncoder reference;
+    EncoderWindow window;
+    std::vector<ShortMember> batch;
+    std::vector<std::array<std::uint8_t, kLookAheadSize - 1>> past_ends(members.size());
+    std::vector<Bytes> streams(members.size());
+    std::vector<Bytes*> outputs;
+    std::int64_t bytes = 0;
+    const auto code = [&] {
+      EncodeShortMembers(batch.data(), batch.size(), outputs.data());
+      batch.clear();
+      outputs.clear();
+      bytes = 0;
+    };
+    for (std::size_t j = 0; j < members.size(); ++j) {
+      const Bytes& member = members[j];
+      const auto length = static_cast<std::int64_t>(member.size());
+      if (bytes + length + kLookAheadSize - 1 > capacity) code();
+      WindowBytesPastEnd(window, member.data(), length, past_ends[j].data());
+      AdvanceWindow(window, member.data(), member.size(), length);
+      batch.push_back({member.data(), length, past_ends[j].data()});
+      outputs.push_back(&streams[j]);
+      bytes += length + kLookAheadSize - 1;
+    }
+    code();
+    for (std::size_t j = 0; j < members.size(); ++j)
+      ASSERT_EQ(streams[j], reference.Compress(members[j]))
+          << "member " << j << " of " << members[j].size() << " bytes, batches of " << capacity;
   }
 }
 

@@ -82,10 +82,11 @@ TEST_F(CompressedArchiveTest, SmallestStoresWhatDoesNotShrink) {
     candidate.insert(candidate.end(), 17, 'a');
     Write("probe", candidate);
     FileStatus status;
+    const FileHandle temp = CreateOrTruncate(Path("probe.t").c_str());
     CompressOutcome outcome =
-        CompressMember(EncoderWindow{}, OpenForReading(Path("probe").c_str(), status),
-                       CreateOrTruncate(Path("probe.t").c_str()),
+        CompressMember(EncoderWindow{}, OpenForReading(Path("probe").c_str(), status), temp,
                        static_cast<std::int64_t>(candidate.size()), pool);
+    CloseFile(temp);
     if (outcome.length == static_cast<std::int32_t>(candidate.size())) boundary = candidate;
   }
   ASSERT_FALSE(boundary.empty());
@@ -291,18 +292,21 @@ TEST_F(CompressedArchiveTest, HangupIgnoredAtStartStaysIgnored) {
 
 TEST_F(CompressedArchiveTest, MemberRemovedBeforeItsCompressionEndsTheBuild) {
   // A large member of the coder's slowest input keeps the builder busy for a
-  // while with as many members opened after it as it opens ahead;
+  // while with as many bytes of members read after it as it reads ahead;
   // the one after those waits its turn.
-  std::vector<std::pair<std::string, Bytes>> members = {{"big.txt", SortedData(1500000)}};
+  constexpr std::int64_t kBig = 1500000;
+  constexpr std::int64_t kShort = 30000;
+  std::vector<std::pair<std::string, Bytes>> members = {{"big.txt", SortedData(kBig)}};
   std::vector<std::string> tree = {"big.txt"};
-  for (std::size_t i = 1; i < kMembersInFlight; ++i) {
-    members.push_back({std::to_string(i) + ".txt", TextData(1000, i)});
+  for (std::int64_t i = 1; i <= (kBytesReadAhead - kBig) / kShort + 1; ++i) {
+    members.push_back({std::to_string(i) + ".txt", TextData(kShort, i)});
     tree.push_back(members.back().first);
   }
   members.push_back({"b.txt", TextData(1000, 2)});
   WriteMembers(members);
   RunningProgram build(QuiverPath(), {"-c", "out", "@list"}, dir_);
-  ASSERT_TRUE(WaitForPath(Path(std::to_string(kMembersInFlight - 1) + ".tx$")));
+  // The coder is inside the large member once its stream has passed 64 KiB.
+  ASSERT_TRUE(WaitForPath(Path("big.tx$"), 64 << 10));
   std::filesystem::remove(Path("b.txt"));
   RunResult run = build.Wait();
   EXPECT_EQ(run.status, 1);

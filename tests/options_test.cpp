@@ -103,6 +103,10 @@ TEST_F(QuiverxOptionsTest, HelpAndVersion) {
   EXPECT_EQ(version.output, "quiverx 1.1.0\n");
   EXPECT_EQ(Quiverx({"-x", "out"}).status, 2);
   EXPECT_EQ(Quiverx({"--format=xml", "?out"}).status, 2);
+  EXPECT_NE(help.output.find("-j N, --threads=N"), std::string::npos);
+  for (const char* bad : {"0", " 2", "+3", "1025", ""})
+    EXPECT_EQ(Quiverx({"-j", bad, "+out"}).status, 2) << "'" << bad << "'";
+  EXPECT_EQ(Quiverx({"--threads=3", "-q", "+out"}).status, 0);
 }
 
 TEST_F(QuiverxOptionsTest, DirectoryTakesTheTreeWhileTheArchiveStaysWhereItIs) {

@@ -1,11 +1,14 @@
 #include "archive_check.h"
 
-#include <cstdio>
+#include <optional>
 #include <string>
 
+#include "ahead_of_order.h"
 #include "member_path.h"
 #include "name_crc.h"
 #include "shown_name.h"
+#include "standard_output.h"
+#include "worker_pool.h"
 
 namespace quiver {
 namespace {
@@ -33,22 +36,29 @@ bool InKeyOrder(const Archive& archive) {
 
 }  // namespace
 
-bool TestArchive(const Archive& archive, bool quiet) {
+bool TestArchive(const Archive& archive, bool quiet, int threads) {
+  std::optional<WorkerPool> pool;
+  std::optional<AheadOfOrder<std::string>> ahead;
+  if (threads > 1 && archive.size() > 1) {
+    pool.emplace(threads);
+    ahead.emplace(
+        *pool, archive.size(), 4 * static_cast<std::size_t>(pool->threads()),
+        [&archive](std::size_t i) { return Problem(archive, i); }, [](std::string&) {});
+  }
   std::size_t failed = 0;
   for (std::size_t i = 0; i < archive.size(); ++i) {
-    const std::string problem = Problem(archive, i);
+    const std::string problem = ahead ? ahead->Take() : Problem(archive, i);
     const std::string shown = ShownName(archive.member(i).name);
     if (!problem.empty()) {
       ++failed;
-      std::printf("%s - %s.\n", shown.c_str(), problem.c_str());
+      Print("%s - %s.\n", shown.c_str(), problem.c_str());
     } else if (!quiet) {
-      std::printf("%s - ok.\n", shown.c_str());
+      Print("%s - ok.\n", shown.c_str());
     }
   }
   if (!InKeyOrder(archive) && !quiet)
-    std::printf("Note: the table is not in key order; names are found by a slower lookup.\n");
-  if (failed > 0 || !quiet)
-    std::printf("Tested %zu members: %zu failed.\n", archive.size(), failed);
+    Print("Note: the table is not in key order; names are found by a slower lookup.\n");
+  if (failed > 0 || !quiet) Print("Tested %zu members: %zu failed.\n", archive.size(), failed);
   return failed == 0;
 }
 

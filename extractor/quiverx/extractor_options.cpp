@@ -21,6 +21,9 @@ ParseResult ParseExtractorOptions(int argc, char** argv, ExtractorOptions& optio
       options.format = ListFormat::kTsv;
     } else if (option == "--format=json") {
       options.format = ListFormat::kJson;
+    } else if (const char* count = scan.Value(option, "-j", "--threads")) {
+      options.threads = ThreadCount(count);
+      if (options.threads == 0) return ParseResult::kUsage;
     } else if (const char* directory = scan.Value(option, "-C", "--directory")) {
       if (*directory == '\0') return ParseResult::kUsage;
       options.directory = directory;

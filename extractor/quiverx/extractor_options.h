@@ -15,6 +15,7 @@ struct ExtractorOptions {
   ListFormat format = ListFormat::kText;
   bool no_overwrite = false;  // -n: skip members whose path exists
   bool quiet = false;         // -q: failures only
+  int threads = 0;            // -j: at most this many, or 0 for the processors
   int first = 1;              // argv index of the archive argument
 };
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "shown_name.h"
+#include "standard_output.h"
 
 namespace quiver {
 namespace {
@@ -111,31 +112,30 @@ std::string JsonName(const char* name) {
 
 void ListMembers(const Archive& archive, ListFormat format) {
   if (format == ListFormat::kTsv)
-    std::printf("name\toriginal_length\tstored_length\tcompressed\tkey\toffset\n");
-  if (format == ListFormat::kJson) std::printf("[");
+    Print("name\toriginal_length\tstored_length\tcompressed\tkey\toffset\n");
+  if (format == ListFormat::kJson) Print("[");
   for (std::size_t i = 0; i < archive.size(); ++i) {
     const MemberInfo info = archive.member(i);
     switch (format) {
       case ListFormat::kText:
         // The recorded compressed length whenever there is one, whatever the header says.
-        std::printf("%s - %d\n", ShownName(info.name).c_str(),
-                    info.compressed_length != 0 ? info.compressed_length : info.original_length);
+        Print("%s - %d\n", ShownName(info.name).c_str(),
+              info.compressed_length != 0 ? info.compressed_length : info.original_length);
         break;
       case ListFormat::kTsv:
-        std::printf("%s\t%d\t%" PRId64 "\t%d\t%" PRIu32 "\t%" PRId64 "\n",
-                    TsvName(info.name).c_str(), info.original_length, info.stored_length,
-                    info.compressed ? 1 : 0, info.key, info.data_offset);
+        Print("%s\t%d\t%" PRId64 "\t%d\t%" PRIu32 "\t%" PRId64 "\n", TsvName(info.name).c_str(),
+              info.original_length, info.stored_length, info.compressed ? 1 : 0, info.key,
+              info.data_offset);
         break;
       case ListFormat::kJson:
-        std::printf("%s\n  {\"name\": %s, \"original_length\": %d, \"stored_length\": %" PRId64
-                    ", \"compressed\": %s, \"key\": %" PRIu32 ", \"offset\": %" PRId64 "}",
-                    i == 0 ? "" : ",", JsonName(info.name).c_str(), info.original_length,
-                    info.stored_length, info.compressed ? "true" : "false", info.key,
-                    info.data_offset);
+        Print("%s\n  {\"name\": %s, \"original_length\": %d, \"stored_length\": %" PRId64
+              ", \"compressed\": %s, \"key\": %" PRIu32 ", \"offset\": %" PRId64 "}",
+              i == 0 ? "" : ",", JsonName(info.name).c_str(), info.original_length,
+              info.stored_length, info.compressed ? "true" : "false", info.key, info.data_offset);
         break;
     }
   }
-  if (format == ListFormat::kJson) std::printf("%s]\n", archive.size() == 0 ? "" : "\n");
+  if (format == ListFormat::kJson) Print("%s]\n", archive.size() == 0 ? "" : "\n");
 }
 
 }  // namespace quiver

@@ -7,6 +7,7 @@
 
 #include "member_path.h"
 #include "platform.h"
+#include "standard_output.h"
 
 namespace quiver {
 namespace {
@@ -18,27 +19,41 @@ volatile std::sig_atomic_t live_temp_set = 0;
 
 void CleanupSignalHandler(int signal_number) {
   if (live_temp_set) RemoveIn(live_directory, live_temp);
+  // A log shows how far the run got.
+  HoldBrokenPipe();
+  WritePendingOutput();
   DieBySignal(signal_number);
 }
 
 }  // namespace
 
 MemberDirectory::~MemberDirectory() {
-  for (const auto& [path, handle] : open_) CloseFile(handle);
+  for (const auto& [path, kept] : open_) CloseFile(kept.handle);
 }
 
 FileHandle MemberDirectory::Open(const std::string& path, bool& through_link) {
   through_link = false;
-  if (auto kept = open_.find(path); kept != open_.end()) return kept->second;
-  const FileHandle handle = OpenDirectoryNoFollow(path, through_link);
-  if (handle == kNoFile) return kNoFile;
-  if (open_.size() == kKept) {
-    CloseFile(open_.at(order_.front()));
-    open_.erase(order_.front());
-    order_.pop_front();
+  if (auto kept = open_.find(path); kept != open_.end()) {
+    recency_.splice(recency_.begin(), recency_, kept->second.used);
+    return kept->second.handle;
   }
-  open_.emplace(path, handle);
-  order_.push_back(path);
+  FileHandle parent = kNoFile;
+  std::string level = path;
+  if (const std::size_t slash = path.rfind('/'); slash != std::string::npos) {
+    parent = Open(path.substr(0, slash), through_link);
+    if (parent == kNoFile) return kNoFile;
+    level = path.substr(slash + 1);
+  }
+  const FileHandle handle = OpenDirectoryNoFollow(level, through_link, parent);
+  if (handle == kNoFile) return kNoFile;
+  if (open_.size() >= kept_) {
+    // The parent just used is never the one closed: it was used after.
+    CloseFile(open_.at(recency_.back()).handle);
+    open_.erase(recency_.back());
+    recency_.pop_back();
+  }
+  recency_.push_front(path);
+  open_.emplace(path, Kept{handle, recency_.begin()});
   return handle;
 }
 
@@ -59,6 +74,12 @@ bool PendingFile::Create(FileHandle directory, const std::string& name) {
   return Name([this](const std::string& temp, FileHandle& file) {
     return CreateNewFileIn(directory_, temp.c_str(), file);
   });
+}
+
+void PendingFile::Adopt(FileHandle file, FileHandle directory, const std::string& name) {
+  file_ = file;
+  directory_ = directory;
+  name_ = name;
 }
 
 template <typename MakeFn>

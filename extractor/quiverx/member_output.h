@@ -3,7 +3,7 @@
 // and the file appears at its path only once it is complete.
 #pragma once
 
-#include <deque>
+#include <list>
 #include <string>
 #include <unordered_map>
 
@@ -15,26 +15,31 @@ namespace quiver {
 // The directories of the members before, kept open: members come in the
 // table's order, which scatters a directory's members, and opening every
 // level of a path again for each member costs more than writing a small
-// one. Once open, a directory is the one written in, whatever its path
-// comes to name meanwhile.
+// one. A directory not kept is opened from its parent, itself kept, so each
+// level is opened once however deep the tree. Once open, a directory is the
+// one written in, whatever its path comes to name meanwhile.
 class MemberDirectory {
  public:
-  MemberDirectory() = default;
+  // At most `kept` stay open, the one used longest ago closed first.
+  explicit MemberDirectory(std::size_t kept) : kept_(kept) {}
   ~MemberDirectory();
   MemberDirectory(const MemberDirectory&) = delete;
   MemberDirectory& operator=(const MemberDirectory&) = delete;
 
-  // Opens (and makes) the directory at the relative path `path`, each level
-  // without following a symbolic link; kNoFile on failure, with
-  // `through_link` set when a level is a symbolic link.
+  // Opens (and makes) the directory at the relative path `path` ("" for
+  // the current one), each level without following a symbolic link;
+  // kNoFile on failure, with `through_link` set when a level is a symbolic
+  // link.
   FileHandle Open(const std::string& path, bool& through_link);
 
  private:
-  // At most this many stay open, the one opened first closed first: well
-  // below the usual limit of 1024 open files.
-  static constexpr std::size_t kKept = 256;
-  std::unordered_map<std::string, FileHandle> open_;
-  std::deque<std::string> order_;
+  struct Kept {
+    FileHandle handle;
+    std::list<std::string>::iterator used;
+  };
+  const std::size_t kept_;
+  std::unordered_map<std::string, Kept> open_;
+  std::list<std::string> recency_;  // most recently used first
 };
 
 // A member's output: an unnamed file in its directory where the file system
@@ -50,6 +55,9 @@ class PendingFile {
   PendingFile& operator=(const PendingFile&) = delete;
 
   bool Create(FileHandle directory, const std::string& name);
+  // An unnamed file already written, made on the same file system, that is
+  // to become `name` in `directory`.
+  void Adopt(FileHandle file, FileHandle directory, const std::string& name);
   FileHandle file() const { return file_; }
   enum class Committed { kYes, kNameTaken, kFailed };
   // kNameTaken only when `replace` is false: the output is still pending.

@@ -22,10 +22,6 @@ struct ArchiveCore {
   FileHandle owned_file = kNoFile;
   const std::uint8_t* mapping = nullptr;
   std::unique_ptr<PositionalReader> reader;  // over a caller's Source
-  // Set when the table is in key order with every key right, so a binary
-  // search finds any name; otherwise names are looked up in `index`.
-  bool searchable = false;
-  NameIndex index;
 
   ArchiveCore() = default;
   ArchiveCore(const ArchiveCore&) = delete;
@@ -33,11 +29,17 @@ struct ArchiveCore {
   ~ArchiveCore();
 
   bool compressed() const { return table.header.compressed != 0; }
-  // Made on first use, which most readers never make.
+  // Made on first use, which a listing, or most readers, never make. Exact
+  // is null when the table is in key order with every key right, so a
+  // binary search finds any name; otherwise the index to look names up in.
+  const NameIndex* Exact() const;
   const LooseIndex& Loose() const;
   const DirectoryTree& Tree() const;
 
  private:
+  mutable std::once_flag lookup_made_;
+  mutable bool searchable_ = false;
+  mutable NameIndex index_;
   mutable std::once_flag loose_made_;
   mutable LooseIndex loose_;
   mutable std::once_flag tree_made_;

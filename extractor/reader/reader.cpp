@@ -58,8 +58,6 @@ bool IsSearchable(const ArchiveTable& table) {
 Status Load(ArchiveCore& core) {
   std::string problem = LoadArchiveTable(core.bytes, core.table);
   if (!problem.empty()) return {Status::Code::kDamaged, problem};
-  core.searchable = IsSearchable(core.table);
-  if (!core.searchable) core.index = BuildNameIndex(core.table);
   return {};
 }
 
@@ -111,6 +109,14 @@ class BufferSink : public ByteSink {
 };
 
 }  // namespace
+
+const NameIndex* ArchiveCore::Exact() const {
+  std::call_once(lookup_made_, [this] {
+    searchable_ = IsSearchable(table);
+    if (!searchable_) index_ = BuildNameIndex(table);
+  });
+  return searchable_ ? nullptr : &index_;
+}
 
 Archive::Archive() = default;
 Archive::~Archive() = default;
@@ -203,9 +209,10 @@ std::optional<std::size_t> Archive::Find(std::string_view name) const {
   if (!state_ || name.size() >= kNameSize || name.find('\0') != std::string_view::npos)
     return std::nullopt;
   const ArchiveCore& core = *state_->core;
-  if (!core.searchable) {
-    auto found = core.index.find(name);
-    if (found == core.index.end()) return std::nullopt;
+  const NameIndex* index = core.Exact();
+  if (index != nullptr) {
+    auto found = index->find(name);
+    if (found == index->end()) return std::nullopt;
     return found->second;
   }
   const auto& entries = core.table.entries;

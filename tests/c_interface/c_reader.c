@@ -53,10 +53,10 @@ static void Archive(const char* path) {
   quiver_close(archive);
 }
 
-/* A sound table of 150,000 empty records, opened where the test leaves
- * too little memory to hold it decoded. */
+/* A sound table of 200,000 empty records, opened where the test leaves
+ * too little memory to hold a copy of it. */
 static int OutOfMemory(void) {
-  const size_t count = 150000;
+  const size_t count = 200000;
   const size_t size = 16 + 272 * count;
   unsigned char* image = calloc(size, 1);
   quiver_archive* archive = NULL;
