@@ -89,7 +89,7 @@ std::string LoadArchiveTable(const ArchiveBytes& bytes, ArchiveTable& table) {
     return "its table of " + std::to_string(count) + " entries does not fit in the file";
   TocEntries entries(static_cast<std::size_t>(count));
   if (!ReadArchiveBytes(bytes, kHeaderSize, reinterpret_cast<std::uint8_t*>(entries.data()),
-                 kRecordSize * entries.size()))
+                        kRecordSize * entries.size()))
     return "its table cannot be read";
   const bool compressed = header.compressed != 0;
   for (std::size_t i = 0; i < entries.size(); ++i) {

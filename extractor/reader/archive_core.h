@@ -32,7 +32,7 @@ struct ArchiveCore {
   // Made on first use, which a listing, or most readers, never make. Exact
   // is null when the table is in key order with every key right, so a
   // binary search finds any name; otherwise the index to look names up in.
-  const NameIndex* Exact() const;
+  NameIndex* Exact() const;
   const LooseIndex& Loose() const;
   const DirectoryTree& Tree() const;
 

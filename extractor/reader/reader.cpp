@@ -110,7 +110,7 @@ class BufferSink : public ByteSink {
 
 }  // namespace
 
-const NameIndex* ArchiveCore::Exact() const {
+NameIndex* ArchiveCore::Exact() const {
   std::call_once(lookup_made_, [this] {
     searchable_ = IsSearchable(table);
     if (!searchable_) index_ = BuildNameIndex(table);
@@ -209,7 +209,7 @@ std::optional<std::size_t> Archive::Find(std::string_view name) const {
   if (!state_ || name.size() >= kNameSize || name.find('\0') != std::string_view::npos)
     return std::nullopt;
   const ArchiveCore& core = *state_->core;
-  const NameIndex* index = core.Exact();
+  NameIndex* index = core.Exact();
   if (index != nullptr) {
     auto found = index->find(name);
     if (found == index->end()) return std::nullopt;
