@@ -3,20 +3,35 @@
 // against a linear scan of the names, a loose lookup (case and separator
 // forgiven) and a lookup through mounts; and a stored member viewed in place
 // against one read into a buffer.
+//
+// The reader as a file system: a 64 MiB stored member streamed in 64 KiB
+// reads against the same bytes read from a plain file; a 64 MiB compressed
+// member streamed against a whole Read of it; a read at a random place of
+// that member, once its stream has been through it, against decoding one
+// checkpoint interval; and listing a directory of 1,000 entries in a
+// 100,000-member archive.
 #include <benchmark/benchmark.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "archive_image.h"
+#include "lzss_encoder.h"
+#include "platform.h"
 #include "quiver/reader.h"
+#include "thread_scratch.h"
+#include "worker_pool.h"
 
 namespace quiver {
 namespace {
@@ -175,6 +190,168 @@ void BM_ReadStored(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (4 << 20));
 }
 
+constexpr std::size_t kLarge = 64 << 20;
+constexpr std::size_t kPiece = 64 << 10;
+// A stream's checkpoint interval, as quiver/reader.h states it.
+constexpr std::size_t kCheckpointInterval = 1 << 20;
+
+void WriteFile(const std::string& path, const test::Bytes& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+// A one-member archive of `data` compressed as the real quiver does it.
+test::Bytes CompressedArchive(const std::string& directory, const test::Bytes& data) {
+  const std::string member = directory + "/member";
+  const std::string stream = directory + "/stream";
+  WriteFile(member, data);
+  WorkerPool pool(2, ReleaseThreadScratch);
+  FileStatus status;
+  const CompressOutcome outcome = CompressMember(
+      EncoderWindow{}, OpenForReading(member.c_str(), status), CreateOrTruncate(stream.c_str()),
+      static_cast<std::int64_t>(data.size()), pool);
+  if (outcome.status != CompressStatus::kOk) std::abort();
+  std::ifstream in(stream, std::ios::binary);
+  test::ImageRecord record;
+  record.name = "member";
+  record.original_length = static_cast<std::int32_t>(data.size());
+  record.data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  record.compressed_length = static_cast<std::int32_t>(record.data.size());
+  return test::ArchiveImage({record}, 1);
+}
+
+// The large members' files, made once: the stored member and the same
+// bytes as a plain file, the compressed member, and the first MiB of it as
+// a member of its own.
+struct LargeFiles {
+  std::string directory;
+  LargeFiles() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quiver-bench-stream-XXXXXX").string();
+    directory = ::mkdtemp(pattern.data());
+    const test::Bytes random = test::RandomData(kLarge, 5);
+    WriteFile(Path("plain.bin"), random);
+    WriteFile(Path("stored.qvr"), test::StoredBuild({{"member", random}}));
+    const test::Bytes records = test::BinaryData(kLarge, 6);
+    WriteFile(Path("compressed.qvr"), CompressedArchive(directory, records));
+    WriteFile(Path("interval.qvr"),
+              CompressedArchive(
+                  directory, test::Bytes(records.begin(), records.begin() + kCheckpointInterval)));
+  }
+  ~LargeFiles() { std::filesystem::remove_all(directory); }
+  std::string Path(const char* name) const { return directory + "/" + name; }
+};
+
+LargeFiles& Large() {
+  static LargeFiles files;
+  return files;
+}
+
+Archive OpenArchive(const char* name) {
+  Archive archive;
+  if (!archive.OpenFile(Large().Path(name))) std::abort();
+  return archive;
+}
+
+// Every byte of the stream, in 64 KiB reads.
+void StreamThrough(const Archive& archive, std::vector<std::uint8_t>& buffer) {
+  Stream stream;
+  archive.OpenStream(0, stream);
+  std::size_t got = 0;
+  while (stream.Read(buffer.data(), buffer.size(), got) && got > 0) benchmark::ClobberMemory();
+}
+
+void BM_PlainFileRead(benchmark::State& state) {
+  const std::string path = Large().Path("plain.bin");
+  std::vector<std::uint8_t> buffer(kPiece);
+  for (auto _ : state) {
+    FileStatus status;
+    const FileHandle file = OpenForReading(path.c_str(), status);
+    while (ReadFull(file, buffer.data(), buffer.size()) > 0) benchmark::ClobberMemory();
+    CloseFile(file);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kLarge));
+}
+
+void BM_StreamStored(benchmark::State& state) {
+  const Archive archive = OpenArchive("stored.qvr");
+  std::vector<std::uint8_t> buffer(kPiece);
+  for (auto _ : state) StreamThrough(archive, buffer);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kLarge));
+}
+
+void BM_ReadCompressed(benchmark::State& state) {
+  const Archive archive = OpenArchive("compressed.qvr");
+  std::vector<std::uint8_t> buffer(kLarge);
+  for (auto _ : state) {
+    archive.Read(0, buffer.data(), buffer.size());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kLarge));
+}
+
+void BM_StreamCompressed(benchmark::State& state) {
+  const Archive archive = OpenArchive("compressed.qvr");
+  std::vector<std::uint8_t> buffer(kPiece);
+  for (auto _ : state) StreamThrough(archive, buffer);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kLarge));
+}
+
+// 4 KiB at a random place, on a stream that has been through the member.
+void BM_StreamSeekRandom(benchmark::State& state) {
+  const Archive archive = OpenArchive("compressed.qvr");
+  Stream stream;
+  archive.OpenStream(0, stream);
+  std::vector<std::uint8_t> buffer(kPiece);
+  std::size_t got = 0;
+  while (stream.Read(buffer.data(), buffer.size(), got) && got > 0) {
+  }
+  std::minstd_rand next(1);
+  for (auto _ : state) {
+    stream.Seek(static_cast<std::int64_t>(next() % (kLarge - 4096)));
+    stream.Read(buffer.data(), 4096, got);
+    benchmark::ClobberMemory();
+  }
+  state.counters["interval"] = kCheckpointInterval;
+}
+
+void BM_DecodeOneInterval(benchmark::State& state) {
+  const Archive archive = OpenArchive("interval.qvr");
+  std::vector<std::uint8_t> buffer(kCheckpointInterval);
+  for (auto _ : state) {
+    archive.Read(0, buffer.data(), buffer.size());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kCheckpointInterval));
+}
+
+// 100 directories of 1,000 members each, listed after their first listing.
+void BM_ListDirectory(benchmark::State& state) {
+  static const test::Bytes image = [] {
+    test::Members members;
+    for (int i = 0; i < kMembers; ++i)
+      members.push_back(
+          {"assets\\dir" + std::to_string(i / 1000) + "\\file" + std::to_string(i) + ".dat",
+           test::Bytes{'x'}});
+    return test::StoredBuild(members);
+  }();
+  Archive archive;
+  if (!archive.OpenMemory(image)) std::abort();
+  std::size_t entries = 0;
+  const auto count = [&entries](const DirEntry& entry) {
+    entries += entry.name.size() > 0;
+    return true;
+  };
+  archive.List("assets/dir42", count);
+  for (auto _ : state) {
+    entries = 0;
+    archive.List("assets/dir42", count);
+    benchmark::DoNotOptimize(entries);
+  }
+  if (entries != 1000) state.SkipWithError("not 1,000 entries");
+}
+
 BENCHMARK_CAPTURE(BM_Open, file, &Archive::OpenFile)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Open, mapped, &Archive::OpenMapped)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FindSorted);
@@ -183,6 +360,13 @@ BENCHMARK(BM_MountsLookup);
 BENCHMARK(BM_LinearScan)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ViewStored);
 BENCHMARK(BM_ReadStored)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PlainFileRead)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StreamStored)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadCompressed)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StreamCompressed)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StreamSeekRandom)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeOneInterval)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ListDirectory)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace quiver

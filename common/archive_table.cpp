@@ -10,17 +10,6 @@
 namespace quiver {
 namespace {
 
-bool ReadBytes(const ArchiveBytes& bytes, std::int64_t offset, std::uint8_t* out,
-               std::size_t size) {
-  // An empty table has no buffer to copy into.
-  if (size == 0) return true;
-  if (bytes.file == kNoFile) {
-    std::memcpy(out, bytes.memory.data() + offset, size);
-    return true;
-  }
-  return ReadFullAt(bytes.file, out, size, offset) == static_cast<std::int64_t>(size);
-}
-
 // What is wrong with a record on its own, or nullptr: nothing is spelled
 // out for the records that are sound, nearly all of them.
 const char* EntryFault(const TocEntry& entry, bool compressed, std::int64_t size) {
@@ -90,7 +79,7 @@ std::string LoadArchiveTable(const ArchiveBytes& bytes, ArchiveTable& table) {
   if (bytes.size < static_cast<std::int64_t>(kHeaderSize))
     return "the file is shorter than its 16-byte header";
   std::uint8_t header_bytes[kHeaderSize];
-  if (!ReadBytes(bytes, 0, header_bytes, kHeaderSize)) return "its header cannot be read";
+  if (!ReadArchiveBytes(bytes, 0, header_bytes, kHeaderSize)) return "its header cannot be read";
   const ArchiveHeader header = DecodeHeader(header_bytes);
   const std::int32_t count = header.count;
   if (count < 0) return "its file count " + std::to_string(count) + " is negative";
@@ -99,8 +88,8 @@ std::string LoadArchiveTable(const ArchiveBytes& bytes, ArchiveTable& table) {
   if (table_end > bytes.size)
     return "its table of " + std::to_string(count) + " entries does not fit in the file";
   TocEntries entries(static_cast<std::size_t>(count));
-  if (!ReadBytes(bytes, kHeaderSize, reinterpret_cast<std::uint8_t*>(entries.data()),
-                 kRecordSize * entries.size()))
+  if (!ReadArchiveBytes(bytes, kHeaderSize, reinterpret_cast<std::uint8_t*>(entries.data()),
+                        kRecordSize * entries.size()))
     return "its table cannot be read";
   const bool compressed = header.compressed != 0;
   for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -117,6 +106,27 @@ std::string LoadArchiveTable(const ArchiveBytes& bytes, ArchiveTable& table) {
     table.entries = std::move(entries);
   }
   return problem;
+}
+
+bool ReadArchiveBytes(const ArchiveBytes& bytes, std::int64_t offset, std::uint8_t* out,
+                      std::size_t size) {
+  // An empty table has no buffer to copy into.
+  if (size == 0) return true;
+  if (bytes.reader != nullptr) return ReadExactlyAt(*bytes.reader, out, size, offset);
+  if (bytes.file == kNoFile) {
+    std::memcpy(out, bytes.memory.data() + offset, size);
+    return true;
+  }
+  return ReadFullAt(bytes.file, out, size, offset) == static_cast<std::int64_t>(size);
+}
+
+std::unique_ptr<ByteSource> ArchiveRange(const ArchiveBytes& bytes, std::int64_t offset,
+                                         std::int64_t length) {
+  if (bytes.reader != nullptr)
+    return std::make_unique<ReaderRangeSource>(*bytes.reader, offset, length);
+  if (bytes.file != kNoFile) return std::make_unique<FileRangeSource>(bytes.file, offset, length);
+  return std::make_unique<MemorySource>(
+      bytes.memory.subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(length)));
 }
 
 NameIndex BuildNameIndex(const ArchiveTable& table) {

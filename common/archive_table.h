@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "archive_layout.h"
+#include "byte_stream.h"
 #include "platform.h"
 
 namespace quiver {
@@ -53,12 +54,22 @@ struct ArchiveTable {
   TocEntries entries;  // in stored order
 };
 
-// The archive's bytes: a file open for reading or a caller's memory.
+// The archive's bytes: a file open for reading, a caller's memory, or a
+// caller's reader.
 struct ArchiveBytes {
   FileHandle file = kNoFile;
   std::span<const std::uint8_t> memory;
+  PositionalReader* reader = nullptr;
   std::int64_t size = 0;
 };
+
+// All `size` bytes at `offset`, which lie within bytes.size; false when
+// they could not be read.
+bool ReadArchiveBytes(const ArchiveBytes& bytes, std::int64_t offset, std::uint8_t* out,
+                      std::size_t size);
+// `length` bytes from `offset` on, within bytes.size, as a decoder's input.
+std::unique_ptr<ByteSource> ArchiveRange(const ArchiveBytes& bytes, std::int64_t offset,
+                                         std::int64_t length);
 
 // Reads the header and table into `table`. Returns "" when the archive is
 // sound, otherwise why it is damaged: among other faults, members whose

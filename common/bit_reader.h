@@ -12,7 +12,9 @@ namespace quiver {
 
 class BitReader {
  public:
-  explicit BitReader(ByteSource& source) : source_(source) {}
+  // `first_byte`: where in the stream the source starts, for BitPosition.
+  explicit BitReader(ByteSource& source, std::int64_t first_byte = 0)
+      : source_(source), fetched_(first_byte) {}
 
   std::int32_t InputBit() { return static_cast<std::int32_t>(InputBits(1)); }
 
@@ -41,6 +43,10 @@ class BitReader {
 
   // True once a bit was taken that the stream does not hold.
   bool overrun() const { return overrun_; }
+
+  // The bits taken so far, counted from the stream's first bit: the bytes
+  // before `cursor_` less the bits still held.
+  std::int64_t BitPosition() const { return (fetched_ - (end_ - cursor_)) * 8 - available_; }
 
   // The fast path, for a caller that has seen HasWord: RefillWordUnchecked
   // tops the buffer up to at least 56 bits without a branch, and the
@@ -77,6 +83,7 @@ class BitReader {
         if (chunk.empty()) return;
         cursor_ = chunk.data();
         end_ = cursor_ + chunk.size();
+        fetched_ += static_cast<std::int64_t>(chunk.size());
         if (HasWord()) {
           RefillWordUnchecked();
           return;
@@ -90,6 +97,7 @@ class BitReader {
   ByteSource& source_;
   const std::uint8_t* cursor_ = nullptr;
   const std::uint8_t* end_ = nullptr;
+  std::int64_t fetched_;  // stream bytes up to end_
   std::uint64_t bits_ = 0;
   int available_ = 0;
   bool overrun_ = false;

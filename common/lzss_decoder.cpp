@@ -49,59 +49,6 @@ struct Span {
   std::int64_t Produced(const std::uint8_t* out) const { return flushed + (out - start); }
 };
 
-// Output goes to a buffer that keeps the last 4096 bytes before the
-// unflushed ones, so a match copies from the buffer itself; those history
-// bytes start as zeros, the window's contents before a member's first byte.
-class OutputWindow {
- public:
-  OutputWindow(ByteSink& sink, std::int64_t limit)
-      : sink_(sink),
-        limit_(limit),
-        span_(std::clamp(limit, kMinOutputSpan, kMaxOutputSpan)),
-        buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(
-            static_cast<std::size_t>(kWindowSize + span_ + kOutputSlack))),
-        cursor_(start()) {
-    std::memset(buffer_.get(), 0, kWindowSize);
-  }
-
-  std::uint8_t* cursor() const { return cursor_; }
-
-  Span NextSpan() const {
-    Span span;
-    span.start = start();
-    span.flush_at = span.start + span_;
-    span.buffer_end = span.flush_at + kOutputSlack;
-    span.flushed = flushed_;
-    span.end = limit_ - flushed_ < span_ + kOutputSlack ? span.start + (limit_ - flushed_)
-                                                        : span.buffer_end;
-    span.fast_end =
-        span.end - span.flush_at >= kSafeDistance ? span.flush_at : span.end - kSafeDistance;
-    return span;
-  }
-
-  // Hands on the bytes up to `cursor`; false when the sink refused them.
-  bool Flush(std::uint8_t* cursor) {
-    cursor_ = cursor;
-    const auto size = static_cast<std::size_t>(cursor_ - start());
-    const bool ok = size == 0 || sink_.Write(start(), size);
-    flushed_ += static_cast<std::int64_t>(size);
-    std::memmove(buffer_.get(), cursor_ - kWindowSize, kWindowSize);
-    cursor_ = start();
-    return ok;
-  }
-  std::int64_t flushed() const { return flushed_; }
-
- private:
-  std::uint8_t* start() const { return buffer_.get() + kWindowSize; }
-
-  ByteSink& sink_;
-  const std::int64_t limit_;
-  const std::int64_t span_;
-  std::unique_ptr<std::uint8_t[]> buffer_;
-  std::uint8_t* cursor_;
-  std::int64_t flushed_ = 0;
-};
-
 // One token without a check, at a point that FastTokens has made safe;
 // false at the end token.
 [[gnu::always_inline]] inline bool FastToken(BitReader& reader, std::uint8_t*& out,
@@ -143,7 +90,7 @@ bool FastTokens(BitReader& reader, std::uint8_t*& out, const Span& span) {
   return true;
 }
 
-enum class Step { kGoOn, kEnded, kStopped };
+using Step = SpanDecoder::Step;
 
 // One token with every check, where the input runs short (its refill moves
 // on to the next piece of input) or near the member's end: it is written
@@ -173,7 +120,8 @@ Step CheckedToken(BitReader& reader, std::uint8_t*& out, const Span& span) {
   return Step::kGoOn;
 }
 
-// Tokens up to the span's flush point.
+// Tokens up to the span's flush point; at the member's end, its end token
+// too, so the step says whether the member is whole.
 Step DecodeSpan(BitReader& reader, std::uint8_t*& out, const Span& span) {
   while (out < span.flush_at) {
     if (!FastTokens(reader, out, span)) return Step::kEnded;
@@ -181,26 +129,86 @@ Step DecodeSpan(BitReader& reader, std::uint8_t*& out, const Span& span) {
     const Step step = CheckedToken(reader, out, span);
     if (step != Step::kGoOn) return step;
   }
+  // No token fits here: the end token, or the stream is damaged.
+  if (out == span.end) return CheckedToken(reader, out, span);
   return Step::kGoOn;
 }
 
 }  // namespace
 
+// The output buffer keeps the last 4096 bytes before the span, so a match
+// copies from the buffer itself; those history bytes start as zeros, the
+// window's contents before a member's first byte.
+SpanDecoder::SpanDecoder(std::int64_t limit, std::int64_t span_size)
+    : limit_(limit),
+      span_(std::clamp(limit, kMinOutputSpan, span_size)),
+      buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(
+          static_cast<std::size_t>(kWindowSize + span_ + kOutputSlack))),
+      cursor_(start()) {}
+
+void SpanDecoder::Start(ByteSource& source) {
+  std::memset(buffer_.get(), 0, kWindowSize);
+  cursor_ = start();
+  flushed_ = 0;
+  reader_.emplace(source);
+}
+
+void SpanDecoder::Resume(ByteSource& source, const DecoderCheckpoint& checkpoint) {
+  std::memcpy(buffer_.get(), checkpoint.history, kWindowSize);
+  cursor_ = start();
+  flushed_ = checkpoint.produced;
+  reader_.emplace(source, checkpoint.bit_position / 8);
+  if (const int bits = static_cast<int>(checkpoint.bit_position % 8); bits != 0)
+    reader_->InputBits(bits);
+}
+
+SpanDecoder::Step SpanDecoder::Next() {
+  // The span before goes; its last 4096 bytes stay as history.
+  if (cursor_ != start()) {
+    flushed_ += cursor_ - start();
+    std::memmove(buffer_.get(), cursor_ - kWindowSize, kWindowSize);
+    cursor_ = start();
+  }
+  Span span;
+  span.start = start();
+  span.flush_at = span.start + span_;
+  span.buffer_end = span.flush_at + kOutputSlack;
+  span.flushed = flushed_;
+  span.end =
+      limit_ - flushed_ < span_ + kOutputSlack ? span.start + (limit_ - flushed_) : span.buffer_end;
+  span.fast_end =
+      span.end - span.flush_at >= kSafeDistance ? span.flush_at : span.end - kSafeDistance;
+  // Locals the compiler can keep in registers: `out` and the reader's
+  // fields would otherwise be reloaded after every byte written.
+  BitReader reader = *reader_;
+  std::uint8_t* out = cursor_;
+  const Step step = DecodeSpan(reader, out, span);
+  reader_.emplace(reader);
+  cursor_ = out;
+  return step;
+}
+
+void SpanDecoder::Save(DecoderCheckpoint& checkpoint) const {
+  checkpoint.bit_position = reader_->BitPosition();
+  checkpoint.produced = produced();
+  std::memcpy(checkpoint.history, cursor_ - kWindowSize, kWindowSize);
+}
+
 DecodeResult LzssDecoder(ByteSource& source, std::int64_t limit, ByteSink& sink) {
   DecodeResult result;
-  OutputWindow output(sink, limit);
-  BitReader reader(source);
-  Step step = Step::kGoOn;
-  while (step == Step::kGoOn) {
-    std::uint8_t* out = output.cursor();
-    step = DecodeSpan(reader, out, output.NextSpan());
-    if (!output.Flush(out)) {
+  SpanDecoder decoder(limit, kMaxOutputSpan);
+  decoder.Start(source);
+  SpanDecoder::Step step = SpanDecoder::Step::kGoOn;
+  while (step == SpanDecoder::Step::kGoOn) {
+    step = decoder.Next();
+    const std::span<const std::uint8_t> bytes = decoder.bytes();
+    if (!bytes.empty() && !sink.Write(bytes.data(), bytes.size())) {
       result.write_failed = true;
       return result;
     }
   }
-  result.produced = output.flushed();
-  result.complete = step == Step::kEnded;
+  result.produced = decoder.produced();
+  result.complete = step == SpanDecoder::Step::kEnded;
   return result;
 }
 

@@ -51,6 +51,19 @@ bool StatusOf(FileHandle file, FileStatus& status);
 // refused, even one that would lead back inside, so nothing leads out of
 // the root. kNoFile for anything else.
 FileHandle OpenBelow(const std::string& root, const std::string& relative, FileStatus& status);
+// One entry of a directory, as the entry itself is: a symbolic link is
+// neither regular nor a directory.
+struct DirectoryItem {
+  std::string name;
+  FileStatus status;
+};
+// Whether `relative` ("" for the root itself) below `root` is a directory,
+// each level opened as OpenBelow opens them.
+bool IsDirectoryBelow(const std::string& root, const std::string& relative);
+// The entries of that directory, "." and ".." left out; false when there
+// is no such directory or it cannot be read.
+bool ListBelow(const std::string& root, const std::string& relative,
+               std::vector<DirectoryItem>& items);
 // Status of what the path names, through symbolic links.
 bool StatusOfPath(const char* path, FileStatus& status);
 // Whether `path` is a regular file this process may read, asked without

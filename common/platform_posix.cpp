@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "platform.h"
 
@@ -79,18 +81,31 @@ FileHandle OpenForReading(const char* path, FileStatus& status) {
   return fd;
 }
 
-FileHandle OpenBelow(const std::string& root, const std::string& relative, FileStatus& status) {
+namespace {
+
+// The directory `root`, then each level of `levels` ("/" between them)
+// below it, opened without following a symbolic link; -1 on failure.
+int OpenLevelsBelow(const std::string& root, std::string_view levels) {
   int directory = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   std::size_t start = 0;
-  for (std::size_t slash;
-       directory >= 0 && (slash = relative.find('/', start)) != std::string::npos;
-       start = slash + 1) {
-    const std::string level = relative.substr(start, slash - start);
+  while (directory >= 0 && start < levels.size()) {
+    const std::size_t slash = std::min(levels.find('/', start), levels.size());
+    const std::string level(levels.substr(start, slash - start));
+    start = slash + 1;
     const int next =
         ::openat(directory, level.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     ::close(directory);
     directory = next;
   }
+  return directory;
+}
+
+}  // namespace
+
+FileHandle OpenBelow(const std::string& root, const std::string& relative, FileStatus& status) {
+  const std::size_t slash = relative.rfind('/');
+  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  const int directory = OpenLevelsBelow(root, std::string_view(relative).substr(0, start));
   if (directory < 0) return kNoFile;
   const int fd =
       ::openat(directory, relative.c_str() + start, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -103,6 +118,37 @@ FileHandle OpenBelow(const std::string& root, const std::string& relative, FileS
   }
   ::close(fd);
   return kNoFile;
+}
+
+bool IsDirectoryBelow(const std::string& root, const std::string& relative) {
+  const int directory = OpenLevelsBelow(root, relative);
+  if (directory < 0) return false;
+  ::close(directory);
+  return true;
+}
+
+bool ListBelow(const std::string& root, const std::string& relative,
+               std::vector<DirectoryItem>& items) {
+  items.clear();
+  const int directory = OpenLevelsBelow(root, relative);
+  if (directory < 0) return false;
+  DIR* listing = ::fdopendir(directory);
+  if (listing == nullptr) {
+    ::close(directory);
+    return false;
+  }
+  while (const struct dirent* entry = ::readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    if (::fstatat(::dirfd(listing), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    DirectoryItem item;
+    item.name = name;
+    Fill(st, item.status);
+    items.push_back(std::move(item));
+  }
+  ::closedir(listing);
+  return true;
 }
 
 bool StatusOf(FileHandle file, FileStatus& status) {

@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstring>
 #include <random>
+#include <string_view>
 #include <thread>
 
 #include "platform.h"
@@ -189,25 +190,38 @@ void FreeLarge(void* memory, std::size_t) {
   VirtualFree(memory, 0, MEM_RELEASE);
 }
 
-FileHandle OpenBelow(const std::string& root, const std::string& relative, FileStatus& status) {
+namespace {
+
+// The directory `root`, then each level of `levels` ("/" between them)
+// below it; a junction or a symbolic link is opened as itself, and refused.
+HANDLE OpenLevelsBelow(const std::string& root, std::string_view levels) {
   HANDLE directory = OpenDirectoryAt(WidePath(root.c_str()));
   std::size_t start = 0;
-  for (std::size_t slash; directory != INVALID_HANDLE_VALUE &&
-                          (slash = relative.find('/', start)) != std::string::npos;
-       start = slash + 1) {
-    const std::string level = relative.substr(start, slash - start);
+  while (directory != INVALID_HANDLE_VALUE && start < levels.size()) {
+    const std::size_t slash = std::min(levels.find('/', start), levels.size());
+    const std::string level(levels.substr(start, slash - start));
+    start = slash + 1;
     HANDLE next = OpenDirectoryAt(PathIn(File(directory), level.c_str()));
-    // A junction or a symbolic link is opened as itself, and refused.
     BY_HANDLE_FILE_INFORMATION info;
     if (next != INVALID_HANDLE_VALUE &&
         (!GetFileInformationByHandle(next, &info) ||
-         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)) {
       CloseHandle(next);
       next = INVALID_HANDLE_VALUE;
     }
     CloseHandle(directory);
     directory = next;
   }
+  return directory;
+}
+
+}  // namespace
+
+FileHandle OpenBelow(const std::string& root, const std::string& relative, FileStatus& status) {
+  const std::size_t slash = relative.rfind('/');
+  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  HANDLE directory = OpenLevelsBelow(root, std::string_view(relative).substr(0, start));
   if (directory == INVALID_HANDLE_VALUE) return kNoFile;
   const std::wstring path = PathIn(File(directory), relative.c_str() + start);
   CloseHandle(directory);
@@ -219,6 +233,39 @@ FileHandle OpenBelow(const std::string& root, const std::string& relative, FileS
     return kNoFile;
   }
   return File(handle);
+}
+
+bool IsDirectoryBelow(const std::string& root, const std::string& relative) {
+  HANDLE directory = OpenLevelsBelow(root, relative);
+  if (directory == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(directory);
+  return true;
+}
+
+bool ListBelow(const std::string& root, const std::string& relative,
+               std::vector<DirectoryItem>& items) {
+  items.clear();
+  HANDLE directory = OpenLevelsBelow(root, relative);
+  if (directory == INVALID_HANDLE_VALUE) return false;
+  const std::wstring pattern = DirectoryPath(File(directory)) + L"\\*";
+  WIN32_FIND_DATAW found;
+  HANDLE search =
+      FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  CloseHandle(directory);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    DirectoryItem item;
+    item.name = Narrow(name);
+    const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    item.status.directory = !link && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    item.status.regular = !link && !item.status.directory;
+    item.status.size = static_cast<std::int64_t>(found.nFileSizeHigh) << 32 | found.nFileSizeLow;
+    items.push_back(std::move(item));
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return true;
 }
 
 bool StatusOf(FileHandle file, FileStatus& status) {

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <new>
 
+#include "archive_core.h"
 #include "archive_table.h"
 #include "byte_stream.h"
 #include "lzss_decoder.h"
@@ -14,28 +15,36 @@
 
 namespace quiver {
 
-struct Archive::State {
-  ArchiveBytes bytes;
-  ArchiveTable table;
-  FileHandle owned_file = kNoFile;
-  const std::uint8_t* mapping = nullptr;
-  // Made on the first exact lookup, which a listing never makes: whether
-  // the table is in key order with every key right, so a binary search
-  // finds any name, and otherwise `index`.
-  mutable std::once_flag lookup_made;
-  mutable bool searchable = false;
-  mutable NameIndex index;
-  // Made on the first loose lookup, which most readers never make.
-  mutable std::once_flag loose_made;
-  mutable LooseIndex loose;
+ArchiveCore::~ArchiveCore() {
+  if (mapping != nullptr) UnmapFile(mapping, bytes.size);
+  if (owned_file != kNoFile) CloseFile(owned_file);
+}
 
-  ~State() {
-    if (mapping != nullptr) UnmapFile(mapping, bytes.size);
-    if (owned_file != kNoFile) CloseFile(owned_file);
-  }
-};
+const LooseIndex& ArchiveCore::Loose() const {
+  std::call_once(loose_made_, [this] { loose_ = BuildLooseIndex(table); });
+  return loose_;
+}
+
+const DirectoryTree& ArchiveCore::Tree() const {
+  std::call_once(tree_made_, [this] { tree_ = BuildDirectoryTree(table); });
+  return tree_;
+}
+
+Source::~Source() = default;
 
 namespace {
+
+// Reads a caller's Source, which it keeps.
+class SourceReader : public PositionalReader {
+ public:
+  explicit SourceReader(std::unique_ptr<Source> source) : source_(std::move(source)) {}
+  std::int64_t ReadAt(std::uint8_t* out, std::size_t size, std::int64_t offset) override {
+    return source_->ReadAt(out, size, offset);
+  }
+
+ private:
+  std::unique_ptr<Source> source_;
+};
 
 bool IsSearchable(const ArchiveTable& table) {
   const auto& entries = table.entries;
@@ -46,16 +55,16 @@ bool IsSearchable(const ArchiveTable& table) {
   return true;
 }
 
-Status Load(Archive::State& state) {
-  std::string problem = LoadArchiveTable(state.bytes, state.table);
+Status Load(ArchiveCore& core) {
+  std::string problem = LoadArchiveTable(core.bytes, core.table);
   if (!problem.empty()) return {Status::Code::kDamaged, problem};
   return {};
 }
 
-// Keeps `state` in `into` once its table is read and sound.
-Status Keep(std::unique_ptr<Archive::State> state, std::unique_ptr<Archive::State>& into) {
-  Status status = Load(*state);
-  if (status) into = std::move(state);
+// Keeps `core` in `into` once its table is read and sound.
+Status Keep(std::unique_ptr<ArchiveCore> core, std::unique_ptr<Archive::State>& into) {
+  Status status = Load(*core);
+  if (status) into = std::make_unique<Archive::State>(Archive::State{std::move(core)});
   return status;
 }
 
@@ -101,6 +110,14 @@ class BufferSink : public ByteSink {
 
 }  // namespace
 
+NameIndex* ArchiveCore::Exact() const {
+  std::call_once(lookup_made_, [this] {
+    searchable_ = IsSearchable(table);
+    if (!searchable_) index_ = BuildNameIndex(table);
+  });
+  return searchable_ ? nullptr : &index_;
+}
+
 Archive::Archive() = default;
 Archive::~Archive() = default;
 Archive::Archive(Archive&&) noexcept = default;
@@ -111,11 +128,11 @@ Status Archive::OpenFile(const std::string& path) {
   FileHandle file;
   FileStatus file_status;
   if (Status opened = OpenArchiveFile(path, file, file_status); !opened) return opened;
-  auto state = std::make_unique<State>();
-  state->owned_file = file;
-  state->bytes.file = file;
-  state->bytes.size = file_status.size;
-  return Keep(std::move(state), state_);
+  auto core = std::make_unique<ArchiveCore>();
+  core->owned_file = file;
+  core->bytes.file = file;
+  core->bytes.size = file_status.size;
+  return Keep(std::move(core), state_);
 }
 
 Status Archive::OpenMapped(const std::string& path) {
@@ -123,16 +140,16 @@ Status Archive::OpenMapped(const std::string& path) {
   FileHandle file;
   FileStatus file_status;
   if (Status opened = OpenArchiveFile(path, file, file_status); !opened) return opened;
-  auto state = std::make_unique<State>();
-  state->owned_file = file;
-  state->bytes.size = file_status.size;
+  auto core = std::make_unique<ArchiveCore>();
+  core->owned_file = file;
+  core->bytes.size = file_status.size;
   if (file_status.size > 0) {
-    state->mapping = MapFile(file, file_status.size);
-    if (state->mapping == nullptr)
+    core->mapping = MapFile(file, file_status.size);
+    if (core->mapping == nullptr)
       return {Status::Code::kOpenFailed, "cannot map " + ShownName(path)};
-    state->bytes.memory = {state->mapping, static_cast<std::size_t>(file_status.size)};
+    core->bytes.memory = {core->mapping, static_cast<std::size_t>(file_status.size)};
   }
-  return Keep(std::move(state), state_);
+  return Keep(std::move(core), state_);
 }
 
 Status Archive::OpenDescriptor(int fd) {
@@ -140,32 +157,44 @@ Status Archive::OpenDescriptor(int fd) {
   FileStatus file_status;
   if (!StatusOf(fd, file_status) || !file_status.regular)
     return {Status::Code::kOpenFailed, "not a regular file"};
-  auto state = std::make_unique<State>();
-  state->bytes.file = fd;
-  state->bytes.size = file_status.size;
-  return Keep(std::move(state), state_);
+  auto core = std::make_unique<ArchiveCore>();
+  core->bytes.file = fd;
+  core->bytes.size = file_status.size;
+  return Keep(std::move(core), state_);
 }
 
 Status Archive::OpenMemory(const std::uint8_t* image, std::size_t size) {
   state_.reset();
-  auto state = std::make_unique<State>();
-  state->bytes.memory = {image, size};
-  state->bytes.size = static_cast<std::int64_t>(size);
-  return Keep(std::move(state), state_);
+  auto core = std::make_unique<ArchiveCore>();
+  core->bytes.memory = {image, size};
+  core->bytes.size = static_cast<std::int64_t>(size);
+  return Keep(std::move(core), state_);
+}
+
+Status Archive::OpenSource(std::unique_ptr<Source> source) {
+  state_.reset();
+  if (!source) return {Status::Code::kOpenFailed, "no source"};
+  const std::int64_t size = source->Size();
+  if (size < 0) return {Status::Code::kOpenFailed, "the source has no size"};
+  auto core = std::make_unique<ArchiveCore>();
+  core->reader = std::make_unique<SourceReader>(std::move(source));
+  core->bytes.reader = core->reader.get();
+  core->bytes.size = size;
+  return Keep(std::move(core), state_);
 }
 
 bool Archive::compressed() const {
-  return state_ && state_->table.header.compressed != 0;
+  return state_ && state_->core->compressed();
 }
 
 std::size_t Archive::size() const {
-  return state_ ? state_->table.entries.size() : 0;
+  return state_ ? state_->core->table.entries.size() : 0;
 }
 
 MemberInfo Archive::member(std::size_t index) const {
   MemberInfo info;
   if (index >= size()) return info;
-  const TocEntry& entry = state_->table.entries[index];
+  const TocEntry& entry = state_->core->table.entries[index];
   info.name = entry.name;
   info.original_length = entry.original_length;
   info.data_offset = entry.data_offset;
@@ -179,17 +208,14 @@ MemberInfo Archive::member(std::size_t index) const {
 std::optional<std::size_t> Archive::Find(std::string_view name) const {
   if (!state_ || name.size() >= kNameSize || name.find('\0') != std::string_view::npos)
     return std::nullopt;
-  const State& state = *state_;
-  std::call_once(state.lookup_made, [&state] {
-    state.searchable = IsSearchable(state.table);
-    if (!state.searchable) state.index = BuildNameIndex(state.table);
-  });
-  if (!state.searchable) {
-    auto found = state.index.find(name);
-    if (found == state.index.end()) return std::nullopt;
+  const ArchiveCore& core = *state_->core;
+  NameIndex* index = core.Exact();
+  if (index != nullptr) {
+    auto found = index->find(name);
+    if (found == index->end()) return std::nullopt;
     return found->second;
   }
-  const auto& entries = state_->table.entries;
+  const auto& entries = core.table.entries;
   const std::uint32_t key = NameCrc(std::string(name).c_str());
   auto first = std::lower_bound(entries.begin(), entries.end(), key,
                                 [](const TocEntry& e, std::uint32_t k) { return e.crc < k; });
@@ -198,38 +224,33 @@ std::optional<std::size_t> Archive::Find(std::string_view name) const {
   return std::nullopt;
 }
 
-std::optional<std::size_t> Archive::FindLoose(std::string_view name) const {
-  if (!state_ || name.size() >= kNameSize || name.find('\0') != std::string_view::npos)
-    return std::nullopt;
-  const State& state = *state_;
-  std::call_once(state.loose_made, [&state] { state.loose = BuildLooseIndex(state.table); });
+std::optional<std::size_t> FindLooseIn(const ArchiveCore& core, std::string_view name) {
+  if (name.size() >= kNameSize || name.find('\0') != std::string_view::npos) return std::nullopt;
+  const LooseIndex& index = core.Loose();
   char loose[kNameSize];
-  auto found = state.loose.find(LooseName(name, loose));
-  if (found == state.loose.end()) return std::nullopt;
+  auto found = index.find(LooseName(name, loose));
+  if (found == index.end()) return std::nullopt;
   for (std::uint32_t i : found->second)
-    if (name == state.table.entries[i].name) return i;
+    if (name == core.table.entries[i].name) return i;
   return found->second.front();
+}
+
+std::optional<std::size_t> Archive::FindLoose(std::string_view name) const {
+  if (!state_) return std::nullopt;
+  return FindLooseIn(*state_->core, name);
 }
 
 Status Archive::ReadChunks(
     std::size_t index, const std::function<bool(const std::uint8_t*, std::size_t)>& consume) const {
   if (index >= size()) return NoMember(index);
   const MemberInfo info = member(index);
-  const ArchiveBytes& bytes = state_->bytes;
-  std::unique_ptr<ByteSource> source;
-  if (bytes.file != kNoFile) {
-    source = std::make_unique<FileRangeSource>(bytes.file, info.data_offset, info.stored_length);
-  } else {
-    source = std::make_unique<MemorySource>(bytes.memory.subspan(
-        static_cast<std::size_t>(info.data_offset), static_cast<std::size_t>(info.stored_length)));
-  }
+  std::unique_ptr<ByteSource> source =
+      ArchiveRange(state_->core->bytes, info.data_offset, info.stored_length);
   if (info.compressed) {
     CallbackSink sink(consume);
     DecodeResult result = LzssDecoder(*source, info.original_length, sink);
     if (result.write_failed) return {Status::Code::kStopped, "stopped"};
-    auto* file = dynamic_cast<FileRangeSource*>(source.get());
-    if (file != nullptr && file->failed())
-      return {Status::Code::kReadFailed, "cannot read " + ShownName(info.name)};
+    if (source->failed()) return {Status::Code::kReadFailed, "cannot read " + ShownName(info.name)};
     if (!result.complete || result.produced != info.original_length)
       return {Status::Code::kDecompression, "damaged stream in " + ShownName(info.name)};
     return {};
@@ -247,7 +268,7 @@ Status Archive::ReadChunks(
 Status Archive::WriteTo(std::size_t index, std::intptr_t file) const {
   if (index >= size()) return NoMember(index);
   const MemberInfo info = member(index);
-  const FileHandle in = state_->bytes.file;
+  const FileHandle in = state_->core->bytes.file;
   if (info.compressed || in == kNoFile) {
     Status status = ReadChunks(index, [file](const std::uint8_t* data, std::size_t size) {
       return WriteAll(file, data, size);
@@ -272,12 +293,27 @@ Status Archive::WriteTo(std::size_t index, std::intptr_t file) const {
 Status Archive::View(std::size_t index, const std::uint8_t*& data, std::size_t& size) const {
   if (index >= this->size()) return NoMember(index);
   const MemberInfo info = member(index);
-  if (state_->bytes.file != kNoFile)
+  const ArchiveBytes& bytes = state_->core->bytes;
+  if (bytes.memory.empty())
     return {Status::Code::kNotMapped, "the archive is read through its file"};
   if (info.compressed)
     return {Status::Code::kCompressed, ShownName(info.name) + " is stored compressed"};
-  data = state_->bytes.memory.data() + info.data_offset;
+  data = bytes.memory.data() + info.data_offset;
   size = static_cast<std::size_t>(info.original_length);
+  return {};
+}
+
+Status MemberStreamSetup(const std::shared_ptr<const ArchiveCore>& core, std::size_t index,
+                         StreamSetup& setup) {
+  if (!core || index >= core->table.entries.size()) return NoMember(index);
+  const TocEntry& entry = core->table.entries[index];
+  const bool compressed = core->compressed();
+  setup.core = core;
+  setup.offset = entry.data_offset;
+  setup.stored_length = StoredSpan(entry, compressed);
+  setup.size = entry.original_length;
+  setup.compressed = IsCompressedMember(entry, compressed);
+  setup.name = entry.name;
   return {};
 }
 

@@ -1,12 +1,16 @@
 """The Python module on archives the real quiver builds, in a fresh
 directory per test. Run by CTest with QUIVER_LIBRARY, QUIVER_BIN and
 PYTHONPATH set."""
+import io
 import os
 import resource
+import shutil
+import stat
 import subprocess
 import tempfile
 import threading
 import unittest
+import zipfile
 
 import quiver
 
@@ -170,6 +174,129 @@ class MountsTest(ScratchCase):
             with self.assertRaises(quiver.Error) as escaped:
                 mounts.read("../base/list.rsp")
             self.assertEqual(escaped.exception.status, 3)
+
+
+class FileSystemTest(ScratchCase):
+    """Archives and mounts as os sees a directory tree, and members as file
+    objects that other libraries take."""
+
+    def test_members_are_file_objects(self):
+        inner = io.BytesIO()
+        with zipfile.ZipFile(inner, "w") as made:
+            made.writestr("inside.txt", "zipped " * 1000)
+        text = b"".join(b"line %d of the level\n" % i for i in range(200000))
+        path = build(self.dir, [("data\\pack.zip", inner.getvalue()), ("Maps/big.txt", text)],
+                     "-c")
+        with quiver.Archive(path) as archive:
+            # Another library seeks about in a compressed member.
+            with zipfile.ZipFile(archive.open("DATA/PACK.ZIP")) as opened:
+                self.assertEqual(opened.read("inside.txt"), b"zipped " * 1000)
+            with io.BufferedReader(archive.open("maps/big.txt")) as buffered:
+                self.assertEqual(buffered.readline(), b"line 0 of the level\n")
+                buffered.seek(-21, io.SEEK_END)
+                self.assertEqual(buffered.read(), text[-21:])
+            stream = archive.open("maps/big.txt")
+            self.assertEqual(stream.size, len(text))
+            stream.seek(len(text) // 2)
+            piece = bytearray(11)
+            self.assertEqual(stream.readinto(piece), 11)
+            self.assertEqual(piece, text[len(text) // 2:len(text) // 2 + 11])
+            self.assertEqual(stream.tell(), len(text) // 2 + 11)
+            stream.seek(3)
+            copied = io.BytesIO()
+            shutil.copyfileobj(stream, copied, 5000)
+            self.assertEqual(copied.getvalue(), text[3:])
+            self.assertEqual(stream.seek(10, io.SEEK_END), len(text) + 10)
+            self.assertEqual(stream.read(), b"")
+            with self.assertRaises(ValueError):
+                stream.seek(-1)
+            self.assertEqual(stream.tell(), len(text) + 10)
+            stream.close()
+            with self.assertRaises(ValueError):
+                stream.read(1)
+            with self.assertRaises(IsADirectoryError):
+                archive.open("maps")
+            with self.assertRaises(FileNotFoundError) as missing:
+                archive.open("maps/none.txt")
+            self.assertIsInstance(missing.exception, quiver.Error)
+            kept = archive.open("Maps/big.txt")
+        # A stream keeps its archive open.
+        self.assertEqual(kept.read(), text)
+
+    def test_listdir_walk_and_stat_as_os_has_them(self):
+        path = build(self.dir, [("Maps\\level1.map", b"one"), ("Maps/sub/deep.txt", b"deep"),
+                                ("readme.txt", b"read me"), ("a\\b\\c.txt", b"c")])
+        with quiver.Archive(path) as archive:
+            self.assertEqual(archive.listdir(), ["a", "Maps", "readme.txt"])
+            self.assertEqual(archive.listdir("MAPS/"), ["level1.map", "sub"])
+            self.assertEqual(list(archive.walk()),
+                             [("", ["a", "Maps"], ["readme.txt"]), ("a", ["b"], []),
+                              ("a/b", [], ["c.txt"]), ("Maps", ["sub"], ["level1.map"]),
+                              ("Maps/sub", [], ["deep.txt"])])
+            pruned = []
+            for dirpath, dirnames, _ in archive.walk():
+                pruned.append(dirpath)
+                dirnames[:] = [name for name in dirnames if name != "a"]
+            self.assertEqual(pruned, ["", "Maps", "Maps/sub"])
+            found = archive.stat("MAPS\\SUB\\deep.txt")
+            self.assertTrue(stat.S_ISREG(found.st_mode))
+            self.assertEqual((found.st_size, found.compressed), (4, False))
+            self.assertEqual(archive.names()[found.index], "Maps/sub/deep.txt")
+            self.assertTrue(stat.S_ISDIR(archive.stat("maps/sub").st_mode))
+            with self.assertRaises(NotADirectoryError):
+                archive.listdir("readme.txt")
+            with self.assertRaises(FileNotFoundError):
+                archive.stat("maps/sub/none")
+
+    def test_mounts_list_the_union_and_take_archives_of_any_source(self):
+        base = build(self.sub("base"), [("maps\\a.map", b"base a"), ("sounds\\s.raw", b"s")])
+        patch = build(self.sub("patch"), [("maps/b.map", b"patched b" * 30)], "-c")
+        loose = self.sub("loose")
+        os.makedirs(os.path.join(loose, "maps"))
+        with open(os.path.join(loose, "maps", "a.map"), "wb") as out:
+            out.write(b"loose a")
+        with open(patch, "rb") as held:
+            in_memory = io.BytesIO(held.read())
+        with quiver.Mounts() as mounts:
+            mounts.mount_archive(base)
+            mounts.mount_directory(loose)
+            with quiver.Archive(in_memory) as from_bytes:
+                mounts.mount_archive(from_bytes)
+            self.assertEqual(mounts.listdir(), ["maps", "sounds"])
+            self.assertEqual(mounts.listdir("maps"), ["a.map", "b.map"])
+            self.assertEqual([mounts.stat("maps/" + name).mount for name in ("a.map", "b.map")],
+                             [1, 2])
+            # The file system decides the case of loose files.
+            with mounts.open("maps\\a.map") as loose_file:
+                self.assertEqual(loose_file.read(), b"loose a")
+            with mounts.open("maps/b.map") as patched:
+                patched.seek(-9, io.SEEK_END)
+                self.assertEqual(patched.read(), b"patched b")
+            self.assertEqual([entry[0] for entry in mounts.walk("")], ["", "maps", "sounds"])
+
+    def test_a_source_that_fails_is_an_error_not_an_exception_in_the_library(self):
+        data = os.urandom(100000)
+        path = build(self.dir, [("random.bin", data)])
+
+        class Failing(io.BytesIO):
+            failing = False
+
+            def readinto(self, buffer):
+                if self.failing:
+                    raise OSError("the disk went away")
+                return super().readinto(buffer)
+
+        with open(path, "rb") as held:
+            source = Failing(held.read())
+        with quiver.Archive(source) as archive:
+            stream = archive.open("random.bin")
+            self.assertEqual(stream.read(10), data[:10])
+            source.failing = True
+            with self.assertRaises(quiver.Error) as failed:
+                stream.read(10)
+            self.assertEqual(failed.exception.status_name, "QUIVER_ERROR_DAMAGED")
+            source.failing = False
+            self.assertEqual(stream.read(), data[10:])
 
 
 if __name__ == "__main__":

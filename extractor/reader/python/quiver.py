@@ -10,21 +10,29 @@
         mounts.mount_archive("patch.qvr")      # mounted later: wins
         mounts.mount_directory("assets")       # loose files during development
         level = mounts.read("maps/level1.map")  # case and separator forgiven
+        print(mounts.listdir("maps"))           # as os.listdir; walk and stat too
+        with mounts.open("music/theme.ogg") as music:   # a binary file object
+            header = music.read(4)
 
 Names are str (or bytes); bytes of a stored name that are not UTF-8 are kept
 with surrogateescape, so every name read can be given back. A name or path
 with a NUL character, or with a surrogate that stands for no byte, raises
 ValueError, as open() does. Failures of the library raise quiver.Error,
-whose status is the library's quiver_status. An archive or mounts object may
-be shared by threads; close() waits for the calls in flight, and calls after
+whose status is the library's quiver_status; a name that is missing, not a
+directory or a directory is also FileNotFoundError, NotADirectoryError or
+IsADirectoryError, as from os. An archive, mounts or stream object may be
+shared by threads; close() waits for the calls in flight, and calls after
 it raise ValueError. The library is libquiver.so.1, or the file named by the
 QUIVER_LIBRARY environment variable.
 """
 import ctypes
+import errno
+import io
 import os
+import stat as _stat
 import threading
 
-__all__ = ["Archive", "Mounts", "Error"]
+__all__ = ["Archive", "Mounts", "Stream", "StatResult", "Error"]
 
 _STATUS_NAMES = {
     0: "QUIVER_OK",
@@ -35,13 +43,34 @@ _STATUS_NAMES = {
     5: "QUIVER_ERROR_ARGUMENT",
     6: "QUIVER_ERROR_MEMORY",
     7: "QUIVER_ERROR_COMPRESSED",
+    8: "QUIVER_ERROR_NOT_DIRECTORY",
+    9: "QUIVER_ERROR_IS_DIRECTORY",
 }
 _NOT_FOUND = 3
+_ARGUMENT = 5
+_NO_INDEX = ctypes.c_size_t(-1).value
 
 
 class _MemberInfo(ctypes.Structure):
     _fields_ = [("name", ctypes.c_char_p), ("original_length", ctypes.c_uint32),
                 ("stored_length", ctypes.c_uint32), ("compressed", ctypes.c_int)]
+
+
+class _Entry(ctypes.Structure):
+    _fields_ = [("name", ctypes.c_char_p), ("path", ctypes.c_char_p), ("directory", ctypes.c_int),
+                ("size", ctypes.c_uint64), ("compressed", ctypes.c_int),
+                ("index", ctypes.c_size_t), ("mount", ctypes.c_size_t)]
+
+
+_Visit = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(_Entry))
+_SourceRead = ctypes.CFUNCTYPE(ctypes.c_int64, ctypes.c_void_p, ctypes.c_int64, ctypes.c_void_p,
+                               ctypes.c_size_t)
+_SourceClose = ctypes.CFUNCTYPE(None, ctypes.c_void_p)
+
+
+class _Source(ctypes.Structure):
+    _fields_ = [("read", _SourceRead), ("size", ctypes.c_int64), ("close", _SourceClose),
+                ("user", ctypes.c_void_p)]
 
 
 def _load():
@@ -65,6 +94,20 @@ def _load():
         "quiver_mounts_size": (status, [handle, ctypes.c_char_p, ctypes.POINTER(size)]),
         "quiver_mounts_read": (status, [handle, ctypes.c_char_p, ctypes.c_void_p, size]),
         "quiver_mounts_close": (None, [handle]),
+        "quiver_open_source": (status, [ctypes.POINTER(_Source), ctypes.POINTER(handle)]),
+        "quiver_stat": (status, [handle, ctypes.c_char_p, ctypes.POINTER(_Entry)]),
+        "quiver_list": (status, [handle, ctypes.c_char_p, _Visit, ctypes.c_void_p]),
+        "quiver_open_stream": (status, [handle, size, ctypes.POINTER(handle)]),
+        "quiver_stream_read": (status, [handle, ctypes.c_void_p, size, ctypes.POINTER(size)]),
+        "quiver_stream_seek": (status, [handle, ctypes.c_int64, ctypes.c_int,
+                                        ctypes.POINTER(ctypes.c_int64)]),
+        "quiver_stream_tell": (status, [handle, ctypes.POINTER(ctypes.c_int64)]),
+        "quiver_stream_size": (status, [handle, ctypes.POINTER(ctypes.c_int64)]),
+        "quiver_stream_close": (None, [handle]),
+        "quiver_mount_opened": (status, [handle, handle]),
+        "quiver_mounts_stat": (status, [handle, ctypes.c_char_p, ctypes.POINTER(_Entry)]),
+        "quiver_mounts_list": (status, [handle, ctypes.c_char_p, _Visit, ctypes.c_void_p]),
+        "quiver_mounts_open_stream": (status, [handle, ctypes.c_char_p, ctypes.POINTER(handle)]),
     }
     for name, (restype, argtypes) in signatures.items():
         function = getattr(lib, name)
@@ -95,9 +138,24 @@ class Error(Exception):
         super().__init__(f"{what}: {message} ({self.status_name})")
 
 
+class _NotFound(Error, FileNotFoundError):
+    errno = errno.ENOENT
+
+
+class _NotADirectory(Error, NotADirectoryError):
+    errno = errno.ENOTDIR
+
+
+class _IsADirectory(Error, IsADirectoryError):
+    errno = errno.EISDIR
+
+
+_ERRORS = {_NOT_FOUND: _NotFound, 8: _NotADirectory, 9: _IsADirectory}
+
+
 def _check(status, what):
     if status != 0:
-        raise Error(status, what)
+        raise _ERRORS.get(status, Error)(status, what)
 
 
 def _refuse_nul(raw, text):
@@ -146,6 +204,90 @@ def version():
     return _lib.quiver_version().decode()
 
 
+class StatResult:
+    """What stat() tells of a name, with the fields of os.stat_result that
+    apply: st_mode (stat.S_ISDIR and stat.S_ISREG work on it) and st_size;
+    and compressed, mount (the mount it comes from, 0 the first mounted)
+    and index (a member's index in its archive, or None)."""
+
+    def __init__(self, entry):
+        directory = bool(entry.directory)
+        self.st_mode = (_stat.S_IFDIR | 0o555) if directory else (_stat.S_IFREG | 0o444)
+        self.st_size = entry.size
+        self.compressed = bool(entry.compressed)
+        self.mount = entry.mount
+        self.index = None if entry.index == _NO_INDEX else entry.index
+
+    def __repr__(self):
+        return (f"quiver.StatResult(st_mode={self.st_mode:#o}, st_size={self.st_size}, "
+                f"compressed={self.compressed}, mount={self.mount}, index={self.index})")
+
+
+def _listing(list_function, handle, directory):
+    """The entries directly below `directory`: (name, is a directory)."""
+    entries = []
+
+    def visit(_, entry):
+        entries.append((_decode(entry.contents.name), bool(entry.contents.directory)))
+        return 1
+
+    _check(list_function(handle, _encode(directory), _Visit(visit), None), directory)
+    return entries
+
+
+def _walk(listing, top, topdown):
+    """os.walk over a listing function; directories joined with "/"."""
+    entries = listing(top)
+    dirnames = [name for name, directory in entries if directory]
+    filenames = [name for name, directory in entries if not directory]
+    if topdown:
+        yield top, dirnames, filenames
+    base = top.rstrip("/\\")
+    for name in dirnames:
+        yield from _walk(listing, f"{base}/{name}" if base else name, topdown)
+    if not topdown:
+        yield top, dirnames, filenames
+
+
+# Sources of open archives, kept alive until the library closes them.
+_sources = {}
+_sources_lock = threading.Lock()
+
+
+def _source_of(file):
+    """A quiver_source that reads a binary file object of the caller's,
+    which stays open, from any thread."""
+    lock = threading.Lock()
+
+    def read(_, offset, buffer, size):
+        try:
+            view = memoryview((ctypes.c_char * size).from_address(buffer)).cast("B")
+            done = 0
+            with lock:
+                file.seek(offset)
+                while done < size:
+                    got = file.readinto(view[done:])
+                    if not got:
+                        break
+                    done += got
+            return done
+        except Exception:  # the library sees a failed read, never an exception
+            return -1
+
+    def close(key):
+        with _sources_lock:
+            _sources.pop(key, None)
+
+    with lock:
+        size = file.seek(0, io.SEEK_END)
+    source = _Source(_SourceRead(read), size, _SourceClose(close), None)
+    with _sources_lock:
+        key = id(source)
+        source.user = key
+        _sources[key] = source
+    return source
+
+
 class _Handle:
     """A library handle shared by threads: close() frees it once no call is
     using it, and calls after close() raise ValueError."""
@@ -180,11 +322,92 @@ class _Handle:
             self._free(value)
 
 
+class Stream(io.RawIOBase):
+    """A member open for reading: a binary file object that reads and seeks
+    (io.BufferedReader takes it too). Seeking past the end is allowed and
+    reads there give b""; before the start raises ValueError, as io.BytesIO
+    does. It keeps its archive open."""
+
+    def __init__(self, name):
+        super().__init__()
+        self.name = name
+        self.mode = "rb"
+        self._handle = _Handle(_lib.quiver_stream_close, "stream")
+
+    def readable(self):
+        return True
+
+    def seekable(self):
+        return True
+
+    def readinto(self, buffer):
+        view = memoryview(buffer).cast("B")
+        if view.nbytes == 0:
+            return 0
+        got = ctypes.c_size_t()
+        with self._handle as handle:
+            target = _writable(view, view.nbytes)
+            _check(_lib.quiver_stream_read(handle, target, view.nbytes, ctypes.byref(got)),
+                   self.name)
+        return got.value
+
+    def readall(self):
+        # A byte at least: a read at the end is what checks an empty member.
+        wanted = max(self.size - self.tell(), 1)
+        data = _new_bytes(None, wanted)
+        got = ctypes.c_size_t()
+        with self._handle as handle:
+            _check(_lib.quiver_stream_read(handle, _bytes_address(data), wanted, ctypes.byref(got)),
+                   self.name)
+        return data if got.value == wanted else data[:got.value]
+
+    def seek(self, offset, whence=io.SEEK_SET):
+        position = ctypes.c_int64()
+        with self._handle as handle:
+            status = _lib.quiver_stream_seek(handle, offset, whence, ctypes.byref(position))
+        if status == _ARGUMENT:
+            raise ValueError(f"cannot seek to {offset} from {whence}")
+        _check(status, self.name)
+        return position.value
+
+    def tell(self):
+        position = ctypes.c_int64()
+        with self._handle as handle:
+            _check(_lib.quiver_stream_tell(handle, ctypes.byref(position)), self.name)
+        return position.value
+
+    @property
+    def size(self):
+        """The member's length in bytes."""
+        size = ctypes.c_int64()
+        with self._handle as handle:
+            _check(_lib.quiver_stream_size(handle, ctypes.byref(size)), self.name)
+        return size.value
+
+    def close(self):
+        if not self.closed:
+            self._handle.close()
+        super().close()
+
+
+def _opened_stream(name, open_function):
+    stream = Stream(name)
+    _check(open_function(ctypes.byref(stream._handle.value)), name)
+    return stream
+
+
 class Archive:
-    """An open archive; a context manager that closes it."""
+    """An open archive; a context manager that closes it. `path` is the
+    archive's path, or a binary file object open for reading that can seek
+    (io.BytesIO, a member of another archive opened with open()), which the
+    caller keeps open for as long as the archive and its streams are."""
 
     def __init__(self, path):
         self._handle = _Handle(_lib.quiver_close, "archive")
+        if hasattr(path, "readinto") and hasattr(path, "seek"):
+            _check(_lib.quiver_open_source(ctypes.byref(_source_of(path)),
+                                           ctypes.byref(self._handle.value)), "source")
+            return
         _check(_lib.quiver_open_file(_encode_path(path), ctypes.byref(self._handle.value)),
                str(path))
 
@@ -247,6 +470,39 @@ class Archive:
             _check(status, name)
             return _decode(self._member(handle, index.value).name)
 
+    def stat(self, name):
+        """What `name` is, looked up loosely: a member, else a directory
+        that members' names begin with."""
+        entry = _Entry()
+        with self._handle as handle:
+            _check(_lib.quiver_stat(handle, _encode(name), ctypes.byref(entry)), name)
+        return StatResult(entry)
+
+    def open(self, name):
+        """The member `name` names (as stat() finds it) as a Stream."""
+        entry = _Entry()
+        with self._handle as handle:
+            _check(_lib.quiver_stat(handle, _encode(name), ctypes.byref(entry)), name)
+            if entry.directory:
+                _check(9, name)
+            return _opened_stream(name, lambda out: _lib.quiver_open_stream(handle, entry.index,
+                                                                           out))
+
+    def listdir(self, path=""):
+        """The names directly below the directory `path`, in the library's
+        order: byte order with ASCII letters lower-cased."""
+        with self._handle as handle:
+            return [name for name, _ in _listing(_lib.quiver_list, handle, path)]
+
+    def walk(self, top="", topdown=True):
+        """As os.walk: (dirpath, dirnames, filenames) for `top` and every
+        directory below it."""
+        def listing(directory):
+            with self._handle as handle:
+                return _listing(_lib.quiver_list, handle, directory)
+
+        return _walk(listing, top, topdown)
+
 
 class Mounts:
     """Archives and directories seen as one; the last mount that has a name
@@ -270,7 +526,13 @@ class Mounts:
             self.close()
 
     def mount_archive(self, path):
+        """Mounts the archive at `path`, or an Archive already open, which
+        may be closed afterwards."""
         with self._handle as handle:
+            if isinstance(path, Archive):
+                with path._handle as archive:
+                    _check(_lib.quiver_mount_opened(handle, archive), "archive")
+                return
             _check(_lib.quiver_mount_archive(handle, _encode_path(path)), str(path))
 
     def mount_directory(self, path):
@@ -299,3 +561,31 @@ class Mounts:
             size = self._size(handle, raw, name)
             _check(_lib.quiver_mounts_read(handle, raw, _writable(buffer, size), size), name)
             return size
+
+    def stat(self, name):
+        """What `name` is in the union of the mounts: a file of the last
+        mount that has one, else a directory."""
+        entry = _Entry()
+        with self._handle as handle:
+            _check(_lib.quiver_mounts_stat(handle, _encode(name), ctypes.byref(entry)), name)
+        return StatResult(entry)
+
+    def open(self, name):
+        """What `name` reads as, as a Stream."""
+        raw = _encode(name)
+        with self._handle as handle:
+            return _opened_stream(name,
+                                  lambda out: _lib.quiver_mounts_open_stream(handle, raw, out))
+
+    def listdir(self, path=""):
+        """The names directly below `path` in any mount, each once."""
+        with self._handle as handle:
+            return [name for name, _ in _listing(_lib.quiver_mounts_list, handle, path)]
+
+    def walk(self, top="", topdown=True):
+        """As os.walk, over the union of the mounts."""
+        def listing(directory):
+            with self._handle as handle:
+                return _listing(_lib.quiver_mounts_list, handle, directory)
+
+        return _walk(listing, top, topdown)

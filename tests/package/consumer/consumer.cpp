@@ -1,5 +1,8 @@
-// Lists an archive and prints the length of every member it reads back.
+// Walks an archive's directories and streams every member in pieces of
+// 1000 bytes, holding each to a whole read of it.
+#include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "quiver/reader.h"
@@ -11,10 +14,31 @@ int main(int argc, char** argv) {
     std::printf("%s\n", status.message().c_str());
     return 1;
   }
-  for (std::size_t i = 0; i < archive.size(); ++i) {
-    std::vector<std::uint8_t> bytes;
-    if (!archive.Read(i, bytes)) return 1;
-    std::printf("%s %zu\n", archive.member(i).name, bytes.size());
+  bool failed = false;
+  const quiver::Status walked = archive.Walk("", [&](const quiver::DirEntry& entry) {
+    const std::string path(entry.path);
+    if (entry.info.directory) {
+      std::printf("%s/\n", path.c_str());
+      return true;
+    }
+    std::vector<std::uint8_t> whole;
+    std::vector<std::uint8_t> streamed;
+    quiver::Stream stream;
+    failed =
+        !archive.Read(entry.info.index, whole) || !archive.OpenStream(entry.info.index, stream);
+    std::uint8_t piece[1000];
+    std::size_t got = 0;
+    while (!failed && stream.Read(piece, sizeof piece, got) && got > 0)
+      streamed.insert(streamed.end(), piece, piece + got);
+    failed = failed || streamed != whole;
+    std::printf("%s %zu\n", path.c_str(), streamed.size());
+    return !failed;
+  });
+  quiver::EntryInfo info;
+  if (!walked || failed || !archive.Stat("ASSETS/MAPS", info)) {
+    std::printf("%s\n", failed ? "a stream differs" : walked.message().c_str());
+    return 1;
   }
+  std::printf("ASSETS/MAPS is a %s\n", info.directory ? "directory" : "file");
   return 0;
 }
