@@ -60,13 +60,4 @@ TocEntry DecodeTocEntry(const std::uint8_t* in) {
   return entry;
 }
 
-void DecodeTocEntryInPlace(TocEntry& entry) {
-  std::uint8_t image[offsetof(TocEntry, name)];
-  std::memcpy(image, &entry, sizeof image);
-  entry.crc = GetU32(image + 0);
-  entry.original_length = GetI32(image + 4);
-  entry.data_offset = GetI32(image + 8);
-  entry.compressed_length = GetI32(image + 12);
-}
-
 }  // namespace quiver

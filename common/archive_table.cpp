@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "name_crc.h"
 #include "shown_name.h"
 #include "stream_format.h"
 
@@ -92,6 +93,9 @@ std::string LoadArchiveTable(const ArchiveBytes& bytes, ArchiveTable& table) {
                         kRecordSize * entries.size()))
     return "its table cannot be read";
   const bool compressed = header.compressed != 0;
+  // Keys are checked here, while each record is at hand, rather than in a
+  // second pass over a table that may not fit any cache.
+  bool in_key_order = true;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     TocEntry& entry = entries[i];
     DecodeTocEntryInPlace(entry);
@@ -99,11 +103,14 @@ std::string LoadArchiveTable(const ArchiveBytes& bytes, ArchiveTable& table) {
       return "entry " + std::to_string(i) + " has an unterminated name";
     if (const char* fault = EntryFault(entry, compressed, bytes.size))
       return Entry(entries, i) + " " + fault;
+    in_key_order = in_key_order && (i == 0 || entries[i - 1].crc <= entry.crc) &&
+                   entry.crc == NameCrc(entry.name);
   }
   std::string problem = CheckSpans(entries, compressed, table_end);
   if (problem.empty()) {
     table.header = header;
     table.entries = std::move(entries);
+    table.in_key_order = in_key_order;
   }
   return problem;
 }

@@ -52,6 +52,9 @@ class TocEntries {
 struct ArchiveTable {
   ArchiveHeader header;
   TocEntries entries;  // in stored order
+  // In key order with every key its name's, as quiver writes it: a binary
+  // search on the keys finds any name.
+  bool in_key_order = false;
 };
 
 // The archive's bytes: a file open for reading, a caller's memory, or a

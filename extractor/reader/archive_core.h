@@ -31,14 +31,14 @@ struct ArchiveCore {
   bool compressed() const { return table.header.compressed != 0; }
   // Made on first use, which a listing, or most readers, never make. Exact
   // is null when the table is in key order with every key right, so a
-  // binary search finds any name; otherwise the index to look names up in.
+  // binary search finds any name; otherwise the index to look names up in,
+  // made on the first exact lookup.
   NameIndex* Exact() const;
   const LooseIndex& Loose() const;
   const DirectoryTree& Tree() const;
 
  private:
   mutable std::once_flag lookup_made_;
-  mutable bool searchable_ = false;
   mutable NameIndex index_;
   mutable std::once_flag loose_made_;
   mutable LooseIndex loose_;

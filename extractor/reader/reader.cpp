@@ -46,15 +46,6 @@ class SourceReader : public PositionalReader {
   std::unique_ptr<Source> source_;
 };
 
-bool IsSearchable(const ArchiveTable& table) {
-  const auto& entries = table.entries;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (entries[i].crc != NameCrc(entries[i].name)) return false;
-    if (i > 0 && entries[i - 1].crc > entries[i].crc) return false;
-  }
-  return true;
-}
-
 Status Load(ArchiveCore& core) {
   std::string problem = LoadArchiveTable(core.bytes, core.table);
   if (!problem.empty()) return {Status::Code::kDamaged, problem};
@@ -111,11 +102,9 @@ class BufferSink : public ByteSink {
 }  // namespace
 
 NameIndex* ArchiveCore::Exact() const {
-  std::call_once(lookup_made_, [this] {
-    searchable_ = IsSearchable(table);
-    if (!searchable_) index_ = BuildNameIndex(table);
-  });
-  return searchable_ ? nullptr : &index_;
+  if (table.in_key_order) return nullptr;
+  std::call_once(lookup_made_, [this] { index_ = BuildNameIndex(table); });
+  return &index_;
 }
 
 Archive::Archive() = default;
