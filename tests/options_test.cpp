@@ -23,7 +23,7 @@ TEST_F(QuiverOptionsTest, HelpAndVersionAloneSucceed) {
     EXPECT_TRUE(run.output.starts_with("\nUsage: quiver [-c]|[-s] destfile @rspfile\n"));
     EXPECT_NE(run.output.find("-j N, --threads=N"), std::string::npos) << run.output;
   }
-  ExpectTranscript(Quiver({"--version"}), 0, "quiver 1.1.0\n");
+  ExpectTranscript(Quiver({"--version"}), 0, "quiver 1.2.0\n");
   EXPECT_TRUE(Tree().empty());
 }
 
@@ -100,7 +100,7 @@ TEST_F(QuiverxOptionsTest, HelpAndVersion) {
   EXPECT_TRUE(help.output.starts_with("\nquiverx.exe - Quiver extraction utility\n"));
   EXPECT_NE(help.output.find("-C DIR, --directory=DIR"), std::string::npos);
   RunResult version = Quiverx({"--version"});
-  EXPECT_EQ(version.output, "quiverx 1.1.0\n");
+  EXPECT_EQ(version.output, "quiverx 1.2.0\n");
   EXPECT_EQ(Quiverx({"-x", "out"}).status, 2);
   EXPECT_EQ(Quiverx({"--format=xml", "?out"}).status, 2);
   EXPECT_NE(help.output.find("-j N, --threads=N"), std::string::npos);

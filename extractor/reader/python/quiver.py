@@ -200,7 +200,7 @@ def _writable(buffer, size):
 
 
 def version():
-    """The library's version, such as "1.1.0"."""
+    """The library's version, such as "1.2.0"."""
     return _lib.quiver_version().decode()
 
 

@@ -79,7 +79,7 @@ typedef struct quiver_source {
   void* user;
 } quiver_source;
 
-/* "1.1.0" or later. */
+/* "1.2.0" or later. */
 QUIVER_C_API const char* quiver_version(void);
 /* A sentence for a status, never null. */
 QUIVER_C_API const char* quiver_status_message(quiver_status status);
