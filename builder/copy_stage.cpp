@@ -118,7 +118,12 @@ Failure CopyTo(std::int64_t offset, std::int32_t i, const std::vector<std::uint8
 }  // namespace
 
 void StartCopies() {
+  // A run in the same process (the fuzz targets) starts afresh.
   next_offset = DataStart();
+  copying = true;
+  failed_member = -1;
+  failure = Failure::kNone;
+  archive_position = -1;
 }
 
 void CopyMember(std::int32_t i, const std::vector<std::uint8_t>& stream,
