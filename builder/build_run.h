@@ -36,6 +36,7 @@ struct BuildRun {
   std::int32_t count = 0;
   bool compress = false;
   bool smallest = false;
+  bool update = false;               // -u: reuse the old archive's streams
   bool quiet = false;                // print failures only
   int threads = 0;                   // at most this many, or 0 for the processors
   bool response_from_input = false;  // @-: the response text on standard input
@@ -45,6 +46,7 @@ struct BuildRun {
   // pass 2 GiB while the archive stays small.
   std::int64_t original_total = 0;
   std::int64_t compressed_total = 0;
+  std::int32_t reused = 0;  // members whose old stream served, under -u
   char dest_name[kNameSize] = {};
   char response_name[kNameSize] = {};
   // The archive is written under this name and renamed onto archive_target

@@ -63,6 +63,8 @@ int Build(int argc, char** argv) {
   if (!CommitArchive()) ArchiveWriteError();
   build_run.stage.reset();
   Progress("Closed quiver %s\n", build_run.dest_name);
+  if (build_run.update && build_run.compress)
+    Progress("Reused %i of %i members.\n", build_run.reused, build_run.count);
   return FinishStandardOutput(kExitSuccess, "quiver");
 }
 

@@ -41,6 +41,7 @@ void PrintUsageText() {
   Print("Options, before destfile:\n");
   Print("\t-c, -s              - as above\n");
   Print("\t-j N, --threads=N   - at most N threads (default: the processors it may use)\n");
+  Print("\t-u, --update        - reuse the streams of the archive being replaced\n");
   Print("\t-q, --quiet         - print failures only\n");
   Print("\t--                  - ends the options\n");
   Print("\t@-                  - read the response text from standard input\n");
@@ -73,6 +74,8 @@ bool ParseOptions(int argc, char** argv, const char*& destination) {
     if (option == "-c" || option == "-s") {
       build_run.compress = true;
       build_run.smallest = build_run.smallest || option == "-s";
+    } else if (option == "-u" || option == "--update") {
+      build_run.update = true;
     } else if (option == "-q" || option == "--quiet") {
       build_run.quiet = true;
     } else if (const char* count = scan.Value(option, "-j", "--threads")) {

@@ -15,6 +15,7 @@
 #include "memory_coder.h"
 #include "platform.h"
 #include "progress.h"
+#include "reuse_plan.h"
 #include "standard_output.h"
 #include "temp_files.h"
 #include "temp_path.h"
@@ -35,8 +36,10 @@ struct Member {
   std::int32_t index;
   std::int64_t length;
   bool short_member = false;
+  std::int32_t reuse = -1;         // the old record whose stream serves it
   std::shared_ptr<PoolTask> task;  // what codes it; none when it could not be read
-  // Coded alone: the member and its temporary file, the window before it.
+  // Coded alone or reused: the member and its temporary file, the window
+  // before it.
   FileHandle source = kNoFile;
   FileHandle temp = kNoFile;
   std::unique_ptr<EncoderWindow> start;
@@ -81,19 +84,31 @@ void RecordFailure(std::int32_t i, const CompressOutcome& outcome) {
   }
 }
 
+// The member's stored form, from the length of its stream: -s stores it
+// raw when the stream does not shrink it.
+void DecideStoredForm(std::int32_t i, std::int32_t stream_length) {
+  StageEntry& stage = build_run.stage[i];
+  const bool raw =
+      build_run.smallest && CompressionRatio(stream_length, stage.original_length) <= 0;
+  stage.compressed_length = raw ? 0 : stream_length;
+}
+
+void ReportCompression(std::int32_t i, std::int32_t stream_length) {
+  const TocEntry& entry = build_run.toc[i];
+  const StageEntry& stage = build_run.stage[i];
+  build_run.compressed_total += StoredLength(stage);
+  Progress("%s logged - %x %i %i %" PRId64 "%%%s\n", entry.name, entry.crc, stage.original_length,
+           stream_length, CompressionRatio(stream_length, stage.original_length),
+           StoredRaw(stage) ? " - storing uncompressed" : "");
+}
+
 // Reports one member's compression, in response-file order, and copies
 // its stored bytes into the archive.
 void RecordCompression(std::int32_t i, const CompressOutcome& outcome,
                        std::vector<std::uint8_t>& copy_buffer) {
   RecordFailure(i, outcome);
-  const TocEntry& entry = build_run.toc[i];
-  StageEntry& stage = build_run.stage[i];
-  const std::int64_t ratio = CompressionRatio(outcome.length, stage.original_length);
-  const bool raw = build_run.smallest && ratio <= 0;
-  stage.compressed_length = raw ? 0 : outcome.length;
-  build_run.compressed_total += StoredLength(stage);
-  Progress("%s logged - %x %i %i %" PRId64 "%%%s\n", entry.name, entry.crc, stage.original_length,
-           outcome.length, ratio, raw ? " - storing uncompressed" : "");
+  DecideStoredForm(i, outcome.length);
+  ReportCompression(i, outcome.length);
   CopyMember(i, outcome.stream, copy_buffer);
 }
 
@@ -129,6 +144,23 @@ FileHandle OpenAndAdvancePast(EncoderWindow& window, const StageEntry& stage,
   }
   AdvanceWindow(window, bytes, tail, length);
   return file;
+}
+
+// A member whose old stream may serve: the window moves past it as past
+// any member, from its last bytes; false when those could not be read, and
+// the member is then coded as any other, which reports why.
+bool TakeReused(EncoderWindow& window, const StageEntry& stage, Member& member,
+                const OldStream& old) {
+  member.start = std::make_unique<EncoderWindow>(window);
+  CompressStatus problem;
+  const FileHandle file = OpenAndAdvancePast(window, stage, problem);
+  if (file == kNoFile) {
+    member.start.reset();
+    return false;
+  }
+  CloseFile(file);
+  member.outcome = {CompressStatus::kOk, old.stream_length, {}, {}};
+  return true;
 }
 
 // Reads a short member whole, checked as the coder checks a member it
@@ -209,20 +241,50 @@ void WriteTempFile(Member& member) {
     ReportError("%s", "Fatal error in ~BitFile!\n");
 }
 
+// A member whose old stream serves, copied from the old archive; coded
+// afresh after all when that archive changed or could not be read since
+// it was checked.
+void RecordReused(WorkerPool& pool, const ReusePlan& plan, Member& member,
+                  std::vector<std::uint8_t>& copy_buffer) {
+  const std::int32_t i = member.index;
+  const OldStream& old = plan.old[static_cast<std::size_t>(member.reuse)];
+  DecideStoredForm(i, old.stream_length);
+  const bool raw = StoredRaw(build_run.stage[i]);
+  if (raw || (OldArchiveUnchanged(plan) &&
+              CopyMemberFrom(i, plan.file, plan.status, old.offset, copy_buffer))) {
+    // One stored raw is copied from the member in the copy stage.
+    if (raw) CopyMember(i, {}, copy_buffer);
+    ReportCompression(i, old.stream_length);
+    ++build_run.reused;
+    return;
+  }
+  StageEntry& stage = build_run.stage[i];
+  member.temp = TakeTempFile(stage);
+  if (member.temp == kNoFile) TempFileError(stage);
+  FileStatus status;
+  CompressStatus problem;
+  const FileHandle source = OpenMeasured(stage, status, problem);
+  member.outcome = source == kNoFile
+                       ? CompressOutcome{problem, 0, {}, {}}
+                       : CompressMember(*member.start, source, member.temp, member.length, pool);
+  RecordCompression(i, member.outcome, copy_buffer);
+}
+
 // Waits for the oldest member and reports it; a worker that ran out of
 // memory ends the run here, without unwinding past running workers. Its
 // temporary file is then spent.
-void RecordOldest(WorkerPool& pool, InFlight& in_flight, std::int64_t& bytes_in_flight,
-                  std::vector<std::uint8_t>& copy_buffer) {
+void RecordOldest(WorkerPool& pool, const ReusePlan& plan, InFlight& in_flight,
+                  std::int64_t& bytes_in_flight, std::vector<std::uint8_t>& copy_buffer) {
   Member& oldest = *in_flight.front();
   try {
     if (oldest.task) pool.Wait(*oldest.task);
+    if (oldest.reuse >= 0) RecordReused(pool, plan, oldest, copy_buffer);
   } catch (const std::bad_alloc&) {
     OutOfMemory();
   }
   if (oldest.short_member) WriteTempFile(oldest);
-  RecordCompression(oldest.index, oldest.outcome, copy_buffer);
-  SpendTempFile(oldest.index, oldest.temp);
+  if (oldest.reuse < 0) RecordCompression(oldest.index, oldest.outcome, copy_buffer);
+  if (oldest.temp != kNoFile) SpendTempFile(oldest.index, oldest.temp);
   bytes_in_flight -= oldest.length;
   in_flight.pop_front();
 }
@@ -239,6 +301,8 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
   WorkerPool pool(build_run.threads > 0 ? std::min(build_run.threads, processors) : processors,
                   ReleaseThreadScratch);
   StartCopies();
+  ReusePlan plan;
+  PlanReuse(plan);
   EncoderWindow window;
   Batch batch;
   for (std::int32_t i = 0; i < build_run.count; ++i) {
@@ -247,7 +311,10 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
     Member& member = *owned;
     in_flight.push_back(std::move(owned));
     bytes_in_flight += member.length;
-    if (member.length <= SortedNeighbours::kShortMemberLimit) {
+    const std::int32_t old = ReusableSource(plan, i, window);
+    if (old >= 0 && TakeReused(window, stage, member, plan.old[static_cast<std::size_t>(old)])) {
+      member.reuse = old;
+    } else if (member.length <= SortedNeighbours::kShortMemberLimit) {
       member.short_member = true;
       if (!batch.Fits(member.length)) batch.Submit(pool);
       ReadShortMember(window, stage, member);
@@ -257,7 +324,8 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
       member.temp = TakeTempFile(stage);
       if (member.temp == kNoFile) {
         in_flight.pop_back();
-        while (!in_flight.empty()) RecordOldest(pool, in_flight, bytes_in_flight, copy_buffer);
+        while (!in_flight.empty())
+          RecordOldest(pool, plan, in_flight, bytes_in_flight, copy_buffer);
         TempFileError(stage);
       }
       member.start = std::make_unique<EncoderWindow>(window);
@@ -277,8 +345,9 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
       batch.Submit(pool);
     while (!in_flight.empty() &&
            (last || in_flight.size() >= kMembersReadAhead || bytes_in_flight >= kBytesReadAhead))
-      RecordOldest(pool, in_flight, bytes_in_flight, copy_buffer);
+      RecordOldest(pool, plan, in_flight, bytes_in_flight, copy_buffer);
   }
+  CloseOldArchive(plan);
 }
 
 void DeleteTemporaryFiles() {

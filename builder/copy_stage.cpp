@@ -118,7 +118,12 @@ Failure CopyTo(std::int64_t offset, std::int32_t i, const std::vector<std::uint8
 }  // namespace
 
 void StartCopies() {
+  // A run in the same process (the fuzz targets) starts afresh.
   next_offset = DataStart();
+  copying = true;
+  failed_member = -1;
+  failure = Failure::kNone;
+  archive_position = -1;
 }
 
 void CopyMember(std::int32_t i, const std::vector<std::uint8_t>& stream,
@@ -135,6 +140,38 @@ void CopyMember(std::int32_t i, const std::vector<std::uint8_t>& stream,
     failed_member = i;
     copying = false;
   }
+}
+
+bool CopyMemberFrom(std::int32_t i, FileHandle file, const FileStatus& checked, std::int64_t from,
+                    std::vector<std::uint8_t>& copy_buffer) {
+  const std::int64_t offset = next_offset;
+  const std::int64_t size = StoredLength(build_run.stage[i]);
+  if (copying && offset + size <= kMaxArchiveSize) {
+    CopyResult result = CopyResult::kWriteError;
+    if (SeekArchive(offset))
+      result =
+          CopyRange(file, from, build_run.archive_file, size, copy_buffer, kCopyBufferSize, offset);
+    archive_position = -1;
+    FileStatus now;
+    const bool intact =
+        result == CopyResult::kOk && StatusOf(file, now) && SameFileState(checked, now);
+    // Nothing of this member may stay: a stream coded afresh may be shorter.
+    if (result != CopyResult::kWriteError && !intact) {
+      if (TruncateFile(build_run.archive_file, offset)) return false;
+      result = CopyResult::kWriteError;
+    }
+    if (result == CopyResult::kWriteError) {
+      failure = Failure::kWrite;
+      failed_shown = build_run.stage[i].source_path;
+      failed_member = i;
+      copying = false;
+    } else {
+      archive_position = offset + size;
+    }
+  }
+  next_offset += size;
+  if (next_offset > kMaxArchiveSize) copying = false;
+  return true;
 }
 
 void ReportCopy(const char* source_path, std::int64_t size, std::int32_t to_go) {

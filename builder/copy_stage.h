@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "build_run.h"
+#include "platform.h"
 
 namespace quiver {
 
@@ -24,6 +25,13 @@ void StartCopies();
 // then report). `stream` is the whole stream when kept, else empty.
 void CopyMember(std::int32_t i, const std::vector<std::uint8_t>& stream,
                 std::vector<std::uint8_t>& copy_buffer);
+
+// Member `i`'s stream, taken whole from the `file` it has at `from`, that
+// file as `checked`, goes to its place as CopyMember's would. False, with
+// nothing of it kept and nothing recorded, when those bytes could not be
+// read or the file changed meanwhile: the member is then coded afresh.
+bool CopyMemberFrom(std::int32_t i, FileHandle file, const FileStatus& checked, std::int64_t from,
+                    std::vector<std::uint8_t>& copy_buffer);
 
 // The copy stage: members stored raw copied, the lines, and a copy's
 // failure where it happened.

@@ -6,6 +6,7 @@
 // the bytes of a run in order.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -55,6 +56,15 @@ void AdvanceWindow(EncoderWindow& window, const std::uint8_t* tail, std::size_t 
 // `past_end` with those 16 bytes, from all of the member's bytes.
 void WindowBytesPastEnd(const EncoderWindow& start, const std::uint8_t* member, std::int64_t length,
                         std::uint8_t* past_end);
+
+// How many bytes past its end a member of `length` bytes reads from the
+// window it starts from: its coding context, the same stream for the same
+// bytes wherever these agree.
+inline int WindowBytesRead(std::int64_t length) {
+  return length >= kWindowSize
+             ? 0
+             : static_cast<int>(std::min<std::int64_t>(kLookAheadSize - 1, kWindowSize - length));
+}
 
 // A member of at least kBlockThreshold bytes is coded in blocks, on any
 // number of threads, as sorting costs less than the match tree even on one;

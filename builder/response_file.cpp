@@ -69,6 +69,7 @@ void OpenResponseFile() {
     FatalExit(kExitFailure);
   }
   build_run.response_open = true;
+  response_bytes.clear();
   char chunk[1 << 14];
   std::size_t n;
   while ((n = std::fread(chunk, 1, sizeof chunk, build_run.response_file)) > 0)

@@ -81,6 +81,8 @@ std::size_t WritePrefix(FileHandle file, const void* data, std::size_t size);
 std::int64_t ReadFull(FileHandle file, void* data, std::size_t size);
 std::int64_t ReadFullAt(FileHandle file, void* data, std::size_t size, std::int64_t offset);
 bool SeekTo(FileHandle file, std::int64_t offset);
+// Cuts the file, open for writing, to `size` bytes.
+bool TruncateFile(FileHandle file, std::int64_t size);
 void SetPermissions(FileHandle file, std::uint32_t permissions);
 // The permissions a new file gets: 0666 less the umask.
 std::uint32_t NewFilePermissions();

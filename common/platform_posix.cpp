@@ -215,6 +215,10 @@ bool SeekTo(FileHandle file, std::int64_t offset) {
   return ::lseek(Fd(file), static_cast<off_t>(offset), SEEK_SET) == offset;
 }
 
+bool TruncateFile(FileHandle file, std::int64_t size) {
+  return ::ftruncate(Fd(file), static_cast<off_t>(size)) == 0;
+}
+
 void SetPermissions(FileHandle file, std::uint32_t permissions) {
   ::fchmod(Fd(file), static_cast<mode_t>(permissions));
 }

@@ -355,6 +355,10 @@ bool SeekTo(FileHandle file, std::int64_t offset) {
   return SetFilePointerEx(Handle(file), to, nullptr, FILE_BEGIN) != 0;
 }
 
+bool TruncateFile(FileHandle file, std::int64_t size) {
+  return SeekTo(file, size) && SetEndOfFile(Handle(file)) != 0;
+}
+
 // Windows keeps one permission of a file: whether it may be written.
 void SetPermissions(FileHandle file, std::uint32_t permissions) {
   FILE_BASIC_INFO basic;
