@@ -1,31 +1,18 @@
 #include "fs_session.h"
 
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "absolute_path.h"
 #include "exit_status.h"
 #include "shown_name.h"
 
 namespace quiver {
-namespace {
-
-// libfuse unmounts by this path after the daemon has left the directory it
-// started in, so it must not be relative.
-bool AbsoluteMountPoint(const std::string& given, std::string& absolute) {
-  char resolved[PATH_MAX];
-  if (realpath(given.c_str(), resolved) == nullptr) return false;
-  absolute = resolved;
-  return true;
-}
-
-}  // namespace
-
 int ServeMount(const FsOptions& options, FsContext& context) {
-  std::string mount_point;
-  if (!AbsoluteMountPoint(options.mount_point, mount_point)) {
+  const std::optional<std::string> mount_point = AbsolutePath(options.mount_point);
+  if (!mount_point) {
     std::fprintf(stderr, "quiverfs: no mount point %s\n", ShownName(options.mount_point).c_str());
     return kExitFailure;
   }
@@ -45,7 +32,7 @@ int ServeMount(const FsOptions& options, FsContext& context) {
   fuse_opt_free_args(&args);
   if (fs == nullptr) return kExitFailure;
   int status = kExitFailure;
-  if (fuse_mount(fs, mount_point.c_str()) == 0) {
+  if (fuse_mount(fs, mount_point->c_str()) == 0) {
     fuse_session* session = fuse_get_session(fs);
     if (fuse_daemonize(options.foreground) == 0 && fuse_set_signal_handlers(session) == 0) {
       // A signal ends the loop with its number, an unmount with 0: both

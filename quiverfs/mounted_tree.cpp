@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "absolute_path.h"
 #include "member_path.h"
 #include "platform.h"
 #include "shown_name.h"
@@ -59,7 +60,8 @@ bool MountSources(const std::vector<std::string>& sources, MountedTree& tree) {
     }
     if (status.directory) {
       tree.unchanging = false;
-      if (Status mounted = tree.mounts.MountDirectory(source); !mounted) {
+      const std::optional<std::string> absolute = AbsolutePath(source);
+      if (Status mounted = tree.mounts.MountDirectory(absolute.value_or(source)); !mounted) {
         std::fprintf(stderr, "quiverfs: %s\n", mounted.message().c_str());
         return false;
       }
