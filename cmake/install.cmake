@@ -1,5 +1,6 @@
-# Installed, in four Debian packages as Debian splits a library:
+# Installed, in five Debian packages as Debian splits a library:
 #   quiver          the two programs and their manual pages
+#   quiverfs        the program that mounts archives, with its manual page
 #   libquiver1      the shared reader library, libquiver.so.1
 #   libquiver-dev   headers, static libraries, CMake package, pkg-config files
 #   python3-quiver  the Python module over the shared library
@@ -13,7 +14,7 @@ set_target_properties(quiver_shared PROPERTIES EXPORT_NAME quiver)
 # Manual pages and the changelog go in compressed, as Debian has them, and
 # without a time stamp, so the same sources make the same packages.
 set(compressed_files)
-foreach(source man/quiver.1 man/quiverx.1 cmake/debian/changelog)
+foreach(source man/quiver.1 man/quiverx.1 man/quiverfs.1 cmake/debian/changelog)
   get_filename_component(name ${source} NAME)
   set(output ${CMAKE_CURRENT_BINARY_DIR}/compressed/${name}.gz)
   add_custom_command(OUTPUT ${output}
@@ -30,10 +31,15 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/compressed/quiver.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
 install(FILES cmake/bash-completion/quiver cmake/bash-completion/quiverx
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT tools)
+install(TARGETS quiverfs RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT fs)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/compressed/quiverfs.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT fs)
+install(FILES cmake/bash-completion/quiverfs
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT fs)
 install(FILES cmake/debian/libquiver1.lintian-overrides RENAME libquiver1
         DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides COMPONENT libs)
 # Every package carries its copyright file and changelog.
-foreach(pair tools:quiver libs:libquiver1 dev:libquiver-dev python:python3-quiver)
+foreach(pair tools:quiver fs:quiverfs libs:libquiver1 dev:libquiver-dev python:python3-quiver)
   string(REPLACE ":" ";" pair ${pair})
   list(GET pair 0 component)
   list(GET pair 1 package)
@@ -70,7 +76,7 @@ install(FILES extractor/reader/python/quiver.py DESTINATION lib/python3/dist-pac
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL tools libs dev python)
+set(CPACK_COMPONENTS_ALL tools fs libs dev python)
 set(CPACK_PACKAGE_NAME quiver)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Quiver maintainers <maintainers@quiver.invalid>")
@@ -84,6 +90,12 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME quiver)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION
     "asset packer and extractor for .qvr archives\nquiver packs the files listed in a response file into one .qvr archive,\nstored raw or LZSS compressed; quiverx lists, explodes or extracts it.")
+set(CPACK_DEBIAN_FS_PACKAGE_NAME quiverfs)
+set(CPACK_DEBIAN_FS_PACKAGE_SECTION utils)
+# fusermount3, which mounts and unmounts for users other than root.
+set(CPACK_DEBIAN_FS_PACKAGE_DEPENDS "fuse3")
+set(CPACK_COMPONENT_FS_DESCRIPTION
+    "mount .qvr archives as a read-only directory\nquiverfs shows .qvr archives, layered with directories as a game's search\npath, as one read-only tree of files through FUSE, without extracting them.")
 set(CPACK_DEBIAN_LIBS_PACKAGE_NAME libquiver1)
 set(CPACK_DEBIAN_LIBS_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)

@@ -112,12 +112,14 @@ bool MemoryLimitBinds() {
 #endif
 }
 
+// Once Wait has collected the program its pid is -1, which kill() would take
+// for every process there is.
 void RunningProgram::Stop() {
-  ::kill(pid_, SIGTERM);
+  if (pid_ > 0) ::kill(pid_, SIGTERM);
 }
 
 void RunningProgram::Kill() {
-  ::kill(pid_, SIGKILL);
+  if (pid_ > 0) ::kill(pid_, SIGKILL);
 }
 
 }  // namespace quiver::test
