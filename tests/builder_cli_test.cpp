@@ -254,7 +254,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, LostTranscriptTest, ::testing::Values("", "-s"),
 TEST_F(BuilderCliTest, ProgressReachesALogWhileTheRunGoesOn) {
   if (!SystemProgramExists("/bin/sh")) GTEST_SKIP() << "needs a shell to write the log";
   // The small member's line is in the log while the long one is still coded.
-  WriteMembers({{"small.txt", TextData(100, 1)}, {"long.txt", TextData(16 << 20, 2)}});
+  WriteMembers({{"small.txt", TextData(100, 1)}, {"long.txt", TextData(BusyBytes(16 << 20), 2)}});
   RunningProgram build("/bin/sh", {"-c", "exec \"$0\" -c -j 1 out @list > log", QuiverPath()},
                        dir_);
   const std::string logged = "small.txt logged - ";
@@ -274,7 +274,7 @@ TEST_F(BuilderCliTest, ALongMemberShowsItsPercentageOnATerminalAndNowhereElse) {
   if (!SystemProgramExists("/usr/bin/script")) GTEST_SKIP() << "needs script for a terminal";
   // Standard error is a terminal that script records; standard output, the
   // log, is a file.
-  WriteMembers({{"long.txt", TextData(48 << 20, 3)}});
+  WriteMembers({{"long.txt", TextData(BusyBytes(48 << 20), 3)}});
   const RunResult run = RunProgram(
       "/usr/bin/script",
       {"-qec", "exec '" + QuiverPath() + "' -c -j 1 out @list > log", "/dev/null"}, dir_);

@@ -37,16 +37,15 @@ class FaultInjectionTest : public ScratchTest {
 
   // Waits until the unfinished archive beside out.qvr holds `size` bytes.
   bool WaitForUnfinishedArchive(long size) {
-    for (int i = 0; i < 20000; ++i) {
+    return WaitUntil([&] {
       for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
         std::error_code ignored;
         if (entry.path().filename().string().starts_with(".out.qvr.") &&
             static_cast<long>(entry.file_size(ignored)) >= size)
           return true;
       }
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return false;
+      return false;
+    });
   }
 };
 
@@ -188,11 +187,11 @@ TEST_F(FaultInjectionTest, TemporaryFileHeldElsewhereIsNamedAndFailsTheBuild) {
   RunningProgram build(QuiverPath(), {"-c", "out", "@list"}, dir_);
   const std::filesystem::path temporary = Path("a.tx$");
   HANDLE held = INVALID_HANDLE_VALUE;
-  for (int i = 0; i < 20000 && held == INVALID_HANDLE_VALUE; ++i) {
+  WaitUntil([&] {
     held = CreateFileW(temporary.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        OPEN_EXISTING, 0, nullptr);
-    if (held == INVALID_HANDLE_VALUE) std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
+    return held != INVALID_HANDLE_VALUE;
+  });
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   RunResult run = build.Wait();
   CloseHandle(held);

@@ -188,7 +188,7 @@ TEST_F(UpdateTest, AnythingWrongWithTheOldArchiveCodesMembersAfresh) {
 TEST_F(UpdateTest, OldArchiveRewrittenDuringTheBuild) {
   // The first member takes long enough to code that the old archive is
   // rewritten in place, as cp would, before any stream is taken from it.
-  Members members = {{"big.txt", TextData(8 << 20, 1)}};
+  Members members = {{"big.txt", TextData(BusyBytes(8 << 20), 1)}};
   for (const auto& member : Assets()) members.push_back(member);
   BuildArchive(members, "-c");
   members[0].second[0] ^= 1;

@@ -11,14 +11,29 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   return RunningProgram(program, args, directory, options).Wait();
 }
 
-bool WaitForPath(const std::string& path, long min_size) {
-  for (int i = 0; i < 20000; ++i) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    if (!error && size >= static_cast<std::uintmax_t>(min_size)) return true;
+bool WaitUntil(const std::function<bool()>& ready, int seconds) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() >= give_up) return false;
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
-  return false;
+  return true;
+}
+
+bool WaitForPath(const std::string& path, long min_size) {
+  return WaitUntil([&] {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    return !error && size >= static_cast<std::uintmax_t>(min_size);
+  });
+}
+
+std::size_t BusyBytes(std::size_t bytes) {
+#if defined(__SANITIZE_ADDRESS__)
+  return bytes / 8;
+#else
+  return bytes;
+#endif
 }
 
 std::string QuiverPath() {

@@ -2,7 +2,9 @@
 // Windows the file size limit, the user and the ignored signals do not apply.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,8 +69,12 @@ class RunningProgram {
   std::intptr_t output_ = -1;   // the read end of the output pipe
 };
 
-// Waits up to about four seconds for `path` to exist with at least
-// `min_size` bytes: a running program's progress, seen from outside.
+// Polls `ready` until it holds or `seconds` have passed on the clock (not
+// counted in sleeps: under wine a short sleep may return at once).
+bool WaitUntil(const std::function<bool()>& ready, int seconds = 4);
+
+// Waits up to four seconds for `path` to exist with at least `min_size`
+// bytes: a running program's progress, seen from outside.
 bool WaitForPath(const std::string& path, long min_size = 0);
 
 // Whether the limits above bind here: Windows has no limit on the size of
@@ -76,6 +82,12 @@ bool WaitForPath(const std::string& path, long min_size = 0);
 // and the address checker needs more address space than a limit leaves.
 bool FileSizeLimitBinds();
 bool MemoryLimitBinds();
+
+// The bytes that keep a program coding about as long as `bytes` do in an
+// optimised build: the address checker's unoptimised build codes some
+// twenty times slower, and a test that only needs a busy program should
+// not wait minutes for it.
+std::size_t BusyBytes(std::size_t bytes);
 
 // Whether a program of the Linux system the tests run on is there to run;
 // never on Windows, where the tests reach no such program.
