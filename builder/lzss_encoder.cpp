@@ -1,5 +1,7 @@
 #include "lzss_encoder.h"
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "bit_file.h"
@@ -36,9 +38,14 @@ CompressStatus EncodeInOnePass(const EncoderWindow& start, FileHandle source,
 
 void AdvanceWindow(EncoderWindow& window, const std::uint8_t* tail, std::size_t tail_size,
                    std::int64_t length) {
-  const std::int64_t first = length - static_cast<std::int64_t>(tail_size);
-  for (std::size_t i = 0; i < tail_size; ++i)
-    window.bytes[PositionOfOffset(first + static_cast<std::int64_t>(i))] = tail[i];
+  // Only the last window's worth lands; it wraps around the ring at most once.
+  const std::size_t size = std::min<std::size_t>(tail_size, kWindowSize);
+  const std::uint8_t* bytes = tail + (tail_size - size);
+  const auto position =
+      static_cast<std::size_t>(PositionOfOffset(length - static_cast<std::int64_t>(size)));
+  const std::size_t head = std::min(size, kWindowSize - position);
+  std::memcpy(window.bytes + position, bytes, head);
+  std::memcpy(window.bytes, bytes + head, size - head);
 }
 
 void WindowBytesPastEnd(const EncoderWindow& start, const std::uint8_t* member, std::int64_t length,
