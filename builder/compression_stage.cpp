@@ -37,13 +37,15 @@ struct Member {
   std::int64_t length;
   bool short_member = false;
   std::int32_t reuse = -1;         // the old record whose stream serves it
+  bool copied = false;             // reused, its stream copied with one before it
   std::shared_ptr<PoolTask> task;  // what codes it; none when it could not be read
-  // Coded alone or reused: the member and its temporary file, the window
-  // before it.
+  // Coded alone: the member and its temporary file, the window before it.
   FileHandle source = kNoFile;
   FileHandle temp = kNoFile;
   std::unique_ptr<EncoderWindow> start;
   // Coded with others: its bytes, and the window's bytes past its end.
+  // Reused: the window's bytes at the positions past its end, all of the
+  // window its coding would read should its old stream fail it.
   std::vector<std::uint8_t> bytes;
   std::uint8_t past_end[kLookAheadSize - 1] = {};
   CompressOutcome outcome{CompressStatus::kSourceUnreadable, 0, {}, {}};
@@ -146,21 +148,15 @@ FileHandle OpenAndAdvancePast(EncoderWindow& window, const StageEntry& stage,
   return file;
 }
 
-// A member whose old stream may serve: the window moves past it as past
-// any member, from its last bytes; false when those could not be read, and
-// the member is then coded as any other, which reports why.
-bool TakeReused(EncoderWindow& window, const StageEntry& stage, Member& member,
-                const OldStream& old) {
-  member.start = std::make_unique<EncoderWindow>(window);
-  CompressStatus problem;
-  const FileHandle file = OpenAndAdvancePast(window, stage, problem);
-  if (file == kNoFile) {
-    member.start.reset();
-    return false;
-  }
-  CloseFile(file);
-  member.outcome = {CompressStatus::kOk, old.stream_length, {}, {}};
-  return true;
+// A member whose old stream serves: the window moves past it where later
+// members read it.
+void TakeReused(EncoderWindow& window, const ReusePlan& plan, Member& member, std::int32_t old) {
+  for (int k = 0; k < kLookAheadSize - 1; ++k)
+    member.past_end[k] = window.bytes[PositionOfOffset(member.length + k)];
+  LeaveReadBytes(plan, member.index, window);
+  member.reuse = old;
+  member.outcome = {
+      CompressStatus::kOk, plan.old[static_cast<std::size_t>(old)].stream_length, {}, {}};
 }
 
 // Reads a short member whole, checked as the coder checks a member it
@@ -241,17 +237,43 @@ void WriteTempFile(Member& member) {
     ReportError("%s", "Fatal error in ~BitFile!\n");
 }
 
-// A member whose old stream serves, copied from the old archive; coded
-// afresh after all when that archive changed or could not be read since
-// it was checked.
-void RecordReused(WorkerPool& pool, const ReusePlan& plan, Member& member,
+// The number of members from the oldest on whose old streams serve and
+// follow one another in the old archive, so that one copy takes them all.
+std::int32_t ReusedRun(const ReusePlan& plan, const InFlight& in_flight) {
+  const OldStream& first = plan.old[static_cast<std::size_t>(in_flight.front()->reuse)];
+  std::int64_t end = first.offset + first.stream_length;
+  std::size_t count = 1;
+  for (; count < in_flight.size(); ++count) {
+    const Member& next = *in_flight[count];
+    if (next.reuse < 0 || next.copied) break;
+    const OldStream& old = plan.old[static_cast<std::size_t>(next.reuse)];
+    DecideStoredForm(next.index, old.stream_length);
+    if (old.offset != end || StoredRaw(build_run.stage[next.index])) break;
+    end += old.stream_length;
+  }
+  return static_cast<std::int32_t>(count);
+}
+
+// A member whose old stream serves, copied from the old archive with those
+// that follow it there; coded afresh after all when that archive changed or
+// could not be read since it was checked.
+void RecordReused(WorkerPool& pool, const ReusePlan& plan, InFlight& in_flight,
                   std::vector<std::uint8_t>& copy_buffer) {
+  Member& member = *in_flight.front();
   const std::int32_t i = member.index;
   const OldStream& old = plan.old[static_cast<std::size_t>(member.reuse)];
   DecideStoredForm(i, old.stream_length);
   const bool raw = StoredRaw(build_run.stage[i]);
-  if (raw || (OldArchiveUnchanged(plan) &&
-              CopyMemberFrom(i, plan.file, plan.status, old.offset, copy_buffer))) {
+  bool copied = raw || member.copied;
+  if (!copied) {
+    const std::int32_t run = ReusedRun(plan, in_flight);
+    copied = CopyMembersFrom(i, run, plan.file, plan.status, old.offset, copy_buffer);
+    if (copied)
+      for (std::int32_t k = 1; k < run; ++k) in_flight[static_cast<std::size_t>(k)]->copied = true;
+    else if (run > 1)
+      copied = CopyMembersFrom(i, 1, plan.file, plan.status, old.offset, copy_buffer);
+  }
+  if (copied) {
     // One stored raw is copied from the member in the copy stage.
     if (raw) CopyMember(i, {}, copy_buffer);
     ReportCompression(i, old.stream_length);
@@ -261,12 +283,15 @@ void RecordReused(WorkerPool& pool, const ReusePlan& plan, Member& member,
   StageEntry& stage = build_run.stage[i];
   member.temp = TakeTempFile(stage);
   if (member.temp == kNoFile) TempFileError(stage);
+  EncoderWindow start;
+  for (int k = 0; k < kLookAheadSize - 1; ++k)
+    start.bytes[PositionOfOffset(member.length + k)] = member.past_end[k];
   FileStatus status;
   CompressStatus problem;
   const FileHandle source = OpenMeasured(stage, status, problem);
   member.outcome = source == kNoFile
                        ? CompressOutcome{problem, 0, {}, {}}
-                       : CompressMember(*member.start, source, member.temp, member.length, pool);
+                       : CompressMember(start, source, member.temp, member.length, pool);
   RecordCompression(i, member.outcome, copy_buffer);
 }
 
@@ -278,7 +303,7 @@ void RecordOldest(WorkerPool& pool, const ReusePlan& plan, InFlight& in_flight,
   Member& oldest = *in_flight.front();
   try {
     if (oldest.task) pool.Wait(*oldest.task);
-    if (oldest.reuse >= 0) RecordReused(pool, plan, oldest, copy_buffer);
+    if (oldest.reuse >= 0) RecordReused(pool, plan, in_flight, copy_buffer);
   } catch (const std::bad_alloc&) {
     OutOfMemory();
   }
@@ -302,7 +327,7 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
                   ReleaseThreadScratch);
   StartCopies();
   ReusePlan plan;
-  PlanReuse(plan);
+  PlanReuse(plan, pool);
   EncoderWindow window;
   Batch batch;
   for (std::int32_t i = 0; i < build_run.count; ++i) {
@@ -311,9 +336,8 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
     Member& member = *owned;
     in_flight.push_back(std::move(owned));
     bytes_in_flight += member.length;
-    const std::int32_t old = ReusableSource(plan, i, window);
-    if (old >= 0 && TakeReused(window, stage, member, plan.old[static_cast<std::size_t>(old)])) {
-      member.reuse = old;
+    if (const std::int32_t old = ReusableSource(plan, i, window); old >= 0) {
+      TakeReused(window, plan, member, old);
     } else if (member.length <= SortedNeighbours::kShortMemberLimit) {
       member.short_member = true;
       if (!batch.Fits(member.length)) batch.Submit(pool);

@@ -142,10 +142,12 @@ void CopyMember(std::int32_t i, const std::vector<std::uint8_t>& stream,
   }
 }
 
-bool CopyMemberFrom(std::int32_t i, FileHandle file, const FileStatus& checked, std::int64_t from,
-                    std::vector<std::uint8_t>& copy_buffer) {
+bool CopyMembersFrom(std::int32_t first, std::int32_t count, FileHandle file,
+                     const FileStatus& checked, std::int64_t from,
+                     std::vector<std::uint8_t>& copy_buffer) {
   const std::int64_t offset = next_offset;
-  const std::int64_t size = StoredLength(build_run.stage[i]);
+  std::int64_t size = 0;
+  for (std::int32_t i = first; i < first + count; ++i) size += StoredLength(build_run.stage[i]);
   if (copying && offset + size <= kMaxArchiveSize) {
     CopyResult result = CopyResult::kWriteError;
     if (SeekArchive(offset))
@@ -155,15 +157,15 @@ bool CopyMemberFrom(std::int32_t i, FileHandle file, const FileStatus& checked, 
     FileStatus now;
     const bool intact =
         result == CopyResult::kOk && StatusOf(file, now) && SameFileState(checked, now);
-    // Nothing of this member may stay: a stream coded afresh may be shorter.
-    if (result != CopyResult::kWriteError && !intact) {
+    // Nothing of these members may stay: a stream coded afresh may be shorter.
+    if (!intact && (result != CopyResult::kWriteError || count > 1)) {
       if (TruncateFile(build_run.archive_file, offset)) return false;
       result = CopyResult::kWriteError;
     }
     if (result == CopyResult::kWriteError) {
       failure = Failure::kWrite;
-      failed_shown = build_run.stage[i].source_path;
-      failed_member = i;
+      failed_shown = build_run.stage[first].source_path;
+      failed_member = first;
       copying = false;
     } else {
       archive_position = offset + size;

@@ -26,12 +26,16 @@ void StartCopies();
 void CopyMember(std::int32_t i, const std::vector<std::uint8_t>& stream,
                 std::vector<std::uint8_t>& copy_buffer);
 
-// Member `i`'s stream, taken whole from the `file` it has at `from`, that
-// file as `checked`, goes to its place as CopyMember's would. False, with
-// nothing of it kept and nothing recorded, when those bytes could not be
-// read or the file changed meanwhile: the member is then coded afresh.
-bool CopyMemberFrom(std::int32_t i, FileHandle file, const FileStatus& checked, std::int64_t from,
-                    std::vector<std::uint8_t>& copy_buffer);
+// The streams of the `count` members from `first` on, which follow one
+// another in the `file` they have from `from` on, that file as `checked`,
+// go to their places as CopyMember's would, in one copy. False, with
+// nothing of them kept and nothing recorded, when those bytes could not be
+// read or the file changed meanwhile; a run of several also on a write
+// failure, so that member by member the failure is the member's own. A
+// member whose copy fails is coded afresh.
+bool CopyMembersFrom(std::int32_t first, std::int32_t count, FileHandle file,
+                     const FileStatus& checked, std::int64_t from,
+                     std::vector<std::uint8_t>& copy_buffer);
 
 // The copy stage: members stored raw copied, the lines, and a copy's
 // failure where it happened.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <memory>
+#include <new>
 #include <numeric>
 #include <span>
 #include <string_view>
@@ -13,24 +15,50 @@
 #include "archive_table.h"
 #include "build_run.h"
 #include "byte_stream.h"
+#include "exit_paths.h"
 #include "lzss_decoder.h"
 #include "member_path.h"
+#include "thread_scratch.h"
+#include "worker_pool.h"
 
 namespace quiver {
 namespace {
 
 using Bytes = std::span<const std::uint8_t>;
+using NamePair = std::pair<std::int32_t, std::int32_t>;  // (old record, new member)
 
 // Old members are decoded, and new ones read, this many bytes at a time.
-constexpr std::int64_t kSpan = 64 << 10;
+constexpr std::int64_t kSpan = kUpdateSpan;
+// Old members go to the pool in batches of at most this many members or
+// (unless one alone is longer) bytes.
+constexpr std::size_t kBatchMembers = 256;
+constexpr std::int64_t kBatchBytes = 256 << 10;
+
+// The old archive's bytes behind a batch of members, read in one go when
+// they are at most kHeldBytes; else each member's are read as it needs them.
+constexpr std::int64_t kHeldBytes = 512 << 10;
+struct HeldBytes {
+  std::int64_t from = 0;
+  std::span<const std::uint8_t> bytes;
+
+  // The `length` bytes at `offset`; empty unless held.
+  Bytes At(std::int64_t offset, std::int64_t length) const {
+    if (offset < from || offset - from + length > static_cast<std::int64_t>(bytes.size()))
+      return {};
+    return bytes.subspan(static_cast<std::size_t>(offset - from), static_cast<std::size_t>(length));
+  }
+};
 
 // Decodes an old stream a span at a time into `take`; true when it yields
 // exactly its recorded length.
 template <typename Take>
-bool DecodeOld(const ReusePlan& plan, const OldStream& old, Take&& take) {
-  FileRangeSource source(plan.file, old.offset, old.stream_length);
-  SpanDecoder decoder(old.length, kSpan);
-  decoder.Start(source);
+bool DecodeOld(const ReusePlan& plan, const OldStream& old, const HeldBytes& held, Take&& take) {
+  const Bytes stream = held.At(old.offset, old.stream_length);
+  MemorySource in_memory(stream);
+  FileRangeSource from_file(plan.file, old.offset, stream.empty() ? old.stream_length : 0);
+  ByteSource& source = stream.empty() ? static_cast<ByteSource&>(from_file) : in_memory;
+  SpanDecoder& decoder = ThreadSpanDecoder();
+  decoder.Start(source, old.length);
   SpanDecoder::Step step;
   do {
     step = decoder.Next();
@@ -46,34 +74,41 @@ class MemberComparer {
     const StageEntry& stage = build_run.stage[member];
     file_ = OpenForReading(MapMemberPath(stage.source_path).c_str(), status_);
     equal_ = file_ != kNoFile && SameFileState(stage.measured, status_);
+    remaining_ = stage.original_length;
   }
   ~MemberComparer() {
     if (file_ != kNoFile) CloseFile(file_);
   }
-  MemberComparer(const MemberComparer&) = delete;
-  MemberComparer& operator=(const MemberComparer&) = delete;
+  MemberComparer(MemberComparer&& other) noexcept
+      : member_(other.member_),
+        file_(std::exchange(other.file_, kNoFile)),
+        status_(other.status_),
+        equal_(other.equal_),
+        remaining_(other.remaining_) {}
+  MemberComparer& operator=(MemberComparer&&) = delete;
 
   std::int32_t member() const { return member_; }
   void Take(Bytes bytes) {
-    if (!equal_ || bytes.empty()) return;
-    buffer_.resize(bytes.size());
-    equal_ =
-        ReadFull(file_, buffer_.data(), bytes.size()) == static_cast<std::int64_t>(bytes.size()) &&
-        std::memcmp(buffer_.data(), bytes.data(), bytes.size()) == 0;
+    const auto size = static_cast<std::int64_t>(bytes.size());
+    if (!equal_ || size == 0) return;
+    if (buffer_.size() < bytes.size()) buffer_.resize(bytes.size());
+    remaining_ -= size;
+    equal_ = remaining_ >= 0 && ReadFull(file_, buffer_.data(), bytes.size()) == size &&
+             std::memcmp(buffer_.data(), bytes.data(), bytes.size()) == 0;
   }
-  // After the last bytes: the file ended there and stayed as measured.
-  bool Equal() {
-    std::uint8_t more;
+  // After the last bytes: the file held no more (its size, as measured,
+  // says so) and stayed as it was.
+  bool Equal() const {
     FileStatus after;
-    return equal_ && ReadFull(file_, &more, 1) == 0 && StatusOf(file_, after) &&
-           SameFileState(status_, after);
+    return equal_ && remaining_ == 0 && StatusOf(file_, after) && SameFileState(status_, after);
   }
   // The rest of the file, for a content key.
   template <typename Take>
   bool ReadAll(Take&& take) {
-    buffer_.resize(kSpan);
+    if (buffer_.size() < static_cast<std::size_t>(kSpan))
+      buffer_.resize(static_cast<std::size_t>(kSpan));
     for (;;) {
-      const std::int64_t got = ReadFull(file_, buffer_.data(), buffer_.size());
+      const std::int64_t got = ReadFull(file_, buffer_.data(), kSpan);
       if (got < 0) return false;
       take(Bytes(buffer_.data(), static_cast<std::size_t>(got)));
       if (got < kSpan) return true;
@@ -85,7 +120,8 @@ class MemberComparer {
   FileHandle file_;
   FileStatus status_;
   bool equal_;
-  std::vector<std::uint8_t> buffer_;
+  std::int64_t remaining_;  // of its measured length, not yet compared
+  std::vector<std::uint8_t>& buffer_ = ThreadReadBuffer();
 };
 
 // A content key for members that moved: a filter only, as equal keys are
@@ -108,10 +144,12 @@ struct OldWindow {
     const std::size_t tail = std::min<std::size_t>(bytes.size(), kWindowSize);
     AdvanceWindow(window, bytes.data() + bytes.size() - tail, tail, end);
   }
+  // A member's bytes fill positions 1 to its length, or all of them.
   void Mark(std::int64_t length, bool state) {
-    for (std::int64_t offset = std::max<std::int64_t>(0, length - kWindowSize); offset < length;
-         ++offset)
-      known[PositionOfOffset(offset)] = state;
+    if (length >= kWindowSize)
+      std::fill(std::begin(known), std::end(known), state);
+    else
+      std::fill(known + 1, known + 1 + length, state);
   }
   // Records the bytes a member of `length` bytes reads past its end; false
   // when some are unknown.
@@ -126,16 +164,106 @@ struct OldWindow {
   }
 };
 
+// What decoding one old member gave, for the window chain that runs
+// through the old members in data order.
+struct OldResult {
+  bool decoded = false;  // to exactly its length; a raw one: its tail read
+  bool keyed = false;    // no new member has its name: key holds its bytes' key
+  std::uint64_t key = kKeyStart;
+  std::size_t tail_at = 0;  // its last bytes (at most a window's) in the batch's tails
+};
+
+// A run of old members in data order, order[first, end), on the pool. Its
+// buffers serve batch after batch.
+struct OldBatch {
+  std::size_t first = 0;
+  std::size_t end = 0;
+  std::vector<OldResult> results;
+  std::vector<std::uint8_t> tails;
+  std::vector<NamePair> equal;  // (old record, new member) found to hold the same bytes
+  std::vector<MemberComparer> files;
+  std::unique_ptr<PoolTask> task;
+};
+
+// Keeps the last bytes of a member, of which `bytes` come next, from
+// tails[at] on.
+void KeepTail(std::vector<std::uint8_t>& tails, std::size_t at, Bytes bytes) {
+  if (bytes.size() >= kWindowSize) {
+    tails.erase(tails.begin() + static_cast<std::ptrdiff_t>(at), tails.end());
+    bytes = bytes.last(kWindowSize);
+  }
+  tails.insert(tails.end(), bytes.begin(), bytes.end());
+  if (const std::size_t kept = tails.size() - at; kept > kWindowSize)
+    tails.erase(tails.begin() + static_cast<std::ptrdiff_t>(at),
+                tails.begin() + static_cast<std::ptrdiff_t>(at + kept - kWindowSize));
+}
+
 // A member stored raw has no stream to reuse, but its bytes still moved
 // the window.
-bool TakeRawTail(const ReusePlan& plan, const OldStream& old, OldWindow& window) {
-  const std::int64_t tail = std::min<std::int64_t>(old.length, kWindowSize);
-  std::uint8_t bytes[kWindowSize];
-  if (ReadFullAt(plan.file, bytes, static_cast<std::size_t>(tail),
-                 old.offset + old.length - tail) != tail)
-    return false;
-  window.Take(Bytes(bytes, static_cast<std::size_t>(tail)), old.length);
-  return true;
+bool ReadRawTail(const ReusePlan& plan, const OldStream& old, const HeldBytes& held,
+                 std::vector<std::uint8_t>& tails) {
+  const std::int64_t size = std::min<std::int64_t>(old.length, kWindowSize);
+  const std::int64_t at = old.offset + old.length - size;
+  if (const Bytes bytes = held.At(at, size); !bytes.empty() || size == 0) {
+    tails.insert(tails.end(), bytes.begin(), bytes.end());
+    return true;
+  }
+  const std::size_t start = tails.size();
+  tails.resize(start + static_cast<std::size_t>(size));
+  return ReadFullAt(plan.file, tails.data() + start, static_cast<std::size_t>(size), at) == size;
+}
+
+// Decodes old member `j`, comparing it with the new members named as it
+// was (`named`, (old, new) pairs) and keying it when no new member is.
+void DecodeAndCompare(const ReusePlan& plan, std::int32_t j, std::span<const NamePair> named,
+                      const HeldBytes& held, OldBatch& batch, OldResult& result) {
+  const OldStream& old = plan.old[static_cast<std::size_t>(j)];
+  result.tail_at = batch.tails.size();
+  if (old.stream_length == 0) {
+    result.decoded = ReadRawTail(plan, old, held, batch.tails);
+    return;
+  }
+  batch.files.clear();
+  for (const NamePair& pair : named) batch.files.emplace_back(pair.second);
+  result.keyed = named.empty();
+  result.decoded = DecodeOld(plan, old, held, [&](Bytes bytes) {
+    for (MemberComparer& file : batch.files) file.Take(bytes);
+    if (result.keyed) result.key = ContentKey(result.key, bytes);
+    KeepTail(batch.tails, result.tail_at, bytes);
+  });
+  if (result.decoded)
+    for (const MemberComparer& file : batch.files)
+      if (file.Equal()) batch.equal.emplace_back(j, file.member());
+  batch.files.clear();
+}
+
+// The bytes a member takes in the old archive.
+std::int64_t StoredSize(const OldStream& old) {
+  return old.stream_length != 0 ? old.stream_length : old.length;
+}
+
+// Decodes and compares the batch's old members.
+void PlanBatch(const ReusePlan& plan, const std::vector<std::int32_t>& order,
+               const std::vector<NamePair>& pairs, OldBatch& batch) {
+  const OldStream& low = plan.old[static_cast<std::size_t>(order[batch.first])];
+  const OldStream& high = plan.old[static_cast<std::size_t>(order[batch.end - 1])];
+  HeldBytes held{low.offset, {}};
+  const std::int64_t size = high.offset + StoredSize(high) - low.offset;
+  if (size <= kHeldBytes) {
+    std::vector<std::uint8_t>& buffer = ThreadStreamBuffer();
+    if (buffer.size() < static_cast<std::size_t>(size))
+      buffer.resize(static_cast<std::size_t>(size));
+    if (ReadFullAt(plan.file, buffer.data(), static_cast<std::size_t>(size), low.offset) == size)
+      held.bytes = Bytes(buffer.data(), static_cast<std::size_t>(size));
+  }
+  for (std::size_t k = batch.first; k < batch.end; ++k) {
+    const std::int32_t j = order[k];
+    const auto [from, to] =
+        std::equal_range(pairs.begin(), pairs.end(), NamePair(j, 0),
+                         [](const NamePair& a, const NamePair& b) { return a.first < b.first; });
+    DecodeAndCompare(plan, j, std::span<const NamePair>(from, to), held, batch,
+                     batch.results[k - batch.first]);
+  }
 }
 
 // Opens the old archive; false unless it is sound and has streams.
@@ -150,12 +278,12 @@ bool OpenOldArchive(ReusePlan& plan, ArchiveTable& table) {
 
 // Pairs of (old record, new member) with the same name and length: the
 // first such old record for each new member.
-std::vector<std::pair<std::int32_t, std::int32_t>> SameNames(const ArchiveTable& table) {
+std::vector<NamePair> SameNames(const ArchiveTable& table) {
   std::unordered_map<std::string_view, std::vector<std::int32_t>> by_name;
   for (std::size_t j = 0; j < table.entries.size(); ++j)
     if (table.entries[j].compressed_length != 0)
       by_name[table.entries[j].name].push_back(static_cast<std::int32_t>(j));
-  std::vector<std::pair<std::int32_t, std::int32_t>> pairs;
+  std::vector<NamePair> pairs;
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     const auto found = by_name.find(build_run.stage[i].source_path);
     if (found == by_name.end()) continue;
@@ -167,6 +295,52 @@ std::vector<std::pair<std::int32_t, std::int32_t>> SameNames(const ArchiveTable&
   }
   std::sort(pairs.begin(), pairs.end());
   return pairs;
+}
+
+// The window bytes that members after each new member read from what it
+// left there (their contexts, WindowBytesRead), before a later member
+// overwrites them. A member fills positions 1 to its length, or all of
+// them, so the last to fill a position is found on a stack of members
+// whose reach (the highest position they fill, 4096 for all) falls from
+// bottom to top.
+void FindWindowReads(ReusePlan& plan) {
+  const auto count = static_cast<std::size_t>(build_run.count);
+  std::vector<std::pair<std::int32_t, int>> reads;           // (member, position)
+  std::vector<std::pair<std::int64_t, std::int32_t>> stack;  // (reach, member)
+  for (std::int32_t i = 0; i < build_run.count; ++i) {
+    const std::int64_t length = build_run.stage[i].original_length;
+    for (int k = 0; k < WindowBytesRead(length); ++k) {
+      const int position = PositionOfOffset(length + k);
+      const std::int64_t reach = position == 0 ? kWindowSize : position;
+      const auto filled = std::partition_point(
+          stack.begin(), stack.end(), [&](const auto& entry) { return entry.first >= reach; });
+      if (filled != stack.begin()) reads.emplace_back(std::prev(filled)->second, position);
+    }
+    const std::int64_t reach = std::min<std::int64_t>(length, kWindowSize);
+    while (!stack.empty() && stack.back().first <= reach) stack.pop_back();
+    stack.emplace_back(reach, i);
+  }
+  std::sort(reads.begin(), reads.end());
+  reads.erase(std::unique(reads.begin(), reads.end()), reads.end());
+  plan.read_first.assign(count + 1, 0);
+  plan.read_positions.resize(reads.size());
+  plan.read_bytes.assign(reads.size(), 0);
+  for (std::size_t r = 0; r < reads.size(); ++r) {
+    ++plan.read_first[static_cast<std::size_t>(reads[r].first) + 1];
+    plan.read_positions[r] = static_cast<std::uint16_t>(reads[r].second);
+  }
+  for (std::size_t i = 0; i < count; ++i) plan.read_first[i + 1] += plan.read_first[i];
+}
+
+// Old record `j` serves new member `i`, whose last bytes (at most a
+// window's) are `tail`: it leaves those that later members read.
+void TakeSource(ReusePlan& plan, std::int32_t i, std::int32_t j, const std::uint8_t* tail) {
+  plan.source[i] = j;
+  const std::int64_t length = build_run.stage[i].original_length;
+  const std::int64_t first = length - std::min<std::int64_t>(length, kWindowSize);
+  const int first_position = PositionOfOffset(first);
+  for (std::int64_t r = plan.read_first[i]; r < plan.read_first[i + 1]; ++r)
+    plan.read_bytes[r] = tail[(plan.read_positions[r] - first_position) & kPositionMask];
 }
 
 // Members that moved or were renamed: a new member with no source yet takes
@@ -187,8 +361,14 @@ void FindMoved(ReusePlan& plan, const std::unordered_multimap<std::uint64_t, std
       const OldStream& old = plan.old[it->second];
       if (old.length != length) continue;
       MemberComparer file(i);
-      if (DecodeOld(plan, old, [&](Bytes bytes) { file.Take(bytes); }) && file.Equal()) {
-        plan.source[i] = it->second;
+      std::vector<std::uint8_t> tail;
+      if (DecodeOld(plan, old, HeldBytes{},
+                    [&](Bytes bytes) {
+                      file.Take(bytes);
+                      KeepTail(tail, 0, bytes);
+                    }) &&
+          file.Equal()) {
+        TakeSource(plan, i, it->second, tail.data());
         break;
       }
     }
@@ -197,8 +377,9 @@ void FindMoved(ReusePlan& plan, const std::unordered_multimap<std::uint64_t, std
 
 }  // namespace
 
-void PlanReuse(ReusePlan& plan) {
+void PlanReuse(ReusePlan& plan, WorkerPool& pool) {
   plan.source.assign(static_cast<std::size_t>(build_run.count), -1);
+  FindWindowReads(plan);
   ArchiveTable table;
   if (!build_run.update || !OpenOldArchive(plan, table)) return;
   const std::size_t count = table.entries.size();
@@ -207,45 +388,61 @@ void PlanReuse(ReusePlan& plan) {
     const TocEntry& entry = table.entries[j];
     plan.old[j] = {entry.data_offset, entry.compressed_length, entry.original_length, false, {}};
   }
-  const auto pairs = SameNames(table);
-  std::vector<bool> named(count, false);
-  for (const auto& pair : pairs) named[static_cast<std::size_t>(pair.first)] = true;
+  const std::vector<NamePair> pairs = SameNames(table);
 
   // The old coder went through the members in data order, each from the
-  // window the ones before it left.
+  // window the ones before it left. They are decoded and compared side by
+  // side, in batches, and the window is carried through their results in
+  // that order.
   std::vector<std::int32_t> order(count);
   std::iota(order.begin(), order.end(), 0);
   std::stable_sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
     return plan.old[a].offset < plan.old[b].offset;
   });
+  std::vector<OldBatch> batches(2 * static_cast<std::size_t>(pool.threads()));
+  std::size_t next = 0;
+  std::size_t submitted = 0;
+  const auto submit = [&] {
+    OldBatch& batch = batches[submitted++ % batches.size()];
+    batch.first = next;
+    for (std::int64_t bytes = 0;
+         next < count && next - batch.first < kBatchMembers && bytes < kBatchBytes; ++next)
+      bytes += plan.old[order[next]].length;
+    batch.end = next;
+    batch.results.assign(batch.end - batch.first, {});
+    batch.tails.clear();
+    batch.equal.clear();
+    batch.task = std::make_unique<PoolTask>(
+        [&plan, &order, &pairs, &batch] { PlanBatch(plan, order, pairs, batch); });
+    pool.Submit(*batch.task);
+  };
   OldWindow window;
   std::unordered_multimap<std::uint64_t, std::int32_t> moved;
-  for (const std::int32_t j : order) {
-    OldStream& old = plan.old[j];
-    const bool context_known = window.Context(old.length, old.context);
-    if (old.stream_length == 0) {
-      window.Mark(old.length, TakeRawTail(plan, old, window));
-      continue;
+  for (std::size_t done = 0; next < count || done < submitted; ++done) {
+    while (next < count && submitted - done < batches.size()) submit();
+    OldBatch& batch = batches[done % batches.size()];
+    // Running batches use what unwinding would free: no return from here.
+    try {
+      pool.Wait(*batch.task);
+    } catch (const std::bad_alloc&) {
+      OutOfMemory();
     }
-    std::deque<MemberComparer> files;
-    for (auto next_pair = std::lower_bound(pairs.begin(), pairs.end(), std::make_pair(j, -1));
-         next_pair != pairs.end() && next_pair->first == j; ++next_pair)
-      files.emplace_back(next_pair->second);
-    const bool keyed = !named[static_cast<std::size_t>(j)];
-    std::uint64_t key = kKeyStart;
-    std::int64_t produced = 0;
-    const bool decoded = DecodeOld(plan, old, [&](Bytes bytes) {
-      for (MemberComparer& file : files) file.Take(bytes);
-      if (keyed) key = ContentKey(key, bytes);
-      produced += static_cast<std::int64_t>(bytes.size());
-      window.Take(bytes, produced);
-    });
-    window.Mark(old.length, decoded);
-    old.usable = decoded && context_known;
-    if (!old.usable) continue;
-    for (MemberComparer& file : files)
-      if (file.Equal()) plan.source[file.member()] = j;
-    if (keyed) moved.emplace(key, j);
+    auto equal = batch.equal.begin();
+    for (std::size_t k = batch.first; k < batch.end; ++k) {
+      const std::int32_t j = order[k];
+      OldStream& old = plan.old[j];
+      const OldResult& result = batch.results[k - batch.first];
+      const std::uint8_t* tail = batch.tails.data() + result.tail_at;
+      const auto tail_size =
+          static_cast<std::size_t>(std::min<std::int64_t>(old.length, kWindowSize));
+      const bool context_known = window.Context(old.length, old.context);
+      if (result.decoded) window.Take(Bytes(tail, tail_size), old.length);
+      window.Mark(old.length, result.decoded);
+      old.usable = old.stream_length != 0 && result.decoded && context_known;
+      if (old.usable && result.keyed) moved.emplace(result.key, j);
+      for (; equal != batch.equal.end() && equal->first == j; ++equal)
+        if (old.usable) TakeSource(plan, equal->second, j, tail);
+    }
   }
   FindMoved(plan, moved);
 }
@@ -259,9 +456,9 @@ std::int32_t ReusableSource(const ReusePlan& plan, std::int32_t i, const Encoder
   return j;
 }
 
-bool OldArchiveUnchanged(const ReusePlan& plan) {
-  FileStatus now;
-  return plan.file != kNoFile && StatusOf(plan.file, now) && SameFileState(plan.status, now);
+void LeaveReadBytes(const ReusePlan& plan, std::int32_t i, EncoderWindow& window) {
+  for (std::int64_t r = plan.read_first[i]; r < plan.read_first[i + 1]; ++r)
+    window.bytes[plan.read_positions[r]] = plan.read_bytes[r];
 }
 
 void CloseOldArchive(ReusePlan& plan) {

@@ -16,6 +16,8 @@
 
 namespace quiver {
 
+class WorkerPool;
+
 struct OldStream {
   std::int64_t offset;  // of its stream in the old archive
   std::int32_t stream_length;
@@ -31,18 +33,27 @@ struct ReusePlan {
   std::vector<OldStream> old;
   // For each new member, the old record whose bytes equal its own, or -1.
   std::vector<std::int32_t> source;
+  // The window positions that members after new member i read from what i
+  // left there, read_positions[read_first[i] to read_first[i + 1]), and
+  // for a member with a source, the bytes it leaves at them. The window
+  // must be exact only where it is read, so a member whose old stream
+  // serves moves it by these bytes alone.
+  std::vector<std::int64_t> read_first;
+  std::vector<std::uint16_t> read_positions;
+  std::vector<std::uint8_t> read_bytes;
 };
 
 // With -u under -c or -s: opens the destination and, when it is a sound
-// archive, finds the old streams with each new member's bytes. Anything
-// wrong with it leaves members without a source, never fails the build.
-void PlanReuse(ReusePlan& plan);
+// archive, finds the old streams with each new member's bytes, on the
+// pool's threads. Anything wrong with it leaves members without a source,
+// never fails the build.
+void PlanReuse(ReusePlan& plan, WorkerPool& pool);
 
 // The old record that may serve member `i`, coded from `window`, or -1.
 std::int32_t ReusableSource(const ReusePlan& plan, std::int32_t i, const EncoderWindow& window);
 
-// Whether the old archive is still the file that was checked.
-bool OldArchiveUnchanged(const ReusePlan& plan);
+// Moves `window` past member `i`, served by its source, where it is read.
+void LeaveReadBytes(const ReusePlan& plan, std::int32_t i, EncoderWindow& window);
 
 void CloseOldArchive(ReusePlan& plan);
 

@@ -1,5 +1,6 @@
 #include "thread_scratch.h"
 
+#include "lzss_decoder.h"
 #include "sorted_neighbours.h"
 #include "tree_replay.h"
 
@@ -9,6 +10,9 @@ namespace {
 thread_local SortedNeighbours* sorted_neighbours = nullptr;
 thread_local TreeReplay* tree_replay = nullptr;
 thread_local std::vector<NeighbourRecord>* records = nullptr;
+thread_local SpanDecoder* span_decoder = nullptr;
+thread_local std::vector<std::uint8_t>* read_buffer = nullptr;
+thread_local std::vector<std::uint8_t>* stream_buffer = nullptr;
 
 }  // namespace
 
@@ -27,7 +31,28 @@ std::vector<NeighbourRecord>& ThreadRecords() {
   return *records;
 }
 
+SpanDecoder& ThreadSpanDecoder() {
+  if (span_decoder == nullptr) span_decoder = new SpanDecoder(kUpdateSpan, kUpdateSpan);
+  return *span_decoder;
+}
+
+std::vector<std::uint8_t>& ThreadReadBuffer() {
+  if (read_buffer == nullptr) read_buffer = new std::vector<std::uint8_t>();
+  return *read_buffer;
+}
+
+std::vector<std::uint8_t>& ThreadStreamBuffer() {
+  if (stream_buffer == nullptr) stream_buffer = new std::vector<std::uint8_t>();
+  return *stream_buffer;
+}
+
 void ReleaseThreadScratch() {
+  delete stream_buffer;
+  stream_buffer = nullptr;
+  delete span_decoder;
+  span_decoder = nullptr;
+  delete read_buffer;
+  read_buffer = nullptr;
   delete records;
   records = nullptr;
   delete sorted_neighbours;

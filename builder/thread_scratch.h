@@ -1,5 +1,5 @@
 // The coder's per-thread scratch: a sorter, a tree replay and the records
-// between them, made on a
+// between them; and for -u a decoder and a read buffer. Each is made on a
 // thread's first use and kept for its next members and blocks. Held by
 // plain thread-local pointers, freed by ReleaseThreadScratch: a pool thread
 // calls it as it ends, and a thread that never does (the main thread) keeps
@@ -8,6 +8,7 @@
 // can run after the thread's storage is gone.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "neighbour_record.h"
@@ -15,11 +16,17 @@
 namespace quiver {
 
 class SortedNeighbours;
+class SpanDecoder;
 class TreeReplay;
 
 SortedNeighbours& ThreadSortedNeighbours();
 TreeReplay& ThreadTreeReplay();
 std::vector<NeighbourRecord>& ThreadRecords();
+// Decodes spans of kUpdateSpan bytes, for members of any length.
+SpanDecoder& ThreadSpanDecoder();
+std::vector<std::uint8_t>& ThreadReadBuffer();
+std::vector<std::uint8_t>& ThreadStreamBuffer();
+inline constexpr std::int64_t kUpdateSpan = 64 << 10;
 void ReleaseThreadScratch();
 
 }  // namespace quiver

@@ -153,6 +153,11 @@ void SpanDecoder::Start(ByteSource& source) {
   reader_.emplace(source);
 }
 
+void SpanDecoder::Start(ByteSource& source, std::int64_t limit) {
+  limit_ = limit;
+  Start(source);
+}
+
 void SpanDecoder::Resume(ByteSource& source, const DecoderCheckpoint& checkpoint) {
   std::memcpy(buffer_.get(), checkpoint.history, kWindowSize);
   cursor_ = start();

@@ -47,6 +47,9 @@ class SpanDecoder {
 
   // From the stream's first bit.
   void Start(ByteSource& source);
+  // The same for another member, of `limit` bytes: one decoder made with
+  // the largest limit serves member after member.
+  void Start(ByteSource& source, std::int64_t limit);
   // From a checkpoint; `source` gives the stream from byte
   // checkpoint.bit_position / 8 on.
   void Resume(ByteSource& source, const DecoderCheckpoint& checkpoint);
@@ -62,7 +65,7 @@ class SpanDecoder {
  private:
   std::uint8_t* start() const { return buffer_.get() + kWindowSize; }
 
-  const std::int64_t limit_;
+  std::int64_t limit_;
   const std::int64_t span_;
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::uint8_t* cursor_;

@@ -1,10 +1,12 @@
 // quiver -u end to end: every update is built in full beside it and must
 // match it byte for byte, with the full build's transcript and one line
 // more.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 
 #include "archive_layout.h"
 #include "scratch.h"
@@ -114,6 +116,34 @@ TEST_F(UpdateTest, AddedRemovedReorderedAndRenamedMembers) {
   renamed[1].first = "maps\\b.map";
   BuildArchive(before, "-c");
   EXPECT_EQ(UpdateMatchesFullBuild(renamed), static_cast<int>(before.size()));
+}
+
+TEST_F(UpdateTest, ShuffledShortMembersOfEveryLengthAroundTheWindow) {
+  // Each short member reads up to 16 window bytes past its end, left there
+  // by whichever member before it reached that far, and with two letters
+  // those bytes decide which of many equal strings its last matches take.
+  // Lengths within 16 of one another and of the window's size, shuffled,
+  // some changed, one gone and one new.
+  std::mt19937 random(30);
+  const auto member = [&random] {
+    const std::size_t length = random() % 2 ? 1 + random() % 48 : 4070 + random() % 48;
+    Bytes bytes(length);
+    for (std::uint8_t& byte : bytes) byte = "ab"[random() % 2];
+    return bytes;
+  };
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE(round);
+    Members before;
+    for (int k = 0; k < 40; ++k)
+      before.emplace_back(std::string("m").append(std::to_string(k)), member());
+    Members after = before;
+    std::shuffle(after.begin(), after.end(), random);
+    for (int k = 0; k < 3; ++k) after[random() % after.size()].second.back() ^= 1;
+    after.erase(after.begin() + static_cast<long>(random() % after.size()));
+    after.emplace_back("new", member());
+    BuildArchive(before, "-c");
+    UpdateMatchesFullBuild(after);
+  }
 }
 
 TEST_F(UpdateTest, EveryModeOverEveryOldMode) {
