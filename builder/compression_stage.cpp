@@ -327,7 +327,7 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
                   ReleaseThreadScratch);
   StartCopies();
   ReusePlan plan;
-  PlanReuse(plan, pool);
+  StartReusePlan(plan, pool);
   EncoderWindow window;
   Batch batch;
   for (std::int32_t i = 0; i < build_run.count; ++i) {
@@ -336,6 +336,7 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
     Member& member = *owned;
     in_flight.push_back(std::move(owned));
     bytes_in_flight += member.length;
+    AwaitSource(plan, i);
     if (const std::int32_t old = ReusableSource(plan, i, window); old >= 0) {
       TakeReused(window, plan, member, old);
     } else if (member.length <= SortedNeighbours::kShortMemberLimit) {

@@ -377,7 +377,95 @@ void FindMoved(ReusePlan& plan, const std::unordered_multimap<std::uint64_t, std
 
 }  // namespace
 
-void PlanReuse(ReusePlan& plan, WorkerPool& pool) {
+// The decoding under way: the old members in data order, in batches on the
+// pool, their results taken in that order as the build needs them.
+struct ReuseProgress {
+  explicit ReuseProgress(WorkerPool& worker_pool) : pool(worker_pool) {}
+
+  WorkerPool& pool;
+  std::vector<std::int32_t> order;  // the old records in data order
+  std::vector<std::size_t> rank;    // of each old record in `order`
+  std::vector<NamePair> pairs;
+  std::vector<std::int32_t> named;  // for each new member, the old record of its name, or -1
+  // The lengths of old members no new member is named as: only a member of
+  // one of these may find its source by its bytes, once all are decoded.
+  std::unordered_set<std::int64_t> keyed_lengths;
+  std::vector<OldBatch> batches;
+  std::size_t next = 0;       // in `order`, the first not yet in a batch
+  std::size_t submitted = 0;  // batches
+  std::size_t taken = 0;      // batches whose results were taken
+  std::size_t decided = 0;    // in `order`, the first whose results were not taken
+  OldWindow window;
+  std::unordered_multimap<std::uint64_t, std::int32_t> moved;
+};
+
+namespace {
+
+void SubmitBatch(ReusePlan& plan) {
+  ReuseProgress& progress = *plan.progress;
+  const std::vector<std::int32_t>& order = progress.order;
+  OldBatch& batch = progress.batches[progress.submitted++ % progress.batches.size()];
+  batch.first = progress.next;
+  std::size_t& next = progress.next;
+  for (std::int64_t bytes = 0;
+       next < order.size() && next - batch.first < kBatchMembers && bytes < kBatchBytes; ++next)
+    bytes += plan.old[order[next]].length;
+  batch.end = next;
+  batch.results.assign(batch.end - batch.first, {});
+  batch.tails.clear();
+  batch.equal.clear();
+  batch.task = std::make_unique<PoolTask>(
+      [&plan, &order, &pairs = progress.pairs, &batch] { PlanBatch(plan, order, pairs, batch); });
+  progress.pool.Submit(*batch.task);
+}
+
+// Waits for the next batch and carries the window through its results.
+void TakeBatch(ReusePlan& plan) {
+  ReuseProgress& progress = *plan.progress;
+  while (progress.next < progress.order.size() &&
+         progress.submitted - progress.taken < progress.batches.size())
+    SubmitBatch(plan);
+  OldBatch& batch = progress.batches[progress.taken++ % progress.batches.size()];
+  // Running batches use what unwinding would free: no return from here.
+  try {
+    progress.pool.Wait(*batch.task);
+  } catch (const std::bad_alloc&) {
+    OutOfMemory();
+  }
+  OldWindow& window = progress.window;
+  auto equal = batch.equal.begin();
+  for (std::size_t k = batch.first; k < batch.end; ++k) {
+    const std::int32_t j = progress.order[k];
+    OldStream& old = plan.old[j];
+    const OldResult& result = batch.results[k - batch.first];
+    const std::uint8_t* tail = batch.tails.data() + result.tail_at;
+    const auto tail_size =
+        static_cast<std::size_t>(std::min<std::int64_t>(old.length, kWindowSize));
+    const bool context_known = window.Context(old.length, old.context);
+    if (result.decoded) window.Take(Bytes(tail, tail_size), old.length);
+    window.Mark(old.length, result.decoded);
+    old.usable = old.stream_length != 0 && result.decoded && context_known;
+    if (old.usable && result.keyed) progress.moved.emplace(result.key, j);
+    for (; equal != batch.equal.end() && equal->first == j; ++equal)
+      if (old.usable) TakeSource(plan, equal->second, j, tail);
+  }
+  progress.decided = batch.end;
+}
+
+// Takes every batch, then looks for members that moved.
+void FinishPlan(ReusePlan& plan) {
+  if (!plan.progress) return;
+  while (plan.progress->decided < plan.progress->order.size()) TakeBatch(plan);
+  FindMoved(plan, plan.progress->moved);
+  plan.progress.reset();
+}
+
+}  // namespace
+
+ReusePlan::ReusePlan() = default;
+ReusePlan::~ReusePlan() = default;
+
+void StartReusePlan(ReusePlan& plan, WorkerPool& pool) {
   plan.source.assign(static_cast<std::size_t>(build_run.count), -1);
   FindWindowReads(plan);
   ArchiveTable table;
@@ -388,63 +476,45 @@ void PlanReuse(ReusePlan& plan, WorkerPool& pool) {
     const TocEntry& entry = table.entries[j];
     plan.old[j] = {entry.data_offset, entry.compressed_length, entry.original_length, false, {}};
   }
-  const std::vector<NamePair> pairs = SameNames(table);
+  plan.progress = std::make_unique<ReuseProgress>(pool);
+  ReuseProgress& progress = *plan.progress;
+  progress.pairs = SameNames(table);
+  progress.named.assign(static_cast<std::size_t>(build_run.count), -1);
+  std::vector<bool> named(count, false);
+  for (const auto& [j, i] : progress.pairs) {
+    progress.named[static_cast<std::size_t>(i)] = j;
+    named[static_cast<std::size_t>(j)] = true;
+  }
+  for (std::size_t j = 0; j < count; ++j)
+    if (!named[j] && plan.old[j].stream_length != 0)
+      progress.keyed_lengths.insert(plan.old[j].length);
 
   // The old coder went through the members in data order, each from the
   // window the ones before it left. They are decoded and compared side by
   // side, in batches, and the window is carried through their results in
   // that order.
-  std::vector<std::int32_t> order(count);
-  std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
-    return plan.old[a].offset < plan.old[b].offset;
-  });
-  std::vector<OldBatch> batches(2 * static_cast<std::size_t>(pool.threads()));
-  std::size_t next = 0;
-  std::size_t submitted = 0;
-  const auto submit = [&] {
-    OldBatch& batch = batches[submitted++ % batches.size()];
-    batch.first = next;
-    for (std::int64_t bytes = 0;
-         next < count && next - batch.first < kBatchMembers && bytes < kBatchBytes; ++next)
-      bytes += plan.old[order[next]].length;
-    batch.end = next;
-    batch.results.assign(batch.end - batch.first, {});
-    batch.tails.clear();
-    batch.equal.clear();
-    batch.task = std::make_unique<PoolTask>(
-        [&plan, &order, &pairs, &batch] { PlanBatch(plan, order, pairs, batch); });
-    pool.Submit(*batch.task);
-  };
-  OldWindow window;
-  std::unordered_multimap<std::uint64_t, std::int32_t> moved;
-  for (std::size_t done = 0; next < count || done < submitted; ++done) {
-    while (next < count && submitted - done < batches.size()) submit();
-    OldBatch& batch = batches[done % batches.size()];
-    // Running batches use what unwinding would free: no return from here.
-    try {
-      pool.Wait(*batch.task);
-    } catch (const std::bad_alloc&) {
-      OutOfMemory();
-    }
-    auto equal = batch.equal.begin();
-    for (std::size_t k = batch.first; k < batch.end; ++k) {
-      const std::int32_t j = order[k];
-      OldStream& old = plan.old[j];
-      const OldResult& result = batch.results[k - batch.first];
-      const std::uint8_t* tail = batch.tails.data() + result.tail_at;
-      const auto tail_size =
-          static_cast<std::size_t>(std::min<std::int64_t>(old.length, kWindowSize));
-      const bool context_known = window.Context(old.length, old.context);
-      if (result.decoded) window.Take(Bytes(tail, tail_size), old.length);
-      window.Mark(old.length, result.decoded);
-      old.usable = old.stream_length != 0 && result.decoded && context_known;
-      if (old.usable && result.keyed) moved.emplace(result.key, j);
-      for (; equal != batch.equal.end() && equal->first == j; ++equal)
-        if (old.usable) TakeSource(plan, equal->second, j, tail);
-    }
-  }
-  FindMoved(plan, moved);
+  progress.order.resize(count);
+  std::iota(progress.order.begin(), progress.order.end(), 0);
+  std::stable_sort(
+      progress.order.begin(), progress.order.end(),
+      [&](std::int32_t a, std::int32_t b) { return plan.old[a].offset < plan.old[b].offset; });
+  progress.rank.resize(count);
+  for (std::size_t k = 0; k < count; ++k)
+    progress.rank[static_cast<std::size_t>(progress.order[k])] = k;
+  progress.batches.resize(2 * static_cast<std::size_t>(pool.threads()));
+  while (progress.next < count && progress.submitted < progress.batches.size()) SubmitBatch(plan);
+}
+
+void AwaitSource(ReusePlan& plan, std::int32_t i) {
+  if (!plan.progress) return;
+  ReuseProgress& progress = *plan.progress;
+  const std::int32_t j = progress.named[static_cast<std::size_t>(i)];
+  if (j >= 0)
+    while (progress.decided <= progress.rank[static_cast<std::size_t>(j)]) TakeBatch(plan);
+  // Not found by its name: it may yet be found by its bytes, once every
+  // old member is decoded.
+  if (plan.source[i] < 0 && progress.keyed_lengths.contains(build_run.stage[i].original_length))
+    FinishPlan(plan);
 }
 
 std::int32_t ReusableSource(const ReusePlan& plan, std::int32_t i, const EncoderWindow& window) {
@@ -462,6 +532,7 @@ void LeaveReadBytes(const ReusePlan& plan, std::int32_t i, EncoderWindow& window
 }
 
 void CloseOldArchive(ReusePlan& plan) {
+  FinishPlan(plan);
   if (plan.file != kNoFile) CloseFile(plan.file);
   plan.file = kNoFile;
 }

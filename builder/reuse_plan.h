@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "lzss_encoder.h"
@@ -27,7 +28,12 @@ struct OldStream {
   std::uint8_t context[kLookAheadSize - 1];
 };
 
+struct ReuseProgress;
+
 struct ReusePlan {
+  ReusePlan();
+  ~ReusePlan();
+
   FileHandle file = kNoFile;  // the old archive, held open until the stage ends
   FileStatus status;          // as checked; any change and nothing more is reused
   std::vector<OldStream> old;
@@ -41,13 +47,19 @@ struct ReusePlan {
   std::vector<std::int64_t> read_first;
   std::vector<std::uint16_t> read_positions;
   std::vector<std::uint8_t> read_bytes;
+  // The decoding under way, until every source is known.
+  std::unique_ptr<ReuseProgress> progress;
 };
 
 // With -u under -c or -s: opens the destination and, when it is a sound
-// archive, finds the old streams with each new member's bytes, on the
-// pool's threads. Anything wrong with it leaves members without a source,
-// never fails the build.
-void PlanReuse(ReusePlan& plan, WorkerPool& pool);
+// archive, sets out to find the old streams with each new member's bytes,
+// on the pool's threads. Anything wrong with it leaves members without a
+// source, never fails the build.
+void StartReusePlan(ReusePlan& plan, WorkerPool& pool);
+
+// Waits until member `i`'s source is known: its old member of the same
+// name decoded and compared, or when it has none, every old member.
+void AwaitSource(ReusePlan& plan, std::int32_t i);
 
 // The old record that may serve member `i`, coded from `window`, or -1.
 std::int32_t ReusableSource(const ReusePlan& plan, std::int32_t i, const EncoderWindow& window);
