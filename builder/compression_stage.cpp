@@ -17,6 +17,7 @@
 #include "progress.h"
 #include "reuse_plan.h"
 #include "standard_output.h"
+#include "stream_length.h"
 #include "temp_files.h"
 #include "temp_path.h"
 #include "thread_scratch.h"
@@ -35,7 +36,8 @@ struct Member {
 
   std::int32_t index;
   std::int64_t length;
-  bool short_member = false;
+  bool short_member = false;       // or read whole to be measured first
+  bool measured_raw = false;       // -s stores it raw by its stream's length alone
   std::int32_t reuse = -1;         // the old record whose stream serves it
   bool copied = false;             // reused, its stream copied with one before it
   std::shared_ptr<PoolTask> task;  // what codes it; none when it could not be read
@@ -43,8 +45,8 @@ struct Member {
   FileHandle source = kNoFile;
   FileHandle temp = kNoFile;
   std::unique_ptr<EncoderWindow> start;
-  // Coded with others: its bytes, and the window's bytes past its end.
-  // Reused: the window's bytes at the positions past its end, all of the
+  // Coded with others or measured first: its bytes, and the window's
+  // bytes past its end. Reused: the window's bytes at the positions past its end, all of the
   // window its coding would read should its old stream fail it.
   std::vector<std::uint8_t> bytes;
   std::uint8_t past_end[kLookAheadSize - 1] = {};
@@ -226,6 +228,30 @@ class Batch {
   std::int64_t bytes_ = 0;
 };
 
+// Whether a member read whole is measured before it is coded: one that
+// -s stored raw in the archive being replaced, likely raw again.
+bool MeasureFirst(const ReusePlan& plan, const Member& member) {
+  return build_run.smallest && member.length < kBlockThreshold &&
+         plan.stored_raw[static_cast<std::size_t>(member.index)];
+}
+
+// Finds the length of the member's stream and codes it only when -s would
+// not store it raw after all (or the search gave up on many repeats).
+void MeasureOrCode(Member& member) {
+  const std::int64_t length =
+      StreamLength(member.bytes.data(), member.length, member.past_end, 2 * member.length + 4096);
+  if (length >= 0 && CompressionRatio(length, member.length) <= 0) {
+    member.measured_raw = true;
+    member.outcome.length = static_cast<std::int32_t>(length);
+  } else {
+    BitFile bits(member.outcome.stream);
+    EncodeMemberInMemory({member.bytes.data(), member.length, member.past_end}, bits);
+    bits.Finish();
+    member.outcome.length = static_cast<std::int32_t>(member.outcome.stream.size());
+  }
+  member.bytes = {};
+}
+
 // Gives a short member its temporary file and writes its stream there,
 // before the stream goes into the archive.
 void WriteTempFile(Member& member) {
@@ -307,7 +333,7 @@ void RecordOldest(WorkerPool& pool, const ReusePlan& plan, InFlight& in_flight,
   } catch (const std::bad_alloc&) {
     OutOfMemory();
   }
-  if (oldest.short_member) WriteTempFile(oldest);
+  if (oldest.short_member && !oldest.measured_raw) WriteTempFile(oldest);
   if (oldest.reuse < 0) RecordCompression(oldest.index, oldest.outcome, copy_buffer);
   if (oldest.temp != kNoFile) SpendTempFile(oldest.index, oldest.temp);
   bytes_in_flight -= oldest.length;
@@ -339,6 +365,13 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
     AwaitSource(plan, i);
     if (const std::int32_t old = ReusableSource(plan, i, window); old >= 0) {
       TakeReused(window, plan, member, old);
+    } else if (MeasureFirst(plan, member)) {
+      member.short_member = true;
+      ReadShortMember(window, stage, member);
+      if (member.outcome.status == CompressStatus::kOk) {
+        member.task = std::make_shared<PoolTask>([&member] { MeasureOrCode(member); });
+        pool.Submit(*member.task);
+      }
     } else if (member.length <= SortedNeighbours::kShortMemberLimit) {
       member.short_member = true;
       if (!batch.Fits(member.length)) batch.Submit(pool);

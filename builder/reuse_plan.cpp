@@ -278,6 +278,18 @@ bool OpenOldArchive(ReusePlan& plan, ArchiveTable& table) {
 
 // Pairs of (old record, new member) with the same name and length: the
 // first such old record for each new member.
+// The new members whose old record of the same name and length -s stored raw.
+void FindStoredRaw(ReusePlan& plan, const ArchiveTable& table) {
+  std::unordered_map<std::string_view, std::int32_t> raw;
+  for (const TocEntry& entry : table.entries)
+    if (entry.compressed_length == 0) raw.emplace(entry.name, entry.original_length);
+  for (std::int32_t i = 0; i < build_run.count; ++i) {
+    const auto found = raw.find(build_run.stage[i].source_path);
+    plan.stored_raw[static_cast<std::size_t>(i)] =
+        found != raw.end() && found->second == build_run.stage[i].original_length;
+  }
+}
+
 std::vector<NamePair> SameNames(const ArchiveTable& table) {
   std::unordered_map<std::string_view, std::vector<std::int32_t>> by_name;
   for (std::size_t j = 0; j < table.entries.size(); ++j)
@@ -467,6 +479,7 @@ ReusePlan::~ReusePlan() = default;
 
 void StartReusePlan(ReusePlan& plan, WorkerPool& pool) {
   plan.source.assign(static_cast<std::size_t>(build_run.count), -1);
+  plan.stored_raw.assign(static_cast<std::size_t>(build_run.count), false);
   FindWindowReads(plan);
   ArchiveTable table;
   if (!build_run.update || !OpenOldArchive(plan, table)) return;
@@ -476,6 +489,7 @@ void StartReusePlan(ReusePlan& plan, WorkerPool& pool) {
     const TocEntry& entry = table.entries[j];
     plan.old[j] = {entry.data_offset, entry.compressed_length, entry.original_length, false, {}};
   }
+  if (build_run.smallest) FindStoredRaw(plan, table);
   plan.progress = std::make_unique<ReuseProgress>(pool);
   ReuseProgress& progress = *plan.progress;
   progress.pairs = SameNames(table);

@@ -37,8 +37,10 @@ struct ReusePlan {
   FileHandle file = kNoFile;  // the old archive, held open until the stage ends
   FileStatus status;          // as checked; any change and nothing more is reused
   std::vector<OldStream> old;
-  // For each new member, the old record whose bytes equal its own, or -1.
+  // For each new member, the old record whose bytes equal its own, or -1;
+  // under -s, whether the old record of its name and length was stored raw.
   std::vector<std::int32_t> source;
+  std::vector<bool> stored_raw;
   // The window positions that members after new member i read from what i
   // left there, read_positions[read_first[i] to read_first[i + 1]), and
   // for a member with a source, the bytes it leaves at them. The window

@@ -13,6 +13,7 @@ thread_local std::vector<NeighbourRecord>* records = nullptr;
 thread_local SpanDecoder* span_decoder = nullptr;
 thread_local std::vector<std::uint8_t>* read_buffer = nullptr;
 thread_local std::vector<std::uint8_t>* stream_buffer = nullptr;
+thread_local StringChains* string_chains = nullptr;
 
 }  // namespace
 
@@ -46,7 +47,14 @@ std::vector<std::uint8_t>& ThreadStreamBuffer() {
   return *stream_buffer;
 }
 
+StringChains& ThreadStringChains() {
+  if (string_chains == nullptr) string_chains = new StringChains();
+  return *string_chains;
+}
+
 void ReleaseThreadScratch() {
+  delete string_chains;
+  string_chains = nullptr;
   delete stream_buffer;
   stream_buffer = nullptr;
   delete span_decoder;

@@ -16,6 +16,14 @@
 namespace quiver {
 
 class SortedNeighbours;
+
+// Chains of a member's strings by their first two bytes (stream_length.h).
+struct StringChains {
+  std::vector<std::int64_t> head = std::vector<std::int64_t>(1 << 16, -1);
+  std::int64_t previous[4096];
+  std::int64_t next_base = 0;
+};
+
 class SpanDecoder;
 class TreeReplay;
 
@@ -27,6 +35,7 @@ SpanDecoder& ThreadSpanDecoder();
 std::vector<std::uint8_t>& ThreadReadBuffer();
 std::vector<std::uint8_t>& ThreadStreamBuffer();
 inline constexpr std::int64_t kUpdateSpan = 64 << 10;
+StringChains& ThreadStringChains();
 void ReleaseThreadScratch();
 
 }  // namespace quiver

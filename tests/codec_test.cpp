@@ -21,6 +21,7 @@
 #include "reference_encoder.h"
 #include "scratch.h"
 #include "sorted_neighbours.h"
+#include "stream_length.h"
 #include "thread_scratch.h"
 #include "worker_pool.h"
 
@@ -450,6 +451,37 @@ TEST(ShortMemberBatchTest, BatchesWriteTheStreamsOfOneCoder) {
       ASSERT_EQ(streams[j], reference.Compress(members[j]))
           << "member " << j << " of " << members[j].size() << " bytes, batches of " << capacity;
   }
+}
+
+// The stream's length found without coding, against the plain coder going
+// through members of every shape, of two letters (many equal strings) and
+// of random bytes, short and longer than the window, in one run.
+TEST(StreamLengthTest, LengthsOfTheStreamsOfOneCoder) {
+  std::vector<Bytes> members;
+  std::uint64_t seed = 1;
+  for (std::size_t size : {1, 2, 3, 17, 18, 100, 4079, 4095, 4096, 4097, 4113, 30000}) {
+    for (const Bytes& shape : EveryShape(size)) {
+      members.push_back(shape);
+      members.push_back(RandomData(size, ++seed));
+      Bytes letters(size);
+      for (std::uint8_t& byte : letters)
+        byte = "ab"[(seed = seed * 6364136223846793005u + 1) >> 63];
+      members.push_back(letters);
+    }
+  }
+  ReferenceEncoder reference;
+  EncoderWindow window;
+  for (const Bytes& member : members) {
+    const auto length = static_cast<std::int64_t>(member.size());
+    std::array<std::uint8_t, kLookAheadSize - 1> past_end;
+    WindowBytesPastEnd(window, member.data(), length, past_end.data());
+    AdvanceWindow(window, member.data(), member.size(), length);
+    ASSERT_EQ(StreamLength(member.data(), length, past_end.data(), INT64_MAX),
+              static_cast<std::int64_t>(reference.Compress(member).size()))
+        << length << " bytes";
+  }
+  // Work beyond the limit gives up.
+  EXPECT_EQ(StreamLength(Of(Repeat("ab", 100)).data(), 200, Of(Repeat("x", 16)).data(), 10), -1);
 }
 
 TEST_F(CodecTest, SameMemberMayCompressDifferentlyLaterInARunAndStillDecode) {

@@ -1,0 +1,19 @@
+// The length of the stream the coder writes for a member, found without
+// coding it. The parse (token_loop.h) depends only on the length of the
+// longest match at each position, never on which string gives it, so a
+// search through the strings the match tree would hold, reached by their
+// first two bytes, finds the same tokens. On data with few repeats, what
+// -s stores raw, that takes far less work than coding.
+#pragma once
+
+#include <cstdint>
+
+namespace quiver {
+
+// The stream's length in bytes for the member's `length` bytes and the 16
+// bytes its last strings read past its end (WindowBytesPastEnd); -1 once
+// the search has compared more than `work_limit` strings.
+std::int64_t StreamLength(const std::uint8_t* bytes, std::int64_t length,
+                          const std::uint8_t* past_end, std::int64_t work_limit);
+
+}  // namespace quiver
