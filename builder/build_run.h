@@ -23,6 +23,9 @@ struct StageEntry {
   // The member file as measured: any change to it before its bytes are all
   // read ends the build.
   FileStatus measured;
+  // Stored raw, its bytes already copied from the archive being replaced
+  // (-u), where they were found equal to the member's as measured.
+  bool raw_copied;
   // Set only once this run has created temp_path, so clean-up never removes a
   // file that belongs to someone else.
   volatile std::sig_atomic_t temp_created;

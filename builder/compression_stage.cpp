@@ -150,15 +150,63 @@ FileHandle OpenAndAdvancePast(EncoderWindow& window, const StageEntry& stage,
   return file;
 }
 
+// Whether a member read whole is measured before it is coded: one that
+// -s stored raw in the archive being replaced, likely raw again.
+bool MeasureFirst(const ReusePlan& plan, const Member& member) {
+  return build_run.smallest && member.length <= kMeasuredAtMost &&
+         plan.stored_raw[static_cast<std::size_t>(member.index)];
+}
+
+// Finds the length of the stream of the member's `bytes` and codes them
+// only when -s would not store them raw after all (or the search gave up
+// on many repeats).
+void MeasureOrCode(Member& member, const std::uint8_t* bytes) {
+  const std::int64_t length =
+      StreamLength(bytes, member.length, member.past_end, 2 * member.length + 4096);
+  if (length >= 0 && CompressionRatio(length, member.length) <= 0) {
+    member.measured_raw = true;
+    member.outcome.length = static_cast<std::int32_t>(length);
+    return;
+  }
+  BitFile bits(member.outcome.stream);
+  EncodeMemberInMemory({bytes, member.length, member.past_end}, bits);
+  bits.Finish();
+  member.outcome.length = static_cast<std::int32_t>(member.outcome.stream.size());
+}
+
 // A member whose old stream serves: the window moves past it where later
-// members read it.
-void TakeReused(EncoderWindow& window, const ReusePlan& plan, Member& member, std::int32_t old) {
+// members read it. One -s stored raw has its bytes read from the old
+// archive on the pool and measured (MeasureOrCode); a length of -1 then
+// says they could not be read as they were checked.
+void TakeReused(EncoderWindow& window, const ReusePlan& plan, Member& member, std::int32_t j,
+                WorkerPool& pool) {
   for (int k = 0; k < kLookAheadSize - 1; ++k)
     member.past_end[k] = window.bytes[PositionOfOffset(member.length + k)];
   LeaveReadBytes(plan, member.index, window);
-  member.reuse = old;
-  member.outcome = {
-      CompressStatus::kOk, plan.old[static_cast<std::size_t>(old)].stream_length, {}, {}};
+  member.reuse = j;
+  const OldStream& old = plan.old[static_cast<std::size_t>(j)];
+  member.outcome = {CompressStatus::kOk, old.stream_length, {}, {}};
+  if (old.stream_length != 0) return;
+  member.task = std::make_shared<PoolTask>([&plan, &old, &member] {
+    // The thread's buffer: no other task runs on the thread meanwhile.
+    std::vector<std::uint8_t>& bytes = ThreadStreamBuffer();
+    if (bytes.size() < static_cast<std::size_t>(old.length))
+      bytes.resize(static_cast<std::size_t>(old.length));
+    FileStatus now;
+    if (ReadFullAt(plan.file, bytes.data(), static_cast<std::size_t>(old.length), old.offset) !=
+            old.length ||
+        !StatusOf(plan.file, now) || !SameFileState(plan.status, now)) {
+      member.outcome.length = -1;
+      return;
+    }
+    // Past the window's size a member's last strings read its own bytes.
+    for (std::int64_t offset = std::max<std::int64_t>(member.length, kWindowSize);
+         offset < member.length + kLookAheadSize - 1; ++offset)
+      member.past_end[offset - member.length] =
+          bytes[static_cast<std::size_t>(offset - kWindowSize)];
+    MeasureOrCode(member, bytes.data());
+  });
+  pool.Submit(*member.task);
 }
 
 // Reads a short member whole, checked as the coder checks a member it
@@ -228,30 +276,6 @@ class Batch {
   std::int64_t bytes_ = 0;
 };
 
-// Whether a member read whole is measured before it is coded: one that
-// -s stored raw in the archive being replaced, likely raw again.
-bool MeasureFirst(const ReusePlan& plan, const Member& member) {
-  return build_run.smallest && member.length < kBlockThreshold &&
-         plan.stored_raw[static_cast<std::size_t>(member.index)];
-}
-
-// Finds the length of the member's stream and codes it only when -s would
-// not store it raw after all (or the search gave up on many repeats).
-void MeasureOrCode(Member& member) {
-  const std::int64_t length =
-      StreamLength(member.bytes.data(), member.length, member.past_end, 2 * member.length + 4096);
-  if (length >= 0 && CompressionRatio(length, member.length) <= 0) {
-    member.measured_raw = true;
-    member.outcome.length = static_cast<std::int32_t>(length);
-  } else {
-    BitFile bits(member.outcome.stream);
-    EncodeMemberInMemory({member.bytes.data(), member.length, member.past_end}, bits);
-    bits.Finish();
-    member.outcome.length = static_cast<std::int32_t>(member.outcome.stream.size());
-  }
-  member.bytes = {};
-}
-
 // Gives a short member its temporary file and writes its stream there,
 // before the stream goes into the archive.
 void WriteTempFile(Member& member) {
@@ -263,48 +287,72 @@ void WriteTempFile(Member& member) {
     ReportError("%s", "Fatal error in ~BitFile!\n");
 }
 
-// The number of members from the oldest on whose old streams serve and
-// follow one another in the old archive, so that one copy takes them all.
-std::int32_t ReusedRun(const ReusePlan& plan, const InFlight& in_flight) {
+// The bytes a member takes in the old archive.
+std::int64_t StoredSize(const OldStream& old) {
+  return old.stream_length != 0 ? old.stream_length : old.length;
+}
+
+// Whether a reused member's stored bytes are those it has in the old
+// archive, decided by its stream's length: false when it is stored raw
+// now but not there (it is then copied from its file), or when its length
+// is unknown or it was coded (it is then not copied from there at all).
+bool StoredAsBefore(const ReusePlan& plan, const Member& member) {
+  const OldStream& old = plan.old[static_cast<std::size_t>(member.reuse)];
+  const bool raw_before = old.stream_length == 0;
+  if (member.outcome.length < 0 || (raw_before && !member.measured_raw)) return false;
+  DecideStoredForm(member.index, member.outcome.length);
+  return StoredRaw(build_run.stage[member.index]) == raw_before;
+}
+
+// The number of members from the oldest on whose stored bytes follow one
+// another in the old archive, so that one copy takes them all.
+std::int32_t ReusedRun(WorkerPool& pool, const ReusePlan& plan, const InFlight& in_flight) {
   const OldStream& first = plan.old[static_cast<std::size_t>(in_flight.front()->reuse)];
-  std::int64_t end = first.offset + first.stream_length;
+  std::int64_t end = first.offset + StoredSize(first);
   std::size_t count = 1;
   for (; count < in_flight.size(); ++count) {
-    const Member& next = *in_flight[count];
+    Member& next = *in_flight[count];
     if (next.reuse < 0 || next.copied) break;
+    if (next.task) pool.Wait(*next.task);
     const OldStream& old = plan.old[static_cast<std::size_t>(next.reuse)];
-    DecideStoredForm(next.index, old.stream_length);
-    if (old.offset != end || StoredRaw(build_run.stage[next.index])) break;
-    end += old.stream_length;
+    if (old.offset != end || !StoredAsBefore(plan, next)) break;
+    end += StoredSize(old);
   }
   return static_cast<std::int32_t>(count);
 }
 
-// A member whose old stream serves, copied from the old archive with those
-// that follow it there; coded afresh after all when that archive changed or
-// could not be read since it was checked.
+// A member whose old stream (or under -s raw bytes) serves, copied from the
+// old archive with those that follow it there; coded afresh after all when
+// that archive changed or could not be read since it was checked.
 void RecordReused(WorkerPool& pool, const ReusePlan& plan, InFlight& in_flight,
                   std::vector<std::uint8_t>& copy_buffer) {
   Member& member = *in_flight.front();
   const std::int32_t i = member.index;
   const OldStream& old = plan.old[static_cast<std::size_t>(member.reuse)];
-  DecideStoredForm(i, old.stream_length);
-  const bool raw = StoredRaw(build_run.stage[i]);
-  bool copied = raw || member.copied;
-  if (!copied) {
-    const std::int32_t run = ReusedRun(plan, in_flight);
-    copied = CopyMembersFrom(i, run, plan.file, plan.status, old.offset, copy_buffer);
-    if (copied)
-      for (std::int32_t k = 1; k < run; ++k) in_flight[static_cast<std::size_t>(k)]->copied = true;
-    else if (run > 1)
-      copied = CopyMembersFrom(i, 1, plan.file, plan.status, old.offset, copy_buffer);
-  }
-  if (copied) {
-    // One stored raw is copied from the member in the copy stage.
-    if (raw) CopyMember(i, {}, copy_buffer);
-    ReportCompression(i, old.stream_length);
-    ++build_run.reused;
+  if (!member.outcome.stream.empty()) {
+    // Stored raw before, coded now from those bytes.
+    RecordCompression(i, member.outcome, copy_buffer);
     return;
+  }
+  if (member.outcome.length >= 0) {
+    const bool as_before = StoredAsBefore(plan, member);
+    bool copied = member.copied || !as_before;
+    if (!copied) {
+      const std::int32_t run = ReusedRun(pool, plan, in_flight);
+      copied = CopyMembersFrom(i, run, plan.file, plan.status, old.offset, copy_buffer);
+      if (copied)
+        for (std::int32_t k = 1; k < run; ++k)
+          in_flight[static_cast<std::size_t>(k)]->copied = true;
+      else if (run > 1)
+        copied = CopyMembersFrom(i, 1, plan.file, plan.status, old.offset, copy_buffer);
+    }
+    if (copied) {
+      // Stored raw now but not before: copied from the member in the copy stage.
+      if (!as_before) CopyMember(i, {}, copy_buffer);
+      ReportCompression(i, member.outcome.length);
+      ++build_run.reused;
+      return;
+    }
   }
   StageEntry& stage = build_run.stage[i];
   member.temp = TakeTempFile(stage);
@@ -364,12 +412,15 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
     bytes_in_flight += member.length;
     AwaitSource(plan, i);
     if (const std::int32_t old = ReusableSource(plan, i, window); old >= 0) {
-      TakeReused(window, plan, member, old);
+      TakeReused(window, plan, member, old, pool);
     } else if (MeasureFirst(plan, member)) {
       member.short_member = true;
       ReadShortMember(window, stage, member);
       if (member.outcome.status == CompressStatus::kOk) {
-        member.task = std::make_shared<PoolTask>([&member] { MeasureOrCode(member); });
+        member.task = std::make_shared<PoolTask>([&member] {
+          MeasureOrCode(member, member.bytes.data());
+          member.bytes = {};
+        });
         pool.Submit(*member.task);
       }
     } else if (member.length <= SortedNeighbours::kShortMemberLimit) {

@@ -169,6 +169,8 @@ bool CopyMembersFrom(std::int32_t first, std::int32_t count, FileHandle file,
       copying = false;
     } else {
       archive_position = offset + size;
+      for (std::int32_t i = first; i < first + count; ++i)
+        build_run.stage[i].raw_copied = StoredRaw(build_run.stage[i]);
     }
   }
   next_offset += size;
@@ -197,7 +199,7 @@ void ReportCopies(std::vector<std::uint8_t>& copy_buffer) {
   archive_position = -1;
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     const StageEntry& stage = build_run.stage[i];
-    if (i != failed_member && StoredRaw(stage)) {
+    if (i != failed_member && StoredRaw(stage) && !stage.raw_copied) {
       failure = CopyTo(offset, i, {}, copy_buffer, failed_shown);
       if (failure != Failure::kNone) failed_member = i;
     }

@@ -18,6 +18,7 @@
 #include "exit_paths.h"
 #include "lzss_decoder.h"
 #include "member_path.h"
+#include "stream_length.h"
 #include "thread_scratch.h"
 #include "worker_pool.h"
 
@@ -65,6 +66,28 @@ bool DecodeOld(const ReusePlan& plan, const OldStream& old, const HeldBytes& hel
     take(decoder.bytes());
   } while (step == SpanDecoder::Step::kGoOn);
   return step == SpanDecoder::Step::kEnded && decoder.produced() == old.length && !source.failed();
+}
+
+// Reads a member stored raw a span at a time into `take`; true when all
+// its bytes were there.
+template <typename Take>
+bool ReadRaw(const ReusePlan& plan, const OldStream& old, const HeldBytes& held, Take&& take) {
+  if (const Bytes bytes = held.At(old.offset, old.length); !bytes.empty()) {
+    take(bytes);
+    return true;
+  }
+  // Not the thread's buffers: one holds the batch, the other the member's.
+  std::vector<std::uint8_t> buffer(
+      static_cast<std::size_t>(std::min<std::int64_t>(old.length, kSpan)));
+  for (std::int64_t done = 0; done < old.length;) {
+    const auto size = static_cast<std::size_t>(std::min<std::int64_t>(old.length - done, kSpan));
+    if (ReadFullAt(plan.file, buffer.data(), size, old.offset + done) !=
+        static_cast<std::int64_t>(size))
+      return false;
+    take(Bytes(buffer.data(), size));
+    done += static_cast<std::int64_t>(size);
+  }
+  return true;
 }
 
 // A new member's file, read alongside bytes it may equal.
@@ -219,18 +242,20 @@ void DecodeAndCompare(const ReusePlan& plan, std::int32_t j, std::span<const Nam
                       const HeldBytes& held, OldBatch& batch, OldResult& result) {
   const OldStream& old = plan.old[static_cast<std::size_t>(j)];
   result.tail_at = batch.tails.size();
-  if (old.stream_length == 0) {
+  const bool raw = old.stream_length == 0;
+  if (raw && named.empty()) {
     result.decoded = ReadRawTail(plan, old, held, batch.tails);
     return;
   }
   batch.files.clear();
   for (const NamePair& pair : named) batch.files.emplace_back(pair.second);
   result.keyed = named.empty();
-  result.decoded = DecodeOld(plan, old, held, [&](Bytes bytes) {
+  const auto take = [&](Bytes bytes) {
     for (MemberComparer& file : batch.files) file.Take(bytes);
     if (result.keyed) result.key = ContentKey(result.key, bytes);
     KeepTail(batch.tails, result.tail_at, bytes);
-  });
+  };
+  result.decoded = raw ? ReadRaw(plan, old, held, take) : DecodeOld(plan, old, held, take);
   if (result.decoded)
     for (const MemberComparer& file : batch.files)
       if (file.Equal()) batch.equal.emplace_back(j, file.member());
@@ -293,7 +318,7 @@ void FindStoredRaw(ReusePlan& plan, const ArchiveTable& table) {
 std::vector<NamePair> SameNames(const ArchiveTable& table) {
   std::unordered_map<std::string_view, std::vector<std::int32_t>> by_name;
   for (std::size_t j = 0; j < table.entries.size(); ++j)
-    if (table.entries[j].compressed_length != 0)
+    if (table.entries[j].compressed_length != 0 || build_run.smallest)
       by_name[table.entries[j].name].push_back(static_cast<std::int32_t>(j));
   std::vector<NamePair> pairs;
   for (std::int32_t i = 0; i < build_run.count; ++i) {
@@ -456,7 +481,9 @@ void TakeBatch(ReusePlan& plan) {
     const bool context_known = window.Context(old.length, old.context);
     if (result.decoded) window.Take(Bytes(tail, tail_size), old.length);
     window.Mark(old.length, result.decoded);
-    old.usable = old.stream_length != 0 && result.decoded && context_known;
+    // A raw one's bytes serve -s whatever its context: their stream's
+    // length is found again from the new one.
+    old.usable = result.decoded && (old.stream_length == 0 ? build_run.smallest : context_known);
     if (old.usable && result.keyed) progress.moved.emplace(result.key, j);
     for (; equal != batch.equal.end() && equal->first == j; ++equal)
       if (old.usable) TakeSource(plan, equal->second, j, tail);
@@ -535,6 +562,9 @@ std::int32_t ReusableSource(const ReusePlan& plan, std::int32_t i, const Encoder
   const std::int32_t j = plan.source[i];
   if (j < 0) return -1;
   const OldStream& old = plan.old[j];
+  // A raw one's bytes are measured again from the member's own context,
+  // held whole in memory.
+  if (old.stream_length == 0) return old.length <= kMeasuredAtMost ? j : -1;
   for (int k = 0; k < WindowBytesRead(old.length); ++k)
     if (window.bytes[PositionOfOffset(old.length + k)] != old.context[k]) return -1;
   return j;

@@ -21,23 +21,28 @@ std::int64_t StreamLength(const std::uint8_t* bytes, std::int64_t length,
   const auto at = [&](std::int64_t offset) {
     return offset < length ? bytes[offset] : past_end[offset - length];
   };
-  const auto key = [&](std::int64_t offset) { return at(offset) << 8 | at(offset + 1); };
   // Chains of strings by their first two bytes, newest first, in offsets
   // counted on from the last member's on this thread, so that none needs
-  // clearing.
+  // clearing but when those counts would run out.
   StringChains& chains = ThreadStringChains();
-  const std::int64_t base = chains.next_base;
+  if (chains.next_base > StringChains::kMaxBase - length - kWindowSize) {
+    std::fill(chains.head.begin(), chains.head.end(), -1);
+    chains.next_base = 0;
+  }
+  const auto base = static_cast<std::int32_t>(chains.next_base);
   chains.next_base += length + kWindowSize;
   std::int64_t bits = kEndTokenBits;
   std::int64_t work = 0;
   std::int64_t token_end = 0;
+  int key = at(0);
   for (std::int64_t k = 0; k < length; ++k) {
+    key = (key << 8 | at(k + 1)) & 0xFFFF;
     const bool filed = PositionOfOffset(k) != 0;
     if (k == token_end) {
       int best = 0;
       if (k > 0 && filed) {
         const std::int64_t oldest = base + std::max<std::int64_t>(0, k - kHeldStrings);
-        for (std::int64_t j = chains.head[key(k)]; j >= oldest && best < kMaxMatchLength;
+        for (std::int64_t j = chains.head[key]; j >= oldest && best < kMaxMatchLength;
              j = chains.previous[j & kPositionMask]) {
           if (++work > work_limit) return -1;
           int same = 2;
@@ -50,9 +55,9 @@ std::int64_t StreamLength(const std::uint8_t* bytes, std::int64_t length,
       token_end = k + (cover < kMinMatchLength ? 1 : cover);
     }
     if (filed) {
-      std::int64_t& head = chains.head[key(k)];
+      std::int32_t& head = chains.head[key];
       chains.previous[(base + k) & kPositionMask] = head;
-      head = base + k;
+      head = static_cast<std::int32_t>(base + k);
     }
   }
   return (bits + 7) / 8;

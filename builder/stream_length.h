@@ -10,6 +10,9 @@
 
 namespace quiver {
 
+// Members up to this long are held whole to be measured.
+inline constexpr std::int64_t kMeasuredAtMost = 4 << 20;
+
 // The stream's length in bytes for the member's `length` bytes and the 16
 // bytes its last strings read past its end (WindowBytesPastEnd); -1 once
 // the search has compared more than `work_limit` strings.

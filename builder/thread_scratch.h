@@ -19,8 +19,9 @@ class SortedNeighbours;
 
 // Chains of a member's strings by their first two bytes (stream_length.h).
 struct StringChains {
-  std::vector<std::int64_t> head = std::vector<std::int64_t>(1 << 16, -1);
-  std::int64_t previous[4096];
+  static constexpr std::int64_t kMaxBase = 0x7FFFFFFF;
+  std::vector<std::int32_t> head = std::vector<std::int32_t>(1 << 16, -1);
+  std::int32_t previous[4096];
   std::int64_t next_base = 0;
 };
 
