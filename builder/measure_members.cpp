@@ -1,5 +1,9 @@
 #include "measure_members.h"
 
+#include <algorithm>
+#include <memory>
+#include <vector>
+
 #include "build_run.h"
 #include "exit_paths.h"
 #include "member_path.h"
@@ -7,8 +11,15 @@
 #include "platform.h"
 #include "progress.h"
 #include "standard_output.h"
+#include "worker_pool.h"
 
 namespace quiver {
+namespace {
+
+// Members are measured this many at a time on a thread.
+constexpr std::size_t kMeasuredRun = 256;
+
+}  // namespace
 
 void RecordMember(std::int32_t i, bool opened, const FileStatus& status) {
   TocEntry& entry = build_run.toc[i];
@@ -36,13 +47,31 @@ void RecordMember(std::int32_t i, bool opened, const FileStatus& status) {
 }
 
 void MeasureMembers() {
-  for (std::int32_t i = 0; i < build_run.count; ++i) {
-    // Two calls a member instead of three for an open, and a device or FIFO
-    // is never touched.
-    FileStatus status;
-    bool opened = IsReadableRegularFile(MapMemberPath(build_run.toc[i].name).c_str(), status);
-    RecordMember(i, opened, status);
+  // The file system answers several threads at once: members are measured
+  // side by side in runs, all before any is recorded, so that no thread
+  // still runs when a member that cannot be used ends the run.
+  const auto count = static_cast<std::size_t>(build_run.count);
+  std::vector<FileStatus> statuses(count);
+  std::vector<char> opened(count);
+  {
+    const int processors = AvailableProcessors();
+    WorkerPool pool(build_run.threads > 0 ? std::min(build_run.threads, processors) : processors);
+    std::vector<std::unique_ptr<PoolTask>> runs;
+    for (std::size_t first = 0; first < count; first += kMeasuredRun) {
+      const std::size_t end = std::min(count, first + kMeasuredRun);
+      runs.push_back(std::make_unique<PoolTask>([&, first, end] {
+        // Two calls a member instead of three for an open, and a device or
+        // FIFO is never touched.
+        for (std::size_t i = first; i < end; ++i)
+          opened[i] =
+              IsReadableRegularFile(MapMemberPath(build_run.toc[i].name).c_str(), statuses[i]);
+      }));
+      pool.Submit(*runs.back());
+    }
+    for (const auto& run : runs) pool.Wait(*run);
   }
+  for (std::size_t i = 0; i < count; ++i)
+    RecordMember(static_cast<std::int32_t>(i), opened[i] != 0, statuses[i]);
 }
 
 }  // namespace quiver
