@@ -342,31 +342,36 @@ std::vector<NamePair> SameNames(const ArchiveTable& table) {
 // bottom to top.
 void FindWindowReads(ReusePlan& plan) {
   const auto count = static_cast<std::size_t>(build_run.count);
-  std::vector<std::pair<std::int32_t, int>> reads;           // (member, position)
-  std::vector<std::pair<std::int64_t, std::int32_t>> stack;  // (reach, member)
-  for (std::int32_t i = 0; i < build_run.count; ++i) {
-    const std::int64_t length = build_run.stage[i].original_length;
-    for (int k = 0; k < WindowBytesRead(length); ++k) {
-      const int position = PositionOfOffset(length + k);
-      const std::int64_t reach = position == 0 ? kWindowSize : position;
-      const auto filled = std::partition_point(
-          stack.begin(), stack.end(), [&](const auto& entry) { return entry.first >= reach; });
-      if (filled != stack.begin()) reads.emplace_back(std::prev(filled)->second, position);
+  // Calls `read(writer, position)` for each read, in the readers' order.
+  const auto each_read = [](auto&& read) {
+    std::vector<std::pair<std::int64_t, std::int32_t>> stack;  // (reach, member)
+    for (std::int32_t i = 0; i < build_run.count; ++i) {
+      const std::int64_t length = build_run.stage[i].original_length;
+      for (int k = 0; k < WindowBytesRead(length); ++k) {
+        const int position = PositionOfOffset(length + k);
+        const std::int64_t reach = position == 0 ? kWindowSize : position;
+        const auto filled = std::partition_point(
+            stack.begin(), stack.end(), [&](const auto& entry) { return entry.first >= reach; });
+        if (filled != stack.begin()) read(std::prev(filled)->second, position);
+      }
+      const std::int64_t reach = std::min<std::int64_t>(length, kWindowSize);
+      while (!stack.empty() && stack.back().first <= reach) stack.pop_back();
+      stack.emplace_back(reach, i);
     }
-    const std::int64_t reach = std::min<std::int64_t>(length, kWindowSize);
-    while (!stack.empty() && stack.back().first <= reach) stack.pop_back();
-    stack.emplace_back(reach, i);
-  }
-  std::sort(reads.begin(), reads.end());
-  reads.erase(std::unique(reads.begin(), reads.end()), reads.end());
+  };
+  // Counted, then filed by writer; a position two readers read from one
+  // writer is filed twice, which costs less than finding it.
   plan.read_first.assign(count + 1, 0);
-  plan.read_positions.resize(reads.size());
-  plan.read_bytes.assign(reads.size(), 0);
-  for (std::size_t r = 0; r < reads.size(); ++r) {
-    ++plan.read_first[static_cast<std::size_t>(reads[r].first) + 1];
-    plan.read_positions[r] = static_cast<std::uint16_t>(reads[r].second);
-  }
+  each_read(
+      [&](std::int32_t writer, int) { ++plan.read_first[static_cast<std::size_t>(writer) + 1]; });
   for (std::size_t i = 0; i < count; ++i) plan.read_first[i + 1] += plan.read_first[i];
+  plan.read_positions.resize(static_cast<std::size_t>(plan.read_first[count]));
+  plan.read_bytes.assign(plan.read_positions.size(), 0);
+  std::vector<std::int64_t> next(plan.read_first.begin(), plan.read_first.end() - 1);
+  each_read([&](std::int32_t writer, int position) {
+    plan.read_positions[static_cast<std::size_t>(next[static_cast<std::size_t>(writer)]++)] =
+        static_cast<std::uint16_t>(position);
+  });
 }
 
 // Old record `j` serves new member `i`, whose last bytes (at most a
@@ -507,9 +512,9 @@ ReusePlan::~ReusePlan() = default;
 void StartReusePlan(ReusePlan& plan, WorkerPool& pool) {
   plan.source.assign(static_cast<std::size_t>(build_run.count), -1);
   plan.stored_raw.assign(static_cast<std::size_t>(build_run.count), false);
-  FindWindowReads(plan);
   ArchiveTable table;
   if (!build_run.update || !OpenOldArchive(plan, table)) return;
+  FindWindowReads(plan);
   const std::size_t count = table.entries.size();
   plan.old.resize(count);
   for (std::size_t j = 0; j < count; ++j) {
