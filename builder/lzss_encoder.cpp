@@ -40,6 +40,7 @@ void AdvanceWindow(EncoderWindow& window, const std::uint8_t* tail, std::size_t 
                    std::int64_t length) {
   // Only the last window's worth lands; it wraps around the ring at most once.
   const std::size_t size = std::min<std::size_t>(tail_size, kWindowSize);
+  if (size == 0) return;
   const std::uint8_t* bytes = tail + (tail_size - size);
   const auto position =
       static_cast<std::size_t>(PositionOfOffset(length - static_cast<std::int64_t>(size)));
