@@ -29,7 +29,7 @@ bool WaitForPath(const std::string& path, long min_size) {
 }
 
 std::size_t BusyBytes(std::size_t bytes) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   return bytes / 8;
 #else
   return bytes;
