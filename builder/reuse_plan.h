@@ -4,7 +4,9 @@
 // bytes equal the member's and that was coded from the same such bytes is
 // the stream a full build would write. Equal bytes are confirmed here, byte
 // for byte; the context is compared as the compression stage reaches each
-// member, in the new order.
+// member, in the new order. Under -s a member the old archive stored raw
+// serves with its bytes, whatever its context: the length of its stream is
+// measured again (stream_length.h).
 #pragma once
 
 #include <cstdint>
@@ -69,6 +71,7 @@ std::int32_t ReusableSource(const ReusePlan& plan, std::int32_t i, const Encoder
 // Moves `window` past member `i`, served by its source, where it is read.
 void LeaveReadBytes(const ReusePlan& plan, std::int32_t i, EncoderWindow& window);
 
+// Waits for the decoding still under way, then closes the old archive.
 void CloseOldArchive(ReusePlan& plan);
 
 }  // namespace quiver
