@@ -150,6 +150,15 @@ FileHandle OpenAndAdvancePast(EncoderWindow& window, const StageEntry& stage,
   return file;
 }
 
+// The window a reused member's coding would start from, as far as that
+// coding reads it: the positions past its end.
+EncoderWindow StartWindow(const Member& member) {
+  EncoderWindow start;
+  for (int k = 0; k < kLookAheadSize - 1; ++k)
+    start.bytes[PositionOfOffset(member.length + k)] = member.past_end[k];
+  return start;
+}
+
 // Whether a member read whole is measured before it is coded: one that
 // -s stored raw in the archive being replaced, likely raw again.
 bool MeasureFirst(const ReusePlan& plan, const Member& member) {
@@ -199,11 +208,7 @@ void TakeReused(EncoderWindow& window, const ReusePlan& plan, Member& member, st
       member.outcome.length = -1;
       return;
     }
-    // Past the window's size a member's last strings read its own bytes.
-    for (std::int64_t offset = std::max<std::int64_t>(member.length, kWindowSize);
-         offset < member.length + kLookAheadSize - 1; ++offset)
-      member.past_end[offset - member.length] =
-          bytes[static_cast<std::size_t>(offset - kWindowSize)];
+    WindowBytesPastEnd(StartWindow(member), bytes.data(), member.length, member.past_end);
     MeasureOrCode(member, bytes.data());
   });
   pool.Submit(*member.task);
@@ -287,11 +292,6 @@ void WriteTempFile(Member& member) {
     ReportError("%s", "Fatal error in ~BitFile!\n");
 }
 
-// The bytes a member takes in the old archive.
-std::int64_t StoredSize(const OldStream& old) {
-  return old.stream_length != 0 ? old.stream_length : old.length;
-}
-
 // Whether a reused member's stored bytes are those it has in the old
 // archive, decided by its stream's length: false when it is stored raw
 // now but not there (it is then copied from its file), or when its length
@@ -357,9 +357,7 @@ void RecordReused(WorkerPool& pool, const ReusePlan& plan, InFlight& in_flight,
   StageEntry& stage = build_run.stage[i];
   member.temp = TakeTempFile(stage);
   if (member.temp == kNoFile) TempFileError(stage);
-  EncoderWindow start;
-  for (int k = 0; k < kLookAheadSize - 1; ++k)
-    start.bytes[PositionOfOffset(member.length + k)] = member.past_end[k];
+  const EncoderWindow start = StartWindow(member);
   FileStatus status;
   CompressStatus problem;
   const FileHandle source = OpenMeasured(stage, status, problem);

@@ -262,11 +262,6 @@ void DecodeAndCompare(const ReusePlan& plan, std::int32_t j, std::span<const Nam
   batch.files.clear();
 }
 
-// The bytes a member takes in the old archive.
-std::int64_t StoredSize(const OldStream& old) {
-  return old.stream_length != 0 ? old.stream_length : old.length;
-}
-
 // Decodes and compares the batch's old members.
 void PlanBatch(const ReusePlan& plan, const std::vector<std::int32_t>& order,
                const std::vector<NamePair>& pairs, OldBatch& batch) {
@@ -302,19 +297,8 @@ bool OpenOldArchive(ReusePlan& plan, ArchiveTable& table) {
 }
 
 // Pairs of (old record, new member) with the same name and length: the
-// first such old record for each new member.
-// The new members whose old record of the same name and length -s stored raw.
-void FindStoredRaw(ReusePlan& plan, const ArchiveTable& table) {
-  std::unordered_map<std::string_view, std::int32_t> raw;
-  for (const TocEntry& entry : table.entries)
-    if (entry.compressed_length == 0) raw.emplace(entry.name, entry.original_length);
-  for (std::int32_t i = 0; i < build_run.count; ++i) {
-    const auto found = raw.find(build_run.stage[i].source_path);
-    plan.stored_raw[static_cast<std::size_t>(i)] =
-        found != raw.end() && found->second == build_run.stage[i].original_length;
-  }
-}
-
+// first such old record for each new member, among those with a stream
+// or, under -s, any.
 std::vector<NamePair> SameNames(const ArchiveTable& table) {
   std::unordered_map<std::string_view, std::vector<std::int32_t>> by_name;
   for (std::size_t j = 0; j < table.entries.size(); ++j)
@@ -521,7 +505,6 @@ void StartReusePlan(ReusePlan& plan, WorkerPool& pool) {
     const TocEntry& entry = table.entries[j];
     plan.old[j] = {entry.data_offset, entry.compressed_length, entry.original_length, false, {}};
   }
-  if (build_run.smallest) FindStoredRaw(plan, table);
   plan.progress = std::make_unique<ReuseProgress>(pool);
   ReuseProgress& progress = *plan.progress;
   progress.pairs = SameNames(table);
@@ -530,6 +513,8 @@ void StartReusePlan(ReusePlan& plan, WorkerPool& pool) {
   for (const auto& [j, i] : progress.pairs) {
     progress.named[static_cast<std::size_t>(i)] = j;
     named[static_cast<std::size_t>(j)] = true;
+    plan.stored_raw[static_cast<std::size_t>(i)] =
+        plan.old[static_cast<std::size_t>(j)].stream_length == 0;
   }
   for (std::size_t j = 0; j < count; ++j)
     if (!named[j] && plan.old[j].stream_length != 0)

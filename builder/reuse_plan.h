@@ -30,6 +30,12 @@ struct OldStream {
   std::uint8_t context[kLookAheadSize - 1];
 };
 
+// The bytes a member takes in the old archive: its stream, or its bytes
+// stored raw.
+inline std::int64_t StoredSize(const OldStream& old) {
+  return old.stream_length != 0 ? old.stream_length : old.length;
+}
+
 struct ReuseProgress;
 
 struct ReusePlan {
