@@ -208,17 +208,14 @@ struct OldBatch {
   std::unique_ptr<PoolTask> task;
 };
 
-// Keeps the last bytes of a member, of which `bytes` come next, from
-// tails[at] on.
-void KeepTail(std::vector<std::uint8_t>& tails, std::size_t at, Bytes bytes) {
-  if (bytes.size() >= kWindowSize) {
-    tails.erase(tails.begin() + static_cast<std::ptrdiff_t>(at), tails.end());
-    bytes = bytes.last(kWindowSize);
-  }
-  tails.insert(tails.end(), bytes.begin(), bytes.end());
-  if (const std::size_t kept = tails.size() - at; kept > kWindowSize)
-    tails.erase(tails.begin() + static_cast<std::ptrdiff_t>(at),
-                tails.begin() + static_cast<std::ptrdiff_t>(at + kept - kWindowSize));
+// Appends to `tails` the last bytes (at most a window's) of a member of
+// `length` bytes, of which `bytes` come next, from offset `done` on.
+void KeepTail(std::vector<std::uint8_t>& tails, std::int64_t length, std::int64_t& done,
+              Bytes bytes) {
+  const auto size = static_cast<std::int64_t>(bytes.size());
+  const std::int64_t skipped = std::clamp<std::int64_t>(length - kWindowSize - done, 0, size);
+  tails.insert(tails.end(), bytes.begin() + skipped, bytes.end());
+  done += size;
 }
 
 // A member stored raw has no stream to reuse, but its bytes still moved
@@ -250,10 +247,11 @@ void DecodeAndCompare(const ReusePlan& plan, std::int32_t j, std::span<const Nam
   batch.files.clear();
   for (const NamePair& pair : named) batch.files.emplace_back(pair.second);
   result.keyed = named.empty();
+  std::int64_t done = 0;
   const auto take = [&](Bytes bytes) {
     for (MemberComparer& file : batch.files) file.Take(bytes);
     if (result.keyed) result.key = ContentKey(result.key, bytes);
-    KeepTail(batch.tails, result.tail_at, bytes);
+    KeepTail(batch.tails, old.length, done, bytes);
   };
   result.decoded = raw ? ReadRaw(plan, old, held, take) : DecodeOld(plan, old, held, take);
   if (result.decoded)
@@ -388,10 +386,11 @@ void FindMoved(ReusePlan& plan, const std::unordered_multimap<std::uint64_t, std
       if (old.length != length) continue;
       MemberComparer file(i);
       std::vector<std::uint8_t> tail;
+      std::int64_t done = 0;
       if (DecodeOld(plan, old, HeldBytes{},
                     [&](Bytes bytes) {
                       file.Take(bytes);
-                      KeepTail(tail, 0, bytes);
+                      KeepTail(tail, old.length, done, bytes);
                     }) &&
           file.Equal()) {
         TakeSource(plan, i, it->second, tail.data());
