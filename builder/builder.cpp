@@ -10,7 +10,6 @@
 #include "compression_stage.h"
 #include "copy_stage.h"
 #include "exit_paths.h"
-#include "measure_members.h"
 #include "platform.h"
 #include "progress.h"
 #include "response_file.h"
@@ -36,12 +35,10 @@ int Build(int argc, char** argv) {
   }
   ReadMembers();
   std::vector<std::uint8_t> copy_buffer;
-  if (build_run.compress) {
-    MeasureMembers();
+  if (build_run.compress)
     CompressMembers(copy_buffer);
-  } else {
+  else
     MeasureAndCopyMembers(copy_buffer);
-  }
   Progress("toc size = %lld\n",
            static_cast<long long>(build_run.count) * static_cast<long long>(kRecordSize));
   AssignOffsets();

@@ -11,6 +11,7 @@
 #include "copy_stage.h"
 #include "exit_paths.h"
 #include "lzss_encoder.h"
+#include "measure_members.h"
 #include "member_path.h"
 #include "memory_coder.h"
 #include "platform.h"
@@ -397,9 +398,16 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
   const int processors = AvailableProcessors();
   WorkerPool pool(build_run.threads > 0 ? std::min(build_run.threads, processors) : processors,
                   ReleaseThreadScratch);
-  StartCopies();
   ReusePlan plan;
-  StartReusePlan(plan, pool);
+  StartLoadingOldArchive(plan, pool);
+  {
+    const Measurements measured = MeasureMembers(pool);
+    // No thread may run when a member that cannot be used ends the run.
+    AwaitOldArchive(plan);
+    RecordMeasurements(measured);
+  }
+  StartCopies();
+  StartReusePlan(plan);
   EncoderWindow window;
   Batch batch;
   for (std::int32_t i = 0; i < build_run.count; ++i) {

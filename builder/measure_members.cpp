@@ -46,32 +46,31 @@ void RecordMember(std::int32_t i, bool opened, const FileStatus& status) {
   build_run.original_total += entry.original_length;
 }
 
-void MeasureMembers() {
+Measurements MeasureMembers(WorkerPool& pool) {
   // The file system answers several threads at once: members are measured
   // side by side in runs, all before any is recorded, so that no thread
   // still runs when a member that cannot be used ends the run.
   const auto count = static_cast<std::size_t>(build_run.count);
-  std::vector<FileStatus> statuses(count);
-  std::vector<char> opened(count);
-  {
-    const int processors = AvailableProcessors();
-    WorkerPool pool(build_run.threads > 0 ? std::min(build_run.threads, processors) : processors);
-    std::vector<std::unique_ptr<PoolTask>> runs;
-    for (std::size_t first = 0; first < count; first += kMeasuredRun) {
-      const std::size_t end = std::min(count, first + kMeasuredRun);
-      runs.push_back(std::make_unique<PoolTask>([&, first, end] {
-        // Two calls a member instead of three for an open, and a device or
-        // FIFO is never touched.
-        for (std::size_t i = first; i < end; ++i)
-          opened[i] =
-              IsReadableRegularFile(MapMemberPath(build_run.toc[i].name).c_str(), statuses[i]);
-      }));
-      pool.Submit(*runs.back());
-    }
-    for (const auto& run : runs) pool.Wait(*run);
+  Measurements measured{std::vector<FileStatus>(count), std::vector<char>(count)};
+  std::vector<std::unique_ptr<PoolTask>> runs;
+  for (std::size_t first = 0; first < count; first += kMeasuredRun) {
+    const std::size_t end = std::min(count, first + kMeasuredRun);
+    runs.push_back(std::make_unique<PoolTask>([&measured, first, end] {
+      // Two calls a member instead of three for an open, and a device or
+      // FIFO is never touched.
+      for (std::size_t i = first; i < end; ++i)
+        measured.opened[i] = IsReadableRegularFile(MapMemberPath(build_run.toc[i].name).c_str(),
+                                                   measured.statuses[i]);
+    }));
+    pool.Submit(*runs.back());
   }
-  for (std::size_t i = 0; i < count; ++i)
-    RecordMember(static_cast<std::int32_t>(i), opened[i] != 0, statuses[i]);
+  for (const auto& run : runs) pool.Wait(*run);
+  return measured;
+}
+
+void RecordMeasurements(const Measurements& measured) {
+  for (std::size_t i = 0; i < measured.opened.size(); ++i)
+    RecordMember(static_cast<std::int32_t>(i), measured.opened[i] != 0, measured.statuses[i]);
 }
 
 }  // namespace quiver

@@ -290,7 +290,8 @@ bool OpenOldArchive(ReusePlan& plan, ArchiveTable& table) {
   if (plan.file == kNoFile) return false;
   const ArchiveBytes bytes{plan.file, {}, nullptr, plan.status.size};
   if (LoadArchiveTable(bytes, table).empty() && table.header.compressed != 0) return true;
-  CloseOldArchive(plan);
+  CloseFile(plan.file);
+  plan.file = kNoFile;
   return false;
 }
 
@@ -408,6 +409,9 @@ struct ReuseProgress {
   explicit ReuseProgress(WorkerPool& worker_pool) : pool(worker_pool) {}
 
   WorkerPool& pool;
+  // Loading the old archive's table while the members are measured.
+  std::unique_ptr<PoolTask> load;
+  ArchiveTable table;
   std::vector<std::int32_t> order;  // the old records in data order
   std::vector<std::size_t> rank;    // of each old record in `order`
   std::vector<NamePair> pairs;
@@ -492,21 +496,58 @@ void FinishPlan(ReusePlan& plan) {
 ReusePlan::ReusePlan() = default;
 ReusePlan::~ReusePlan() = default;
 
-void StartReusePlan(ReusePlan& plan, WorkerPool& pool) {
-  plan.source.assign(static_cast<std::size_t>(build_run.count), -1);
-  plan.stored_raw.assign(static_cast<std::size_t>(build_run.count), false);
-  ArchiveTable table;
-  if (!build_run.update || !OpenOldArchive(plan, table)) return;
-  FindWindowReads(plan);
-  const std::size_t count = table.entries.size();
+namespace {
+
+// Opens the old archive and loads its table: its members, in data order.
+void LoadOldArchive(ReusePlan& plan) {
+  ReuseProgress& progress = *plan.progress;
+  if (!OpenOldArchive(plan, progress.table)) return;
+  const std::size_t count = progress.table.entries.size();
   plan.old.resize(count);
   for (std::size_t j = 0; j < count; ++j) {
-    const TocEntry& entry = table.entries[j];
+    const TocEntry& entry = progress.table.entries[j];
     plan.old[j] = {entry.data_offset, entry.compressed_length, entry.original_length, false, {}};
   }
+  // The old coder went through the members in data order, each from the
+  // window the ones before it left.
+  progress.order.resize(count);
+  std::iota(progress.order.begin(), progress.order.end(), 0);
+  std::stable_sort(
+      progress.order.begin(), progress.order.end(),
+      [&](std::int32_t a, std::int32_t b) { return plan.old[a].offset < plan.old[b].offset; });
+  progress.rank.resize(count);
+  for (std::size_t k = 0; k < count; ++k)
+    progress.rank[static_cast<std::size_t>(progress.order[k])] = k;
+}
+
+}  // namespace
+
+void StartLoadingOldArchive(ReusePlan& plan, WorkerPool& pool) {
+  if (!build_run.update) return;
   plan.progress = std::make_unique<ReuseProgress>(pool);
+  plan.progress->load = std::make_unique<PoolTask>([&plan] { LoadOldArchive(plan); });
+  pool.Submit(*plan.progress->load);
+}
+
+void AwaitOldArchive(ReusePlan& plan) {
+  if (!plan.progress || !plan.progress->load) return;
+  plan.progress->pool.Wait(*plan.progress->load);
+  plan.progress->load.reset();
+}
+
+void StartReusePlan(ReusePlan& plan) {
+  plan.source.assign(static_cast<std::size_t>(build_run.count), -1);
+  plan.stored_raw.assign(static_cast<std::size_t>(build_run.count), false);
+  AwaitOldArchive(plan);
+  if (plan.file == kNoFile) {
+    plan.progress.reset();
+    return;
+  }
+  FindWindowReads(plan);
   ReuseProgress& progress = *plan.progress;
-  progress.pairs = SameNames(table);
+  const std::size_t count = plan.old.size();
+  progress.pairs = SameNames(progress.table);
+  progress.table = {};
   progress.named.assign(static_cast<std::size_t>(build_run.count), -1);
   std::vector<bool> named(count, false);
   for (const auto& [j, i] : progress.pairs) {
@@ -519,19 +560,9 @@ void StartReusePlan(ReusePlan& plan, WorkerPool& pool) {
     if (!named[j] && plan.old[j].stream_length != 0)
       progress.keyed_lengths.insert(plan.old[j].length);
 
-  // The old coder went through the members in data order, each from the
-  // window the ones before it left. They are decoded and compared side by
-  // side, in batches, and the window is carried through their results in
-  // that order.
-  progress.order.resize(count);
-  std::iota(progress.order.begin(), progress.order.end(), 0);
-  std::stable_sort(
-      progress.order.begin(), progress.order.end(),
-      [&](std::int32_t a, std::int32_t b) { return plan.old[a].offset < plan.old[b].offset; });
-  progress.rank.resize(count);
-  for (std::size_t k = 0; k < count; ++k)
-    progress.rank[static_cast<std::size_t>(progress.order[k])] = k;
-  progress.batches.resize(2 * static_cast<std::size_t>(pool.threads()));
+  // The old members are decoded and compared side by side, in batches, and
+  // the window is carried through their results in data order.
+  progress.batches.resize(2 * static_cast<std::size_t>(progress.pool.threads()));
   while (progress.next < count && progress.submitted < progress.batches.size()) SubmitBatch(plan);
 }
 

@@ -61,11 +61,17 @@ struct ReusePlan {
   std::unique_ptr<ReuseProgress> progress;
 };
 
-// With -u under -c or -s: opens the destination and, when it is a sound
-// archive, sets out to find the old streams with each new member's bytes,
-// on the pool's threads. Anything wrong with it leaves members without a
-// source, never fails the build.
-void StartReusePlan(ReusePlan& plan, WorkerPool& pool);
+// With -u under -c or -s: opens the destination and loads its table on a
+// thread of `pool`, while the members are measured.
+void StartLoadingOldArchive(ReusePlan& plan, WorkerPool& pool);
+// Waits for that load; throws what it threw (std::bad_alloc).
+void AwaitOldArchive(ReusePlan& plan);
+
+// Once the members are measured: when the destination is a sound archive,
+// sets out to find the old streams with each new member's bytes, on the
+// pool's threads. Anything wrong with it leaves members without a source,
+// never fails the build.
+void StartReusePlan(ReusePlan& plan);
 
 // Waits until member `i`'s source is known: its old member of the same
 // name decoded and compared, or when it has none, every old member.
