@@ -46,11 +46,14 @@ void WriteHeaderAndTable(std::vector<std::uint8_t>& copy_buffer) {
   EncodeHeader(header, header_bytes);
   if (!WriteAll(build_run.archive_file, header_bytes, kHeaderSize)) ArchiveWriteError();
   // A buffer's worth of records per write, so the table's image never stands
-  // whole in memory beside the table itself.
-  copy_buffer.resize(kCopyBufferSize);
-  constexpr std::int32_t kRecordsPerWrite = kCopyBufferSize / kRecordSize;
-  for (std::int32_t first = 0; first < build_run.count; first += kRecordsPerWrite) {
-    const std::int32_t last = std::min(build_run.count, first + kRecordsPerWrite);
+  // whole in memory beside the table itself. The copy buffer serves when
+  // copies made it; else a small one, as memory first touched costs more
+  // than the writes it saves.
+  constexpr std::size_t kTableWrite = 64 << 10;
+  if (copy_buffer.size() < kTableWrite) copy_buffer.resize(kTableWrite);
+  const auto records_per_write = static_cast<std::int32_t>(copy_buffer.size() / kRecordSize);
+  for (std::int32_t first = 0; first < build_run.count; first += records_per_write) {
+    const std::int32_t last = std::min(build_run.count, first + records_per_write);
     for (std::int32_t i = first; i < last; ++i)
       EncodeTocEntry(build_run.toc[i],
                      copy_buffer.data() + kRecordSize * static_cast<std::size_t>(i - first));
