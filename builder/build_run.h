@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "archive_layout.h"
+#include "large_array.h"
 #include "platform.h"
 
 namespace quiver {
@@ -34,8 +35,8 @@ struct StageEntry {
 struct BuildRun {
   std::FILE* response_file = nullptr;
   FileHandle archive_file = kNoFile;
-  std::unique_ptr<TocEntry[]> toc;
-  std::unique_ptr<StageEntry[]> stage;
+  LargeArray<TocEntry> toc;
+  LargeArray<StageEntry> stage;
   std::int32_t count = 0;
   bool compress = false;
   bool smallest = false;

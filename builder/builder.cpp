@@ -49,7 +49,7 @@ int Build(int argc, char** argv) {
   else
     ReportStoredCopies();
   copy_buffer = {};
-  build_run.toc.reset();
+  build_run.toc = {};
   ReportTotals();
   if (build_run.compress) DeleteTemporaryFiles();
   std::fclose(build_run.response_file);
@@ -58,7 +58,7 @@ int Build(int argc, char** argv) {
   // A run whose report was lost is a failed run, so it replaces nothing.
   if (StandardOutputFailed()) FatalExit(kExitFailure);
   if (!CommitArchive()) ArchiveWriteError();
-  build_run.stage.reset();
+  build_run.stage = {};
   Progress("Closed quiver %s\n", build_run.dest_name);
   if (build_run.update && build_run.compress)
     Progress("Reused %i of %i members.\n", build_run.reused, build_run.count);

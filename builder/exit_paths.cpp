@@ -30,7 +30,7 @@ bool Remove(const char* path, bool report) {
 }  // namespace
 
 bool RemoveMemberTemporaries(bool report) {
-  StageEntry* stage = build_run.stage.get();
+  StageEntry* stage = build_run.stage.data();
   bool all_gone = true;
   for (std::int32_t i = 0; stage != nullptr && i < build_run.count; ++i) {
     if (stage[i].temp_created) {

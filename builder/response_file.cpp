@@ -104,8 +104,8 @@ void ReadMembers() {
   }
   build_run.count = static_cast<std::int32_t>(count);
   Progress("filecount = %d\n", build_run.count);
-  build_run.toc = std::make_unique<TocEntry[]>(count);
-  build_run.stage = std::make_unique<StageEntry[]>(count);
+  build_run.toc = LargeArray<TocEntry>(count, LargeArray<TocEntry>::Start::kValueInitialised);
+  build_run.stage = LargeArray<StageEntry>(count, LargeArray<StageEntry>::Start::kValueInitialised);
   std::size_t i = 0;
   ForEachMember(text, [&i](std::string_view token) {
     if (i == static_cast<std::size_t>(build_run.count)) return false;

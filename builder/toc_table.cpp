@@ -67,7 +67,7 @@ void AssignOffsets() {
 }
 
 void SortTable() {
-  TocEntry* toc = build_run.toc.get();
+  TocEntry* toc = build_run.toc.data();
   // Data offsets rise in response-file order (no member is empty), so ties
   // broken on them keep that order, as a stable sort would, without its
   // table-sized buffer.

@@ -88,7 +88,7 @@ std::string LoadArchiveTable(const ArchiveBytes& bytes, ArchiveTable& table) {
       static_cast<std::int64_t>(kHeaderSize) + static_cast<std::int64_t>(kRecordSize) * count;
   if (table_end > bytes.size)
     return "its table of " + std::to_string(count) + " entries does not fit in the file";
-  TocEntries entries(static_cast<std::size_t>(count));
+  TocEntries entries(static_cast<std::size_t>(count), TocEntries::Start::kUnset);
   if (!ReadArchiveBytes(bytes, kHeaderSize, reinterpret_cast<std::uint8_t*>(entries.data()),
                         kRecordSize * entries.size()))
     return "its table cannot be read";

@@ -14,6 +14,7 @@
 
 #include "archive_layout.h"
 #include "byte_stream.h"
+#include "large_array.h"
 #include "platform.h"
 
 namespace quiver {
@@ -21,33 +22,7 @@ namespace quiver {
 // The table's records, read straight into memory that nothing fills first:
 // a table of a million members is 272 MB, and filling it before reading it
 // costs as much as the read.
-class TocEntries {
- public:
-  TocEntries() = default;
-  // Room for `count` records, their bytes as yet unset.
-  explicit TocEntries(std::size_t count)
-      : records_(count == 0 ? nullptr : static_cast<TocEntry*>(AllocateLarge(count * kRecordSize)),
-                 Free{count}),
-        size_(count) {
-    if (count != 0 && records_ == nullptr) throw std::bad_alloc();
-  }
-
-  std::size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
-  TocEntry* data() { return records_.get(); }
-  TocEntry& operator[](std::size_t i) { return records_.get()[i]; }
-  const TocEntry& operator[](std::size_t i) const { return records_.get()[i]; }
-  const TocEntry* begin() const { return records_.get(); }
-  const TocEntry* end() const { return records_.get() + size_; }
-
- private:
-  struct Free {
-    std::size_t count;
-    void operator()(TocEntry* records) const { FreeLarge(records, count * kRecordSize); }
-  };
-  std::unique_ptr<TocEntry, Free> records_;
-  std::size_t size_ = 0;
-};
+using TocEntries = LargeArray<TocEntry>;
 
 struct ArchiveTable {
   ArchiveHeader header;

@@ -87,9 +87,9 @@ void SetPermissions(FileHandle file, std::uint32_t permissions);
 // The permissions a new file gets: 0666 less the umask.
 std::uint32_t NewFilePermissions();
 
-// Memory for a large table, its pages as yet untouched, taken in large
-// pages where the system offers them (fewer faults as it is filled);
-// nullptr on failure. Freed by FreeLarge with the same size.
+// Memory for a large table, all zero, taken in large pages where the
+// system offers them and faulted in at once (fewer, cheaper faults than as
+// it is filled); nullptr on failure. Freed by FreeLarge with the same size.
 void* AllocateLarge(std::size_t size);
 void FreeLarge(void* memory, std::size_t size);
 
