@@ -33,13 +33,18 @@ std::string Entry(const TocEntries& entries, std::size_t index) {
 
 // The keys of the members that have bytes, each its data offset above its
 // index, in offset order and, at equal offsets, in table order: a radix sort
-// on the offset's two 16-bit halves (offsets are below 2^31).
+// on the offset's two 16-bit halves (offsets are below 2^31), or for a
+// table smaller than its 1 MiB of counts, a plain sort of the keys.
 std::vector<std::uint64_t> SpansInOffsetOrder(const TocEntries& entries, bool compressed) {
   std::vector<std::uint64_t> keys;
   keys.reserve(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i)
     if (StoredSpan(entries[i], compressed) > 0)
       keys.push_back(static_cast<std::uint64_t>(entries[i].data_offset) << 32 | i);
+  if (keys.size() < (1 << 16)) {
+    std::sort(keys.begin(), keys.end());
+    return keys;
+  }
   std::vector<std::uint64_t> spare(keys.size());
   for (const int shift : {32, 48}) {
     std::vector<std::size_t> starts(1 << 16, 0);

@@ -3,7 +3,9 @@
 #include <cstring>
 #include <string>
 
+#include "archive_image.h"
 #include "archive_layout.h"
+#include "archive_table.h"
 #include "member_path.h"
 #include "name_crc.h"
 #include "platform.h"
@@ -93,6 +95,31 @@ TEST(ArchiveLayoutTest, StoredSpanFollowsTheHeaderFlag) {
   EXPECT_EQ(StoredSpan(entry, false), 100);
   entry.compressed_length = 0;
   EXPECT_EQ(StoredSpan(entry, true), 100);
+}
+
+TEST(ArchiveTableTest, OverlapsAreFoundInSmallAndLargeTablesAlike) {
+  // Spans are put in offset order one way for tables of fewer than 65,536
+  // members and another for more; both find the same overlap: a member in
+  // the middle of the table whose data is the last one's.
+  for (const std::size_t count : {3, 70000}) {
+    std::vector<test::ImageRecord> records;
+    for (std::size_t i = 0; i < count; ++i)
+      records.push_back(test::Stored(std::to_string(i), "abcd"));
+    records[count / 2].data_offset =
+        static_cast<std::int32_t>(kHeaderSize + kRecordSize * count + 4 * (count - 1));
+    const test::Bytes image = test::ArchiveImage(records);
+    ArchiveTable table;
+    std::string expected = "entry ";
+    for (const std::size_t i : {count - 1, count / 2}) {
+      expected += std::to_string(i);
+      expected += " (";
+      expected += std::to_string(i);
+      expected += i == count / 2 ? ")" : ") overlaps entry ";
+    }
+    EXPECT_EQ(
+        LoadArchiveTable({kNoFile, image, nullptr, static_cast<std::int64_t>(image.size())}, table),
+        expected);
+  }
 }
 
 struct WindowsName {
