@@ -563,6 +563,10 @@ void StartReusePlan(ReusePlan& plan) {
   // The old members are decoded and compared side by side, in batches, and
   // the window is carried through their results in data order.
   progress.batches.resize(2 * static_cast<std::size_t>(progress.pool.threads()));
+  // A batch keeps at most a window of each member's bytes, of fewer than
+  // kBatchBytes but its last: room made once, not as it grows, spares
+  // memory first touched again and again.
+  for (OldBatch& batch : progress.batches) batch.tails.reserve(kBatchBytes + kWindowSize);
   while (progress.next < count && progress.submitted < progress.batches.size()) SubmitBatch(plan);
 }
 
