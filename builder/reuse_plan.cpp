@@ -295,14 +295,20 @@ bool OpenOldArchive(ReusePlan& plan, ArchiveTable& table) {
   return false;
 }
 
-// Pairs of (old record, new member) with the same name and length: the
-// first such old record for each new member, among those with a stream
-// or, under -s, any.
-std::vector<NamePair> SameNames(const ArchiveTable& table) {
-  std::unordered_map<std::string_view, std::vector<std::int32_t>> by_name;
+// The old records by name, in table order: those with a stream or, under
+// -s, any.
+using OldNames = std::unordered_map<std::string_view, std::vector<std::int32_t>>;
+OldNames NamesOf(const ArchiveTable& table) {
+  OldNames by_name;
   for (std::size_t j = 0; j < table.entries.size(); ++j)
     if (table.entries[j].compressed_length != 0 || build_run.smallest)
       by_name[table.entries[j].name].push_back(static_cast<std::int32_t>(j));
+  return by_name;
+}
+
+// Pairs of (old record, new member) with the same name and length: the
+// first such old record for each new member.
+std::vector<NamePair> SameNames(const ArchiveTable& table, const OldNames& by_name) {
   std::vector<NamePair> pairs;
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     const auto found = by_name.find(build_run.stage[i].source_path);
@@ -412,6 +418,7 @@ struct ReuseProgress {
   // Loading the old archive's table while the members are measured.
   std::unique_ptr<PoolTask> load;
   ArchiveTable table;
+  OldNames by_name;
   std::vector<std::int32_t> order;  // the old records in data order
   std::vector<std::size_t> rank;    // of each old record in `order`
   std::vector<NamePair> pairs;
@@ -502,6 +509,7 @@ namespace {
 void LoadOldArchive(ReusePlan& plan) {
   ReuseProgress& progress = *plan.progress;
   if (!OpenOldArchive(plan, progress.table)) return;
+  progress.by_name = NamesOf(progress.table);
   const std::size_t count = progress.table.entries.size();
   plan.old.resize(count);
   for (std::size_t j = 0; j < count; ++j) {
@@ -546,7 +554,8 @@ void StartReusePlan(ReusePlan& plan) {
   FindWindowReads(plan);
   ReuseProgress& progress = *plan.progress;
   const std::size_t count = plan.old.size();
-  progress.pairs = SameNames(progress.table);
+  progress.pairs = SameNames(progress.table, progress.by_name);
+  progress.by_name = {};
   progress.table = {};
   progress.named.assign(static_cast<std::size_t>(build_run.count), -1);
   std::vector<bool> named(count, false);
