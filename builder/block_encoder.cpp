@@ -46,15 +46,29 @@ class BlockRing {
         count_((length + block_size - 1) / block_size),
         // Enough blocks ahead that no thread waits for a slot to come free.
         slots_(static_cast<std::size_t>(pool.threads()) + 4) {
+    // The buffers of the thread's last long member serve again.
+    std::vector<BlockBuffers>& kept = ThreadBlockBuffers();
     for (Block& slot : slots_) {
+      if (!kept.empty()) {
+        slot.bytes.swap(kept.back().bytes);
+        slot.records.swap(kept.back().records);
+        kept.pop_back();
+      }
       slot.bytes.resize(static_cast<std::size_t>(block_size + kWindowSize + kTreeSpan + 1));
       slot.records.resize(static_cast<std::size_t>(block_size));
       slot.fill = std::make_unique<PoolTask>([this, &slot] { Fill(slot); });
     }
+    // So that giving them back allocates nothing.
+    kept.reserve(kept.size() + slots_.size());
     for (std::int64_t i = 0; i < std::min<std::int64_t>(count_, Slots()); ++i) Start(i);
   }
+  // On the thread that made the ring, as EncodeInBlocks returns.
   ~BlockRing() {
-    for (Block& slot : slots_) pool_.Cancel(*slot.fill);
+    std::vector<BlockBuffers>& kept = ThreadBlockBuffers();
+    for (Block& slot : slots_) {
+      pool_.Cancel(*slot.fill);
+      kept.push_back({std::move(slot.bytes), std::move(slot.records)});
+    }
   }
   BlockRing(const BlockRing&) = delete;
   BlockRing& operator=(const BlockRing&) = delete;

@@ -14,6 +14,7 @@ thread_local SpanDecoder* span_decoder = nullptr;
 thread_local std::vector<std::uint8_t>* read_buffer = nullptr;
 thread_local std::vector<std::uint8_t>* stream_buffer = nullptr;
 thread_local StringChains* string_chains = nullptr;
+thread_local std::vector<BlockBuffers>* block_buffers = nullptr;
 
 }  // namespace
 
@@ -52,7 +53,14 @@ StringChains& ThreadStringChains() {
   return *string_chains;
 }
 
+std::vector<BlockBuffers>& ThreadBlockBuffers() {
+  if (block_buffers == nullptr) block_buffers = new std::vector<BlockBuffers>();
+  return *block_buffers;
+}
+
 void ReleaseThreadScratch() {
+  delete block_buffers;
+  block_buffers = nullptr;
   delete string_chains;
   string_chains = nullptr;
   delete stream_buffer;

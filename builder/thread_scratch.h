@@ -1,5 +1,6 @@
 // The coder's per-thread scratch: a sorter, a tree replay and the records
-// between them; and for -u a decoder and a read buffer. Each is made on a
+// between them, a long member's block buffers; and for -u a decoder and a
+// read buffer. Each is made on a
 // thread's first use and kept for its next members and blocks. Held by
 // plain thread-local pointers, freed by ReleaseThreadScratch: a pool thread
 // calls it as it ends, and a thread that never does (the main thread) keeps
@@ -37,6 +38,13 @@ std::vector<std::uint8_t>& ThreadReadBuffer();
 std::vector<std::uint8_t>& ThreadStreamBuffer();
 inline constexpr std::int64_t kUpdateSpan = 64 << 10;
 StringChains& ThreadStringChains();
+// A long member's block buffers, kept for the thread's next long member:
+// memory first touched costs more than the work done in it.
+struct BlockBuffers {
+  std::vector<std::uint8_t> bytes;
+  std::vector<NeighbourRecord> records;
+};
+std::vector<BlockBuffers>& ThreadBlockBuffers();
 void ReleaseThreadScratch();
 
 }  // namespace quiver
