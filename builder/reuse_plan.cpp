@@ -572,9 +572,9 @@ void StartReusePlan(ReusePlan& plan) {
   // The old members are decoded and compared side by side, in batches, and
   // the window is carried through their results in data order.
   progress.batches.resize(2 * static_cast<std::size_t>(progress.pool.threads()));
-  // A batch keeps at most a window of each member's bytes, of fewer than
-  // kBatchBytes but its last: room made once, not as it grows, spares
-  // memory first touched again and again.
+  // A batch's tails hold fewer bytes than its members but the last, of
+  // which they keep a window (a batch ends once it passes kBatchBytes).
+  // Room made once spares memory touched anew each time they would grow.
   for (OldBatch& batch : progress.batches) batch.tails.reserve(kBatchBytes + kWindowSize);
   while (progress.next < count && progress.submitted < progress.batches.size()) SubmitBatch(plan);
 }
