@@ -37,6 +37,9 @@ struct Member {
 
   std::int32_t index;
   std::int64_t length;
+  // Of its bytes, those counted against kBytesReadAhead: none when its old
+  // stream serves, as nothing of it is then held or coded.
+  std::int64_t held = length;
   bool short_member = false;       // or read whole to be measured first
   bool measured_raw = false;       // -s stores it raw by its stream's length alone
   std::int32_t reuse = -1;         // the old record whose stream serves it
@@ -383,7 +386,7 @@ void RecordOldest(WorkerPool& pool, const ReusePlan& plan, InFlight& in_flight,
   if (oldest.short_member && !oldest.measured_raw) WriteTempFile(oldest);
   if (oldest.reuse < 0) RecordCompression(oldest.index, oldest.outcome, copy_buffer);
   if (oldest.temp != kNoFile) SpendTempFile(oldest.index, oldest.temp);
-  bytes_in_flight -= oldest.length;
+  bytes_in_flight -= oldest.held;
   in_flight.pop_front();
 }
 
@@ -415,10 +418,10 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
     auto owned = std::make_unique<Member>(i, stage.original_length);
     Member& member = *owned;
     in_flight.push_back(std::move(owned));
-    bytes_in_flight += member.length;
     AwaitSource(plan, i);
     if (const std::int32_t old = ReusableSource(plan, i, window); old >= 0) {
       TakeReused(window, plan, member, old, pool);
+      if (plan.old[static_cast<std::size_t>(old)].stream_length != 0) member.held = 0;
     } else if (MeasureFirst(plan, member)) {
       member.short_member = true;
       ReadShortMember(window, stage, member);
@@ -455,6 +458,7 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
         pool.Submit(*member.task);
       }
     }
+    bytes_in_flight += member.held;
     const bool last = i + 1 == build_run.count;
     if (last || in_flight.size() >= kMembersReadAhead || bytes_in_flight >= kBytesReadAhead)
       batch.Submit(pool);

@@ -8,8 +8,8 @@
 
 namespace quiver {
 
-// After measuring: compress every member, record its stored form and copy
-// it into the archive.
+// Measures every member, then compresses each, records its stored form and
+// copies it into the archive.
 void CompressMembers(std::vector<std::uint8_t>& copy_buffer);
 
 // Members are compressed side by side on the run's worker pool, short ones
