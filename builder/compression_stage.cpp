@@ -390,6 +390,15 @@ void RecordOldest(WorkerPool& pool, const ReusePlan& plan, InFlight& in_flight,
   in_flight.pop_front();
 }
 
+// Measures the members while the old archive's table (-u) loads.
+void MeasureWhileLoading(WorkerPool& pool, ReusePlan& plan) {
+  StartLoadingOldArchive(plan, pool);
+  const Measurements measured = MeasureMembers(pool);
+  // No thread may run when a member that cannot be used ends the run.
+  AwaitOldArchive(plan);
+  RecordMeasurements(measured);
+}
+
 }  // namespace
 
 void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
@@ -402,13 +411,7 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
   WorkerPool pool(build_run.threads > 0 ? std::min(build_run.threads, processors) : processors,
                   ReleaseThreadScratch);
   ReusePlan plan;
-  StartLoadingOldArchive(plan, pool);
-  {
-    const Measurements measured = MeasureMembers(pool);
-    // No thread may run when a member that cannot be used ends the run.
-    AwaitOldArchive(plan);
-    RecordMeasurements(measured);
-  }
+  MeasureWhileLoading(pool, plan);
   StartCopies();
   StartReusePlan(plan);
   EncoderWindow window;
