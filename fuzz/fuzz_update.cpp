@@ -28,7 +28,7 @@ const std::vector<std::string> kAssets = {"assets\\readme.txt", "assets\\maps\\l
                                           "assets\\sounds\\beep.raw"};
 // Members taken from the image, at most this many of at most this size.
 constexpr std::size_t kTaken = 6;
-constexpr std::size_t kTakenSize = 1 << 16;
+constexpr std::int32_t kTakenSize = 1 << 16;
 
 std::vector<char> ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
