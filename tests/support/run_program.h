@@ -84,9 +84,10 @@ bool FileSizeLimitBinds();
 bool MemoryLimitBinds();
 
 // The bytes that keep a program coding at least as long as `bytes` do in
-// an optimised build: the address and thread checkers' unoptimised builds
-// code some twenty times slower, so an eighth still lasts longer, and a
-// test that only needs a busy program should not wait minutes for it.
+// an optimised build: the address checker's build codes some twelve times
+// slower and the thread checker's (at -O1) some twenty, so an eighth still
+// lasts longer, and a test that only needs a busy program should not wait
+// minutes for it.
 std::size_t BusyBytes(std::size_t bytes);
 
 // Whether a program of the Linux system the tests run on is there to run;
