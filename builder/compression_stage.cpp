@@ -170,12 +170,13 @@ bool MeasureFirst(const ReusePlan& plan, const Member& member) {
          plan.stored_raw[static_cast<std::size_t>(member.index)];
 }
 
-// Finds the length of the stream of the member's `bytes` and codes them
-// only when -s would not store them raw after all (or the search gave up
-// on many repeats).
-void MeasureOrCode(Member& member, const std::uint8_t* bytes) {
-  const std::int64_t length =
-      StreamLength(bytes, member.length, member.past_end, 2 * member.length + 4096);
+// Finds the length of the stream of the member's `bytes`, which have room
+// for the window's bytes past its end after them, and codes them only when
+// -s would not store them raw after all (or the search gave up on many
+// repeats).
+void MeasureOrCode(Member& member, std::uint8_t* bytes) {
+  std::copy(std::begin(member.past_end), std::end(member.past_end), bytes + member.length);
+  const std::int64_t length = StreamLength(bytes, member.length, 2 * member.length + 4096);
   if (length >= 0 && CompressionRatio(length, member.length) <= 0) {
     member.measured_raw = true;
     member.outcome.length = static_cast<std::int32_t>(length);
@@ -203,8 +204,8 @@ void TakeReused(EncoderWindow& window, const ReusePlan& plan, Member& member, st
   member.task = std::make_shared<PoolTask>([&plan, &old, &member] {
     // The thread's buffer: no other task runs on the thread meanwhile.
     std::vector<std::uint8_t>& bytes = ThreadStreamBuffer();
-    if (bytes.size() < static_cast<std::size_t>(old.length))
-      bytes.resize(static_cast<std::size_t>(old.length));
+    const auto room = static_cast<std::size_t>(old.length + kLookAheadSize - 1);
+    if (bytes.size() < room) bytes.resize(room);
     FileStatus now;
     if (ReadFullAt(plan.file, bytes.data(), static_cast<std::size_t>(old.length), old.offset) !=
             old.length ||
@@ -226,9 +227,11 @@ void ReadShortMember(EncoderWindow& window, const StageEntry& stage, Member& mem
   CompressStatus& problem = member.outcome.status;
   const FileHandle file = OpenMeasured(stage, status, problem);
   if (file == kNoFile) return;
-  // One byte more tells a member that grew.
-  member.bytes.resize(static_cast<std::size_t>(member.length) + 1);
-  const std::int64_t got = ReadFull(file, member.bytes.data(), member.bytes.size());
+  // One byte more tells a member that grew; the room after it takes the
+  // window's bytes past its end, should it be measured (MeasureOrCode).
+  member.bytes.resize(static_cast<std::size_t>(member.length + kLookAheadSize - 1));
+  const std::int64_t got =
+      ReadFull(file, member.bytes.data(), static_cast<std::size_t>(member.length) + 1);
   FileStatus after;
   if (got < 0)
     problem = CompressStatus::kSourceUnreadable;
@@ -239,10 +242,10 @@ void ReadShortMember(EncoderWindow& window, const StageEntry& stage, Member& mem
   else
     problem = CompressStatus::kOk;
   CloseFile(file);
-  member.bytes.pop_back();
   if (problem != CompressStatus::kOk) return;
   WindowBytesPastEnd(window, member.bytes.data(), member.length, member.past_end);
-  AdvanceWindow(window, member.bytes.data(), member.bytes.size(), member.length);
+  AdvanceWindow(window, member.bytes.data(), static_cast<std::size_t>(member.length),
+                member.length);
 }
 
 // The short members read since the last batch went to the pool.

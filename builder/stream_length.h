@@ -13,10 +13,10 @@ namespace quiver {
 // Members up to this long are held whole to be measured.
 inline constexpr std::int64_t kMeasuredAtMost = 4 << 20;
 
-// The stream's length in bytes for the member's `length` bytes and the 16
-// bytes its last strings read past its end (WindowBytesPastEnd); -1 once
-// the search has compared more than `work_limit` strings.
-std::int64_t StreamLength(const std::uint8_t* bytes, std::int64_t length,
-                          const std::uint8_t* past_end, std::int64_t work_limit);
+// The stream's length in bytes for a member of `length` bytes, given as
+// `bytes` followed by the 16 bytes its last strings read past its end
+// (WindowBytesPastEnd); -1 once the search has compared more than
+// `work_limit` strings.
+std::int64_t StreamLength(const std::uint8_t* bytes, std::int64_t length, std::int64_t work_limit);
 
 }  // namespace quiver

@@ -13,16 +13,21 @@
 #include <vector>
 
 #include "neighbour_record.h"
+#include "stream_format.h"
 
 namespace quiver {
 
 class SortedNeighbours;
 
-// Chains of a member's strings by their first two bytes (stream_length.h).
+// Chains of a member's strings by their first two bytes (stream_length.h):
+// the newest string of each two bytes, and for each string the one before
+// it, kept for the last kLinks strings.
 struct StringChains {
   static constexpr std::int64_t kMaxBase = 0x7FFFFFFF;
-  std::vector<std::int32_t> head = std::vector<std::int32_t>(1 << 16, -1);
-  std::int32_t previous[4096];
+  static constexpr std::int32_t kLinks = 2 * kWindowSize;
+  static constexpr std::int32_t kNone = -kWindowSize - 1;  // out of every string's reach
+  std::vector<std::int32_t> head = std::vector<std::int32_t>(1 << 16, kNone);
+  std::int32_t links[kLinks];
   std::int64_t next_base = 0;
 };
 

@@ -38,7 +38,7 @@ inline constexpr int kMaxBytesPerStreamByte = 8;
 static_assert(kMaxMatchLength * 8 <= kMatchTokenBits * kMaxBytesPerStreamByte);
 
 // The window position of a member's byte at `offset`.
-inline int PositionOfOffset(std::int64_t offset) {
+constexpr int PositionOfOffset(std::int64_t offset) {
   return static_cast<int>((offset + 1) & kPositionMask);
 }
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <filesystem>
 #include <map>
+#include <numeric>
 #include <span>
 #include <string>
 #include <vector>
@@ -469,19 +470,32 @@ TEST(StreamLengthTest, LengthsOfTheStreamsOfOneCoder) {
       members.push_back(letters);
     }
   }
+  // Equal strings of the longest match just out of and just within each
+  // other's reach, all other pairs of bytes distinct (a counter's two bytes).
+  for (const std::size_t first : {0, 1}) {
+    Bytes member(4097);
+    for (std::size_t i = 0; i < member.size(); ++i)
+      member[i] = static_cast<std::uint8_t>(i % 2 == 0 ? 128 + i / 128 : i / 2 % 64);
+    Bytes string(kMaxMatchLength);
+    std::iota(string.begin(), string.end(), std::uint8_t{200});
+    std::copy(string.begin(), string.end(), member.begin() + static_cast<std::ptrdiff_t>(first));
+    std::copy(string.begin(), string.end(), member.end() - kMaxMatchLength);
+    members.push_back(member);
+  }
   ReferenceEncoder reference;
   EncoderWindow window;
   for (const Bytes& member : members) {
     const auto length = static_cast<std::int64_t>(member.size());
-    std::array<std::uint8_t, kLookAheadSize - 1> past_end;
-    WindowBytesPastEnd(window, member.data(), length, past_end.data());
+    Bytes measured(member.size() + kLookAheadSize - 1);
+    std::copy(member.begin(), member.end(), measured.begin());
+    WindowBytesPastEnd(window, member.data(), length, measured.data() + length);
     AdvanceWindow(window, member.data(), member.size(), length);
-    ASSERT_EQ(StreamLength(member.data(), length, past_end.data(), INT64_MAX),
+    ASSERT_EQ(StreamLength(measured.data(), length, INT64_MAX),
               static_cast<std::int64_t>(reference.Compress(member).size()))
         << length << " bytes";
   }
   // Work beyond the limit gives up.
-  EXPECT_EQ(StreamLength(Of(Repeat("ab", 100)).data(), 200, Of(Repeat("x", 16)).data(), 10), -1);
+  EXPECT_EQ(StreamLength(Of(Repeat("ab", 100) + Repeat("x", 16)).data(), 200, 10), -1);
 }
 
 TEST_F(CodecTest, SameMemberMayCompressDifferentlyLaterInARunAndStillDecode) {
