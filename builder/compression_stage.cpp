@@ -189,35 +189,66 @@ void MeasureOrCode(Member& member, std::uint8_t* bytes) {
 }
 
 // A member whose old stream serves: the window moves past it where later
-// members read it. One -s stored raw has its bytes read from the old
-// archive on the pool and measured (MeasureOrCode); a length of -1 then
-// says they could not be read as they were checked.
-void TakeReused(EncoderWindow& window, const ReusePlan& plan, Member& member, std::int32_t j,
-                WorkerPool& pool) {
+// members read it. One -s stored raw is then measured (MeasuredBatch).
+void TakeReused(EncoderWindow& window, const ReusePlan& plan, Member& member, std::int32_t j) {
   for (int k = 0; k < kLookAheadSize - 1; ++k)
     member.past_end[k] = window.bytes[PositionOfOffset(member.length + k)];
   LeaveReadBytes(plan, member.index, window);
   member.reuse = j;
-  const OldStream& old = plan.old[static_cast<std::size_t>(j)];
-  member.outcome = {CompressStatus::kOk, old.stream_length, {}, {}};
-  if (old.stream_length != 0) return;
-  member.task = std::make_shared<PoolTask>([&plan, &old, &member] {
-    // The thread's buffer: no other task runs on the thread meanwhile.
-    std::vector<std::uint8_t>& bytes = ThreadStreamBuffer();
-    const auto room = static_cast<std::size_t>(old.length + kLookAheadSize - 1);
-    if (bytes.size() < room) bytes.resize(room);
-    FileStatus now;
-    if (ReadFullAt(plan.file, bytes.data(), static_cast<std::size_t>(old.length), old.offset) !=
-            old.length ||
-        !StatusOf(plan.file, now) || !SameFileState(plan.status, now)) {
-      member.outcome.length = -1;
-      return;
-    }
-    WindowBytesPastEnd(StartWindow(member), bytes.data(), member.length, member.past_end);
-    MeasureOrCode(member, bytes.data());
-  });
-  pool.Submit(*member.task);
+  member.outcome = {
+      CompressStatus::kOk, plan.old[static_cast<std::size_t>(j)].stream_length, {}, {}};
 }
+
+// Reads the bytes of a member -s stored raw from the old archive and
+// measures them (MeasureOrCode); a length of -1 then says they could not be
+// read as they were checked.
+void MeasureReused(const ReusePlan& plan, Member& member) {
+  const OldStream& old = plan.old[static_cast<std::size_t>(member.reuse)];
+  // The thread's buffer: no other task runs on the thread meanwhile.
+  std::vector<std::uint8_t>& bytes = ThreadStreamBuffer();
+  const auto room = static_cast<std::size_t>(old.length + kLookAheadSize - 1);
+  if (bytes.size() < room) bytes.resize(room);
+  FileStatus now;
+  if (ReadFullAt(plan.file, bytes.data(), static_cast<std::size_t>(old.length), old.offset) !=
+          old.length ||
+      !StatusOf(plan.file, now) || !SameFileState(plan.status, now)) {
+    member.outcome.length = -1;
+    return;
+  }
+  WindowBytesPastEnd(StartWindow(member), bytes.data(), member.length, member.past_end);
+  MeasureOrCode(member, bytes.data());
+}
+
+// Reused members -s stored raw, measured on the pool a batch at a time:
+// a task of its own for each would cost more in waking threads than
+// measuring most of them does.
+class MeasuredBatch {
+ public:
+  static constexpr std::size_t kMembers = 64;
+  static constexpr std::int64_t kBytes = 1 << 20;
+
+  // Adds `member`, handing the batch to the pool first when it is full.
+  void Add(WorkerPool& pool, const ReusePlan& plan, Member& member) {
+    if (members_.size() == kMembers || bytes_ + member.length > kBytes) Submit(pool, plan);
+    members_.push_back(&member);
+    bytes_ += member.length;
+  }
+  // Hands the batch to the pool, if it holds any member.
+  void Submit(WorkerPool& pool, const ReusePlan& plan) {
+    if (members_.empty()) return;
+    auto task = std::make_shared<PoolTask>([&plan, members = members_] {
+      for (Member* member : members) MeasureReused(plan, *member);
+    });
+    for (Member* member : members_) member->task = task;
+    pool.Submit(*task);
+    members_.clear();
+    bytes_ = 0;
+  }
+
+ private:
+  std::vector<Member*> members_;
+  std::int64_t bytes_ = 0;
+};
 
 // Reads a short member whole, checked as the coder checks a member it
 // reads, and moves `window` past it; the outcome's status says whether it
@@ -419,6 +450,12 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
   StartReusePlan(plan);
   EncoderWindow window;
   Batch batch;
+  MeasuredBatch measured;
+  // Every member read ahead is on the pool before the oldest is waited for.
+  const auto submit_batches = [&] {
+    batch.Submit(pool);
+    measured.Submit(pool, plan);
+  };
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     StageEntry& stage = build_run.stage[i];
     auto owned = std::make_unique<Member>(i, stage.original_length);
@@ -426,8 +463,11 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
     in_flight.push_back(std::move(owned));
     AwaitSource(plan, i);
     if (const std::int32_t old = ReusableSource(plan, i, window); old >= 0) {
-      TakeReused(window, plan, member, old, pool);
-      if (plan.old[static_cast<std::size_t>(old)].stream_length != 0) member.held = 0;
+      TakeReused(window, plan, member, old);
+      if (plan.old[static_cast<std::size_t>(old)].stream_length != 0)
+        member.held = 0;
+      else
+        measured.Add(pool, plan, member);
     } else if (MeasureFirst(plan, member)) {
       member.short_member = true;
       ReadShortMember(window, stage, member);
@@ -444,7 +484,7 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
       ReadShortMember(window, stage, member);
       if (member.outcome.status == CompressStatus::kOk) batch.Add(member);
     } else {
-      batch.Submit(pool);
+      submit_batches();
       member.temp = TakeTempFile(stage);
       if (member.temp == kNoFile) {
         in_flight.pop_back();
@@ -467,7 +507,7 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
     bytes_in_flight += member.held;
     const bool last = i + 1 == build_run.count;
     if (last || in_flight.size() >= kMembersReadAhead || bytes_in_flight >= kBytesReadAhead)
-      batch.Submit(pool);
+      submit_batches();
     while (!in_flight.empty() &&
            (last || in_flight.size() >= kMembersReadAhead || bytes_in_flight >= kBytesReadAhead))
       RecordOldest(pool, plan, in_flight, bytes_in_flight, copy_buffer);
