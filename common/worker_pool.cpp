@@ -40,7 +40,8 @@ WorkerPool::~WorkerPool() {
       queue->clear();
     }
   }
-  wake_.notify_all();
+  work_.notify_all();
+  ended_.notify_all();
   for (std::thread& thread : threads_) thread.join();
 }
 
@@ -50,10 +51,12 @@ void WorkerPool::Submit(PoolTask& task, bool urgent) {
     task.queued_ = true;
     task.urgent_ = urgent;
     task.done_ = false;
+    task.awaited_ = false;
     task.error_ = nullptr;
     (urgent ? urgent_ : queue_).push_back(&task);
   }
-  wake_.notify_all();
+  work_.notify_one();
+  if (urgent) ended_.notify_all();
 }
 
 void WorkerPool::Unqueue(PoolTask& task) {
@@ -79,7 +82,7 @@ void WorkerPool::Run(PoolTask& task, std::unique_lock<std::mutex>& lock) {
   lock.lock();
   task.error_ = error;
   task.done_ = true;
-  wake_.notify_all();
+  if (task.awaited_) ended_.notify_all();
 }
 
 void WorkerPool::Wait(PoolTask& task) {
@@ -91,8 +94,10 @@ void WorkerPool::Wait(PoolTask& task) {
       Run(task, lock);
     else if (pool_thread && !urgent_.empty())
       Run(*urgent_.front(), lock);
-    else
-      wake_.wait(lock);
+    else {
+      task.awaited_ = true;
+      ended_.wait(lock);
+    }
   }
   if (task.error_) std::rethrow_exception(std::exchange(task.error_, nullptr));
 }
@@ -103,14 +108,15 @@ void WorkerPool::Cancel(PoolTask& task) {
     Unqueue(task);
     task.done_ = true;
   }
-  wake_.wait(lock, [&task] { return task.done_; });
+  task.awaited_ = true;
+  ended_.wait(lock, [&task] { return task.done_; });
   task.error_ = nullptr;
 }
 
 void WorkerPool::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return closing_ || Next() != nullptr; });
+    work_.wait(lock, [this] { return closing_ || Next() != nullptr; });
     if (closing_) return;
     Run(*Next(), lock);
   }

@@ -45,6 +45,7 @@ class PoolTask {
   bool queued_ = false;
   bool urgent_ = false;
   bool done_ = true;
+  bool awaited_ = false;  // a thread waits for its end, to be woken then
   std::exception_ptr error_;
 };
 
@@ -75,7 +76,12 @@ class WorkerPool {
   PoolTask* Next();
 
   std::mutex mutex_;
-  std::condition_variable wake_;
+  // Idle threads wake for a queued task, waiters for the end of a task they
+  // wait for (or an urgent task, which a waiting pool thread may run): each
+  // wakes only those that can act on it, as a wake-up costs more than a
+  // short task.
+  std::condition_variable work_;
+  std::condition_variable ended_;
   std::deque<PoolTask*> urgent_;
   std::deque<PoolTask*> queue_;
   bool closing_ = false;
