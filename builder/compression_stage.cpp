@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cstdint>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <new>
@@ -199,24 +201,52 @@ void TakeReused(EncoderWindow& window, const ReusePlan& plan, Member& member, st
       CompressStatus::kOk, plan.old[static_cast<std::size_t>(j)].stream_length, {}, {}};
 }
 
-// Reads the bytes of a member -s stored raw from the old archive and
-// measures them (MeasureOrCode); a length of -1 then says they could not be
-// read as they were checked.
-void MeasureReused(const ReusePlan& plan, Member& member) {
-  const OldStream& old = plan.old[static_cast<std::size_t>(member.reuse)];
-  // The thread's buffer: no other task runs on the thread meanwhile.
-  std::vector<std::uint8_t>& bytes = ThreadStreamBuffer();
-  const auto room = static_cast<std::size_t>(old.length + kLookAheadSize - 1);
-  if (bytes.size() < room) bytes.resize(room);
-  FileStatus now;
-  if (ReadFullAt(plan.file, bytes.data(), static_cast<std::size_t>(old.length), old.offset) !=
-          old.length ||
-      !StatusOf(plan.file, now) || !SameFileState(plan.status, now)) {
-    member.outcome.length = -1;
-    return;
+// Reads the bytes of members -s stored raw from the old archive and
+// measures them (MeasureOrCode), reading them in one go when they lie close
+// together there. The archive is looked at once, after all the reads:
+// unchanged since it was checked, every byte read is as checked; else each
+// member gets a length of -1, to be coded afresh from its file.
+void MeasureReused(const ReusePlan& plan, const std::vector<Member*>& members) {
+  constexpr std::int64_t kHeldAtMost = 512 << 10;
+  const auto old_of = [&plan](const Member* member) -> const OldStream& {
+    return plan.old[static_cast<std::size_t>(member->reuse)];
+  };
+  std::int64_t low = INT64_MAX;
+  std::int64_t high = 0;
+  for (const Member* member : members) {
+    low = std::min(low, old_of(member).offset);
+    high = std::max(high, old_of(member).offset + old_of(member).length);
   }
-  WindowBytesPastEnd(StartWindow(member), bytes.data(), member.length, member.past_end);
-  MeasureOrCode(member, bytes.data());
+  // The thread's buffers: no other task runs on the thread meanwhile.
+  std::vector<std::uint8_t>& held = ThreadStreamBuffer();
+  bool in_one = high - low <= kHeldAtMost;
+  if (in_one) {
+    if (held.size() < static_cast<std::size_t>(high - low))
+      held.resize(static_cast<std::size_t>(high - low));
+    in_one =
+        ReadFullAt(plan.file, held.data(), static_cast<std::size_t>(high - low), low) == high - low;
+  }
+  std::vector<std::uint8_t>& bytes = ThreadReadBuffer();
+  bool all_read = true;
+  for (Member* member : members) {
+    const OldStream& old = old_of(member);
+    const auto size = static_cast<std::size_t>(old.length);
+    if (bytes.size() < size + kLookAheadSize - 1) bytes.resize(size + kLookAheadSize - 1);
+    if (in_one)
+      std::memcpy(bytes.data(), held.data() + (old.offset - low), size);
+    else if (ReadFullAt(plan.file, bytes.data(), size, old.offset) != old.length)
+      all_read = false;
+    if (!all_read) break;
+    WindowBytesPastEnd(StartWindow(*member), bytes.data(), member->length, member->past_end);
+    MeasureOrCode(*member, bytes.data());
+  }
+  FileStatus now;
+  if (all_read && StatusOf(plan.file, now) && SameFileState(plan.status, now)) return;
+  for (Member* member : members) {
+    member->outcome.length = -1;
+    member->outcome.stream.clear();
+    member->measured_raw = false;
+  }
 }
 
 // Reused members -s stored raw, measured on the pool a batch at a time:
@@ -225,7 +255,7 @@ void MeasureReused(const ReusePlan& plan, Member& member) {
 class MeasuredBatch {
  public:
   static constexpr std::size_t kMembers = 64;
-  static constexpr std::int64_t kBytes = 1 << 20;
+  static constexpr std::int64_t kBytes = 256 << 10;
 
   // Adds `member`, handing the batch to the pool first when it is full.
   void Add(WorkerPool& pool, const ReusePlan& plan, Member& member) {
@@ -236,9 +266,8 @@ class MeasuredBatch {
   // Hands the batch to the pool, if it holds any member.
   void Submit(WorkerPool& pool, const ReusePlan& plan) {
     if (members_.empty()) return;
-    auto task = std::make_shared<PoolTask>([&plan, members = members_] {
-      for (Member* member : members) MeasureReused(plan, *member);
-    });
+    auto task =
+        std::make_shared<PoolTask>([&plan, members = members_] { MeasureReused(plan, members); });
     for (Member* member : members_) member->task = task;
     pool.Submit(*task);
     members_.clear();
