@@ -18,7 +18,9 @@
 #include "memory_coder.h"
 #include "platform.h"
 #include "progress.h"
+#include "raw_measuring.h"
 #include "reuse_plan.h"
+#include "stage_member.h"
 #include "standard_output.h"
 #include "stream_length.h"
 #include "temp_files.h"
@@ -29,35 +31,6 @@
 
 namespace quiver {
 namespace {
-
-// One member on its way through the coder. A short one is read whole and
-// coded with the short members around it, its stream kept in memory until
-// it is recorded; a longer one is coded alone from its open file into its
-// temporary file.
-struct Member {
-  Member(std::int32_t member, std::int64_t member_length) : index(member), length(member_length) {}
-
-  std::int32_t index;
-  std::int64_t length;
-  // Of its bytes, those counted against kBytesReadAhead: none when its old
-  // stream serves, as nothing of it is then held or coded.
-  std::int64_t held = length;
-  bool short_member = false;       // or read whole to be measured first
-  bool measured_raw = false;       // -s stores it raw by its stream's length alone
-  std::int32_t reuse = -1;         // the old record whose stream serves it
-  bool copied = false;             // reused, its stream copied with one before it
-  std::shared_ptr<PoolTask> task;  // what codes it; none when it could not be read
-  // Coded alone: the member and its temporary file, the window before it.
-  FileHandle source = kNoFile;
-  FileHandle temp = kNoFile;
-  std::unique_ptr<EncoderWindow> start;
-  // Coded with others or measured first: its bytes, and the window's
-  // bytes past its end. Reused: the window's bytes at the positions past its end, all of the
-  // window its coding would read should its old stream fail it.
-  std::vector<std::uint8_t> bytes;
-  std::uint8_t past_end[kLookAheadSize - 1] = {};
-  CompressOutcome outcome{CompressStatus::kSourceUnreadable, 0, {}, {}};
-};
 
 using InFlight = std::deque<std::unique_ptr<Member>>;
 
@@ -156,40 +129,6 @@ FileHandle OpenAndAdvancePast(EncoderWindow& window, const StageEntry& stage,
   return file;
 }
 
-// The window a reused member's coding would start from, as far as that
-// coding reads it: the positions past its end.
-EncoderWindow StartWindow(const Member& member) {
-  EncoderWindow start;
-  for (int k = 0; k < kLookAheadSize - 1; ++k)
-    start.bytes[PositionOfOffset(member.length + k)] = member.past_end[k];
-  return start;
-}
-
-// Whether a member read whole is measured before it is coded: one that
-// -s stored raw in the archive being replaced, likely raw again.
-bool MeasureFirst(const ReusePlan& plan, const Member& member) {
-  return build_run.smallest && member.length <= kMeasuredAtMost &&
-         plan.stored_raw[static_cast<std::size_t>(member.index)];
-}
-
-// Finds the length of the stream of the member's `bytes`, which have room
-// for the window's bytes past its end after them, and codes them only when
-// -s would not store them raw after all (or the search gave up on many
-// repeats).
-void MeasureOrCode(Member& member, std::uint8_t* bytes) {
-  std::copy(std::begin(member.past_end), std::end(member.past_end), bytes + member.length);
-  const std::int64_t length = StreamLength(bytes, member.length, 2 * member.length + 4096);
-  if (length >= 0 && CompressionRatio(length, member.length) <= 0) {
-    member.measured_raw = true;
-    member.outcome.length = static_cast<std::int32_t>(length);
-    return;
-  }
-  BitFile bits(member.outcome.stream);
-  EncodeMemberInMemory({bytes, member.length, member.past_end}, bits);
-  bits.Finish();
-  member.outcome.length = static_cast<std::int32_t>(member.outcome.stream.size());
-}
-
 // A member whose old stream serves: the window moves past it where later
 // members read it. One -s stored raw is then measured (MeasuredBatch).
 void TakeReused(EncoderWindow& window, const ReusePlan& plan, Member& member, std::int32_t j) {
@@ -200,84 +139,6 @@ void TakeReused(EncoderWindow& window, const ReusePlan& plan, Member& member, st
   member.outcome = {
       CompressStatus::kOk, plan.old[static_cast<std::size_t>(j)].stream_length, {}, {}};
 }
-
-// Reads the bytes of members -s stored raw from the old archive and
-// measures them (MeasureOrCode), reading them in one go when they lie close
-// together there. The archive is looked at once, after all the reads:
-// unchanged since it was checked, every byte read is as checked; else each
-// member gets a length of -1, to be coded afresh from its file.
-void MeasureReused(const ReusePlan& plan, const std::vector<Member*>& members) {
-  constexpr std::int64_t kHeldAtMost = 512 << 10;
-  const auto old_of = [&plan](const Member* member) -> const OldStream& {
-    return plan.old[static_cast<std::size_t>(member->reuse)];
-  };
-  std::int64_t low = INT64_MAX;
-  std::int64_t high = 0;
-  for (const Member* member : members) {
-    low = std::min(low, old_of(member).offset);
-    high = std::max(high, old_of(member).offset + old_of(member).length);
-  }
-  // The thread's buffers: no other task runs on the thread meanwhile.
-  std::vector<std::uint8_t>& held = ThreadStreamBuffer();
-  bool in_one = high - low <= kHeldAtMost;
-  if (in_one) {
-    if (held.size() < static_cast<std::size_t>(high - low))
-      held.resize(static_cast<std::size_t>(high - low));
-    in_one =
-        ReadFullAt(plan.file, held.data(), static_cast<std::size_t>(high - low), low) == high - low;
-  }
-  std::vector<std::uint8_t>& bytes = ThreadReadBuffer();
-  bool all_read = true;
-  for (Member* member : members) {
-    const OldStream& old = old_of(member);
-    const auto size = static_cast<std::size_t>(old.length);
-    if (bytes.size() < size + kLookAheadSize - 1) bytes.resize(size + kLookAheadSize - 1);
-    if (in_one)
-      std::memcpy(bytes.data(), held.data() + (old.offset - low), size);
-    else if (ReadFullAt(plan.file, bytes.data(), size, old.offset) != old.length)
-      all_read = false;
-    if (!all_read) break;
-    WindowBytesPastEnd(StartWindow(*member), bytes.data(), member->length, member->past_end);
-    MeasureOrCode(*member, bytes.data());
-  }
-  FileStatus now;
-  if (all_read && StatusOf(plan.file, now) && SameFileState(plan.status, now)) return;
-  for (Member* member : members) {
-    member->outcome.length = -1;
-    member->outcome.stream.clear();
-    member->measured_raw = false;
-  }
-}
-
-// Reused members -s stored raw, measured on the pool a batch at a time:
-// a task of its own for each would cost more in waking threads than
-// measuring most of them does.
-class MeasuredBatch {
- public:
-  static constexpr std::size_t kMembers = 64;
-  static constexpr std::int64_t kBytes = 256 << 10;
-
-  // Adds `member`, handing the batch to the pool first when it is full.
-  void Add(WorkerPool& pool, const ReusePlan& plan, Member& member) {
-    if (members_.size() == kMembers || bytes_ + member.length > kBytes) Submit(pool, plan);
-    members_.push_back(&member);
-    bytes_ += member.length;
-  }
-  // Hands the batch to the pool, if it holds any member.
-  void Submit(WorkerPool& pool, const ReusePlan& plan) {
-    if (members_.empty()) return;
-    auto task =
-        std::make_shared<PoolTask>([&plan, members = members_] { MeasureReused(plan, members); });
-    for (Member* member : members_) member->task = task;
-    pool.Submit(*task);
-    members_.clear();
-    bytes_ = 0;
-  }
-
- private:
-  std::vector<Member*> members_;
-  std::int64_t bytes_ = 0;
-};
 
 // Reads a short member whole, checked as the coder checks a member it
 // reads, and moves `window` past it; the outcome's status says whether it

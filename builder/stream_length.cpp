@@ -49,72 +49,105 @@ int MatchLength(const std::uint8_t* a, const std::uint8_t* b) {
   return first < 8 ? 2 + first : 9 + EqualBytes(a + 9, b + 9);
 }
 
-}  // namespace
-
-std::int64_t StreamLength(const std::uint8_t* bytes, std::int64_t length, std::int64_t work_limit) {
-  // Strings are filed by their offset counted on from the last member's on
-  // this thread, so that no chain needs clearing but when those counts
-  // would run out; a member's offsets start a window past the last one's,
-  // out of reach of its strings.
-  StringChains& chains = ThreadStringChains();
-  if (chains.next_base > StringChains::kMaxBase - length - kWindowSize) {
-    std::fill(std::begin(chains.head), std::end(chains.head), StringChains::kNone);
-    chains.next_base = 0;
+// The parse of one member, a block at a time.
+class BlockParse {
+ public:
+  BlockParse(StringChains& chains, const std::uint8_t* bytes, std::int64_t length)
+      : chains_(chains), bytes_(bytes), length_(length) {
+    // Strings are filed by their offset counted on from the last member's
+    // on this thread, so that no chain needs clearing but when those counts
+    // would run out; a member's offsets start a window past the last one's,
+    // out of reach of its strings.
+    if (chains.next_base > StringChains::kMaxBase - length - kWindowSize) {
+      std::fill(std::begin(chains.head), std::end(chains.head), StringChains::kNone);
+      chains.next_base = 0;
+    }
+    base_ = static_cast<std::int32_t>(chains.next_base);
+    chains.next_base += length + kWindowSize;
   }
-  const auto base = static_cast<std::int32_t>(chains.next_base);
-  chains.next_base += length + kWindowSize;
-  constexpr std::uint32_t kLinkMask = StringChains::kLinks - 1;
-  std::int64_t literals = 0;
-  std::int64_t matches = 0;
-  std::int64_t work = 0;
-  std::int64_t token_end = 0;
-  for (std::int64_t start = 0; start < length; start += kWindowSize) {
-    const std::int64_t end = std::min<std::int64_t>(length, start + kWindowSize);
+
+  // Files the strings of the block from `start` on, marking in `reached`
+  // those with an earlier string of their first two bytes within reach.
+  void File(std::int64_t start, std::uint64_t* reached) {
+    const std::int64_t end = std::min<std::int64_t>(length_, start + kWindowSize);
     const std::int64_t filed_end = std::min<std::int64_t>(end, start + kWindowSize - 1);
-    std::uint64_t reached[kWindowSize / 64];
-    int words = 0;
     for (std::int64_t from = start; from < end; from += 64) {
       const int count = static_cast<int>(std::clamp<std::int64_t>(filed_end - from, 0, 64));
       std::uint64_t marks = 0;
       for (int n = 0; n < count; ++n) {
         const std::int64_t k = from + n;
-        const int key = bytes[k] << 8 | bytes[k + 1];
-        const auto position = static_cast<std::uint32_t>(base + k);
-        const std::int32_t newest = chains.head[key];
-        chains.links[position & kLinkMask] = newest;
-        chains.head[key] = static_cast<std::int32_t>(position);
+        const int key = bytes_[k] << 8 | bytes_[k + 1];
+        const auto position = static_cast<std::uint32_t>(base_ + k);
+        const std::int32_t newest = chains_.head[key];
+        chains_.links[position & kLinkMask] = newest;
+        chains_.head[key] = static_cast<std::int32_t>(position);
         const bool in_reach = position - static_cast<std::uint32_t>(newest) - 1 < kHeldStrings;
         marks |= static_cast<std::uint64_t>(in_reach) << n;
       }
-      reached[words++] = marks;
+      *reached++ = marks;
     }
-    for (int w = 0; w < words; ++w) {
-      for (std::uint64_t marks = reached[w]; marks != 0; marks &= marks - 1) {
-        const std::int64_t k = start + 64 * w + std::countr_zero(marks);
-        if (k < token_end) continue;
-        literals += k - token_end;
-        const std::int64_t oldest = base + std::max<std::int64_t>(0, k - kHeldStrings);
+  }
+
+  // Parses the block from `start` on, its positions marked in `reached`;
+  // false once the work is over `work_limit`.
+  bool Parse(std::int64_t start, const std::uint64_t* reached, std::int64_t work_limit) {
+    const std::int64_t end = std::min<std::int64_t>(length_, start + kWindowSize);
+    for (std::int64_t from = start; from < end; from += 64) {
+      for (std::uint64_t marks = *reached++; marks != 0; marks &= marks - 1) {
+        const std::int64_t k = from + std::countr_zero(marks);
+        if (k < token_end_) continue;
+        literals_ += k - token_end_;
+        const std::int64_t oldest = base_ + std::max<std::int64_t>(0, k - kHeldStrings);
         int best = 0;
-        for (std::int64_t j = chains.links[static_cast<std::uint32_t>(base + k) & kLinkMask];
-             j >= oldest && best < kMaxMatchLength; j = chains.links[j & kLinkMask]) {
-          if (++work > work_limit) return -1;
-          best = std::max(best, MatchLength(bytes + (j - base), bytes + k));
+        for (std::int64_t j = chains_.links[static_cast<std::uint32_t>(base_ + k) & kLinkMask];
+             j >= oldest && best < kMaxMatchLength; j = chains_.links[j & kLinkMask]) {
+          if (++work_ > work_limit) return false;
+          best = std::max(best, MatchLength(bytes_ + (j - base_), bytes_ + k));
         }
-        const auto cover = static_cast<int>(std::min<std::int64_t>(best, length - k));
+        const auto cover = static_cast<int>(std::min<std::int64_t>(best, length_ - k));
         if (cover < kMinMatchLength) {
-          ++literals;
-          token_end = k + 1;
+          ++literals_;
+          token_end_ = k + 1;
         } else {
-          ++matches;
-          token_end = k + cover;
+          ++matches_;
+          token_end_ = k + cover;
         }
       }
     }
+    return true;
   }
-  literals += length - token_end;
-  const std::int64_t bits =
-      kEndTokenBits + literals * kLiteralTokenBits + matches * kMatchTokenBits;
-  return (bits + 7) / 8;
+
+  // The stream's length in bytes, once every block is parsed.
+  std::int64_t StreamBytes() const {
+    const std::int64_t literals = literals_ + length_ - token_end_;
+    const std::int64_t bits =
+        kEndTokenBits + literals * kLiteralTokenBits + matches_ * kMatchTokenBits;
+    return (bits + 7) / 8;
+  }
+
+ private:
+  static constexpr std::uint32_t kLinkMask = StringChains::kLinks - 1;
+
+  StringChains& chains_;
+  const std::uint8_t* bytes_;
+  std::int64_t length_;
+  std::int32_t base_;
+  std::int64_t literals_ = 0;  // before token_end_
+  std::int64_t matches_ = 0;
+  std::int64_t work_ = 0;
+  std::int64_t token_end_ = 0;
+};
+
+}  // namespace
+
+std::int64_t StreamLength(const std::uint8_t* bytes, std::int64_t length, std::int64_t work_limit) {
+  BlockParse parse(ThreadStringChains(), bytes, length);
+  for (std::int64_t start = 0; start < length; start += kWindowSize) {
+    std::uint64_t reached[kWindowSize / 64];
+    parse.File(start, reached);
+    if (!parse.Parse(start, reached, work_limit)) return -1;
+  }
+  return parse.StreamBytes();
 }
 
 }  // namespace quiver
