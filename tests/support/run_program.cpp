@@ -21,11 +21,13 @@ bool WaitUntil(const std::function<bool()>& ready, int seconds) {
 }
 
 bool WaitForPath(const std::string& path, long min_size) {
-  return WaitUntil([&] {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    return !error && size >= static_cast<std::uintmax_t>(min_size);
-  });
+  return WaitUntil(
+      [&] {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(path, error);
+        return !error && size >= static_cast<std::uintmax_t>(min_size);
+      },
+      30);
 }
 
 std::size_t BusyBytes(std::size_t bytes) {

@@ -73,8 +73,10 @@ class RunningProgram {
 // counted in sleeps: under wine a short sleep may return at once).
 bool WaitUntil(const std::function<bool()>& ready, int seconds = 4);
 
-// Waits up to four seconds for `path` to exist with at least `min_size`
-// bytes: a running program's progress, seen from outside.
+// Waits up to thirty seconds for `path` to exist with at least `min_size`
+// bytes: a running program's progress, seen from outside. Long enough for
+// a program that starts slowly (wine under a parallel test run); a run
+// that passes never waits that long.
 bool WaitForPath(const std::string& path, long min_size = 0);
 
 // Whether the limits above bind here: Windows has no limit on the size of
