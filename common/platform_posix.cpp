@@ -272,11 +272,17 @@ CopyResult CopyRange(FileHandle in, std::int64_t in_offset, FileHandle out, std:
   off_t* position_arg = in_offset >= 0 ? &position : nullptr;
   // The kernel copies page by page, and moves whole pages only where the
   // two offsets agree within a page; else copying through the buffer, with
-  // every write after the first ending on a page of `out`, costs less.
-  const std::int64_t from = in_offset >= 0 ? in_offset : FilePosition(in);
-  const std::int64_t to = out_position >= 0 ? out_position : FilePosition(out);
-  bool kernel_copy = from < 0 || to < 0 || (from - to) % kPageSize == 0;
-  std::int64_t head = to < 0 ? 0 : (kPageSize - to % kPageSize) % kPageSize;
+  // every write after the first ending on a page of `out`, costs less. A
+  // copy of a page or less moves no whole page: through the buffer, with
+  // no call to learn the offsets.
+  bool kernel_copy = false;
+  std::int64_t head = 0;
+  if (size > kPageSize) {
+    const std::int64_t from = in_offset >= 0 ? in_offset : FilePosition(in);
+    const std::int64_t to = out_position >= 0 ? out_position : FilePosition(out);
+    kernel_copy = from < 0 || to < 0 || (from - to) % kPageSize == 0;
+    head = to < 0 ? 0 : (kPageSize - to % kPageSize) % kPageSize;
+  }
   // No longer than the copy: a small member pays for no large buffer.
   const auto buffer_needed =
       static_cast<std::size_t>(std::min(size, static_cast<std::int64_t>(buffer_size)));
