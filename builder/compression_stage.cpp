@@ -150,7 +150,7 @@ void ReadShortMember(EncoderWindow& window, const StageEntry& stage, Member& mem
   if (file == kNoFile) return;
   // One byte more tells a member that grew; the room after it takes the
   // window's bytes past its end, should it be measured (MeasureOrCode).
-  member.bytes.resize(static_cast<std::size_t>(member.length + kLookAheadSize - 1));
+  member.bytes.resize(static_cast<std::size_t>(member.length + kMeasuredRoom));
   const std::int64_t got =
       ReadFull(file, member.bytes.data(), static_cast<std::size_t>(member.length) + 1);
   FileStatus after;

@@ -42,7 +42,7 @@ void MeasureReused(const ReusePlan& plan, const std::vector<Member*>& members) {
   for (Member* member : members) {
     const OldStream& old = old_of(member);
     const auto size = static_cast<std::size_t>(old.length);
-    if (bytes.size() < size + kLookAheadSize - 1) bytes.resize(size + kLookAheadSize - 1);
+    if (bytes.size() < size + kMeasuredRoom) bytes.resize(size + kMeasuredRoom);
     if (in_one)
       std::memcpy(bytes.data(), held.data() + (old.offset - low), size);
     else if (ReadFullAt(plan.file, bytes.data(), size, old.offset) != old.length)

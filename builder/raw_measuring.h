@@ -22,8 +22,9 @@ EncoderWindow StartWindow(const Member& member);
 // -s stored raw in the archive being replaced, likely raw again.
 bool MeasureFirst(const ReusePlan& plan, const Member& member);
 
-// Finds the length of the stream of the member's `bytes`, which have room
-// for the window's bytes past its end after them, and codes them only when
+// Finds the length of the stream of the member's `bytes`, which have
+// kMeasuredRoom bytes of room after them for the window's bytes past its
+// end (stream_length.h), and codes them only when
 // -s would not store them raw after all (or the search gave up on many
 // repeats).
 void MeasureOrCode(Member& member, std::uint8_t* bytes);

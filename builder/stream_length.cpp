@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 
+#include "neighbour_record.h"
 #include "stream_format.h"
 #include "thread_scratch.h"
 
@@ -26,28 +26,6 @@ static_assert(StringChains::kLinks >= kWindowSize + kHeldStrings);
 static_assert(-StringChains::kNone - 1 >= kHeldStrings);
 // A block's last position is window position 0: never filed, never searched.
 static_assert(PositionOfOffset(kWindowSize - 1) == 0);
-
-// How many of the 8 bytes at `a` and `b` are equal before the first that
-// differs, or 8.
-int EqualBytes(const std::uint8_t* a, const std::uint8_t* b) {
-  std::uint64_t x;
-  std::uint64_t y;
-  std::memcpy(&x, a, sizeof x);
-  std::memcpy(&y, b, sizeof y);
-  const std::uint64_t differ = x ^ y;
-  if constexpr (std::endian::native == std::endian::little)
-    return std::countr_zero(differ) / 8;
-  else
-    return std::countl_zero(differ) / 8;
-}
-
-// The length of the match of the strings at `a` and `b`, whose first two
-// bytes are equal, up to kMaxMatchLength.
-int MatchLength(const std::uint8_t* a, const std::uint8_t* b) {
-  static_assert(kMaxMatchLength == 2 + 8 + 7);
-  const int first = EqualBytes(a + 2, b + 2);
-  return first < 8 ? 2 + first : 9 + EqualBytes(a + 9, b + 9);
-}
 
 // The parse of one member, a block at a time.
 class BlockParse {
@@ -102,7 +80,9 @@ class BlockParse {
         for (std::int64_t j = chains_.links[static_cast<std::uint32_t>(base_ + k) & kLinkMask];
              j >= oldest && best < kMaxMatchLength; j = chains_.links[j & kLinkMask]) {
           if (++work_ > work_limit) return false;
-          best = std::max(best, MatchLength(bytes_ + (j - base_), bytes_ + k));
+          // The two share their first two bytes, those of the chain.
+          bool greater;
+          best = std::max(best, CompareFrom(bytes_ + (j - base_), bytes_ + k, 2, greater));
         }
         const auto cover = static_cast<int>(std::min<std::int64_t>(best, length_ - k));
         if (cover < kMinMatchLength) {

@@ -486,7 +486,7 @@ TEST(StreamLengthTest, LengthsOfTheStreamsOfOneCoder) {
   EncoderWindow window;
   for (const Bytes& member : members) {
     const auto length = static_cast<std::int64_t>(member.size());
-    Bytes measured(member.size() + kLookAheadSize - 1);
+    Bytes measured(member.size() + kMeasuredRoom);
     std::copy(member.begin(), member.end(), measured.begin());
     WindowBytesPastEnd(window, member.data(), length, measured.data() + length);
     AdvanceWindow(window, member.data(), member.size(), length);
@@ -495,7 +495,10 @@ TEST(StreamLengthTest, LengthsOfTheStreamsOfOneCoder) {
         << length << " bytes";
   }
   // Work beyond the limit gives up.
-  EXPECT_EQ(StreamLength(Of(Repeat("ab", 100) + Repeat("x", 16)).data(), 200, 10), -1);
+  EXPECT_EQ(
+      StreamLength(Of(Repeat("ab", 100) + Repeat("x", static_cast<int>(kMeasuredRoom))).data(), 200,
+                   10),
+      -1);
 }
 
 TEST_F(CodecTest, SameMemberMayCompressDifferentlyLaterInARunAndStillDecode) {
