@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdint>
-#include <cstring>
 #include <deque>
 #include <memory>
 #include <new>

@@ -43,11 +43,12 @@ void MeasureReused(const ReusePlan& plan, const std::vector<Member*>& members) {
     const OldStream& old = old_of(member);
     const auto size = static_cast<std::size_t>(old.length);
     if (bytes.size() < size + kMeasuredRoom) bytes.resize(size + kMeasuredRoom);
-    if (in_one)
+    if (in_one) {
       std::memcpy(bytes.data(), held.data() + (old.offset - low), size);
-    else if (ReadFullAt(plan.file, bytes.data(), size, old.offset) != old.length)
+    } else if (ReadFullAt(plan.file, bytes.data(), size, old.offset) != old.length) {
       all_read = false;
-    if (!all_read) break;
+      break;
+    }
     WindowBytesPastEnd(StartWindow(*member), bytes.data(), member->length, member->past_end);
     MeasureOrCode(*member, bytes.data());
   }

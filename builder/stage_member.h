@@ -1,5 +1,5 @@
-// One member on its way through the compression stage, from its reading
-// to its report.
+// One member on its way through the compression stage (compression_stage.cpp),
+// from its reading to its report.
 #pragma once
 
 #include <cstdint>
@@ -13,10 +13,9 @@
 
 namespace quiver {
 
-// One member on its way through the coder. A short one is read whole and
-// coded with the short members around it, its stream kept in memory until
-// it is recorded; a longer one is coded alone from its open file into its
-// temporary file.
+// A short one is read whole and coded with the short members around it,
+// its stream kept in memory until it is recorded; a longer one is coded
+// alone from its open file into its temporary file.
 struct Member {
   Member(std::int32_t member, std::int64_t member_length) : index(member), length(member_length) {}
 
@@ -35,8 +34,9 @@ struct Member {
   FileHandle temp = kNoFile;
   std::unique_ptr<EncoderWindow> start;
   // Coded with others or measured first: its bytes, and the window's
-  // bytes past its end. Reused: the window's bytes at the positions past its end, all of the
-  // window its coding would read should its old stream fail it.
+  // bytes past its end. Reused: the window's bytes at the positions past
+  // its end, all of the window its coding would read should its old
+  // stream fail it.
   std::vector<std::uint8_t> bytes;
   std::uint8_t past_end[kLookAheadSize - 1] = {};
   CompressOutcome outcome{CompressStatus::kSourceUnreadable, 0, {}, {}};
