@@ -1,10 +1,14 @@
 #include "archive_output.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "build_run.h"
+#include "copy_stage.h"
 #include "exit_paths.h"
 #include "member_path.h"
 #include "platform.h"
@@ -63,15 +67,58 @@ void WriteHeaderAndTable(std::vector<std::uint8_t>& copy_buffer) {
   }
 }
 
+namespace {
+
+// Whether the first `size` bytes of two files are the same.
+bool SameBytes(FileHandle a, FileHandle b, std::int64_t size) {
+  constexpr std::int64_t kPiece = 64 << 10;
+  std::vector<std::uint8_t> first(kPiece);
+  std::vector<std::uint8_t> second(kPiece);
+  for (std::int64_t at = 0; at < size; at += kPiece) {
+    const auto piece = static_cast<std::size_t>(std::min(kPiece, size - at));
+    const auto want = static_cast<std::int64_t>(piece);
+    if (ReadFullAt(a, first.data(), piece, at) != want ||
+        ReadFullAt(b, second.data(), piece, at) != want ||
+        std::memcmp(first.data(), second.data(), piece) != 0)
+      return false;
+  }
+  return true;
+}
+
+// Whether the archive written holds exactly the bytes of the one it
+// replaces (-u with nothing changed), which is still as checked and still
+// at the target: its members' bytes were copied from there, each from its
+// own offset, so only the header and table are compared.
+bool SameAsOldArchive() {
+  const FileStatus& old = build_run.old_status;
+  FileStatus now;
+  FileStatus at_target;
+  return build_run.old_archive != kNoFile && DataMirrorsOldArchive(old.size) &&
+         StatusOf(build_run.old_archive, now) && SameFileState(old, now) &&
+         StatusOfPath(build_run.archive_target, at_target) && SameFileState(old, at_target) &&
+         SameBytes(build_run.archive_file, build_run.old_archive,
+                   kHeaderSize + std::int64_t{kRecordSize} * build_run.count);
+}
+
+}  // namespace
+
 bool CommitArchive() {
   build_run.archive_open = false;
+  // An update that changed nothing keeps the old file, marked modified now:
+  // writing the same bytes anew would cost the freeing of the old ones.
+  const bool keep =
+      SameAsOldArchive() && KeepInsteadOf(build_run.old_archive, build_run.archive_file);
+  if (build_run.old_archive != kNoFile) CloseFile(build_run.old_archive);
+  build_run.old_archive = kNoFile;
   if (!CloseFile(build_run.archive_file)) return false;
   // A signal that came before the rename cancels the commit: it ends the
   // run, as the block ends, with the old archive in place. One that comes
   // after it no longer does.
   CleanupSignalBlock block;
   if (CleanupSignalPending()) return false;
-  if (!RenameFile(build_run.archive_temp, build_run.archive_target)) return false;
+  if (!(keep && RemoveFile(build_run.archive_temp)) &&
+      !RenameFile(build_run.archive_temp, build_run.archive_target))
+    return false;
   build_run.archive_temp_live = 0;
   build_run.committed = 1;
   return true;

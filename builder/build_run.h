@@ -51,6 +51,10 @@ struct BuildRun {
   std::int64_t original_total = 0;
   std::int64_t compressed_total = 0;
   std::int32_t reused = 0;  // members whose old stream served, under -u
+  // -u: the archive being replaced, open and as checked until the commit,
+  // which keeps it when the new one holds the same bytes.
+  FileHandle old_archive = kNoFile;
+  FileStatus old_status;
   char dest_name[kNameSize] = {};
   char response_name[kNameSize] = {};
   // The archive is written under this name and renamed onto archive_target

@@ -401,7 +401,7 @@ void CompressMembers(std::vector<std::uint8_t>& copy_buffer) {
            (last || in_flight.size() >= kMembersReadAhead || bytes_in_flight >= kBytesReadAhead))
       RecordOldest(pool, plan, in_flight, bytes_in_flight, copy_buffer);
   }
-  CloseOldArchive(plan);
+  FinishReuse(plan);
 }
 
 void DeleteTemporaryFiles() {

@@ -31,6 +31,10 @@ std::int32_t failed_member = -1;
 Failure failure = Failure::kNone;
 std::string failed_shown;
 
+// The archive's bytes from DataStart() to here are the old archive's own
+// (-u), each copied from the same offset there.
+std::int64_t mirrored_end = 0;
+
 // Where the archive's file position stands, so that a copy seeks only
 // after a gap.
 std::int64_t archive_position = -1;
@@ -120,6 +124,7 @@ Failure CopyTo(std::int64_t offset, std::int32_t i, const std::vector<std::uint8
 void StartCopies() {
   // A run in the same process (the fuzz targets) starts afresh.
   next_offset = DataStart();
+  mirrored_end = next_offset;
   copying = true;
   failed_member = -1;
   failure = Failure::kNone;
@@ -169,6 +174,7 @@ bool CopyMembersFrom(std::int32_t first, std::int32_t count, FileHandle file,
       copying = false;
     } else {
       archive_position = offset + size;
+      if (from == offset && offset == mirrored_end) mirrored_end += size;
       for (std::int32_t i = first; i < first + count; ++i)
         build_run.stage[i].raw_copied = StoredRaw(build_run.stage[i]);
     }
@@ -176,6 +182,11 @@ bool CopyMembersFrom(std::int32_t first, std::int32_t count, FileHandle file,
   next_offset += size;
   if (next_offset > kMaxArchiveSize) copying = false;
   return true;
+}
+
+bool DataMirrorsOldArchive(std::int64_t old_size) {
+  return copying && failure == Failure::kNone && mirrored_end == next_offset &&
+         next_offset == old_size;
 }
 
 void ReportCopy(const char* source_path, std::int64_t size, std::int32_t to_go) {

@@ -27,7 +27,8 @@ void CopyMember(std::int32_t i, const std::vector<std::uint8_t>& stream,
                 std::vector<std::uint8_t>& copy_buffer);
 
 // The streams of the `count` members from `first` on, which follow one
-// another in the `file` they have from `from` on, that file as `checked`,
+// another in the `file` they have from `from` on (the archive being
+// replaced), that file as `checked`,
 // go to their places as CopyMember's would, in one copy; those stored raw
 // are then not copied again from their files in the copy stage. False, with
 // nothing of them kept and nothing recorded, when those bytes could not be
@@ -37,6 +38,11 @@ void CopyMember(std::int32_t i, const std::vector<std::uint8_t>& stream,
 bool CopyMembersFrom(std::int32_t first, std::int32_t count, FileHandle file,
                      const FileStatus& checked, std::int64_t from,
                      std::vector<std::uint8_t>& copy_buffer);
+
+// Whether every member's stored bytes came from the archive being
+// replaced, each at the offset it had there, and that archive, of
+// `old_size` bytes, holds no more.
+bool DataMirrorsOldArchive(std::int64_t old_size);
 
 // The copy stage: members stored raw copied, the lines, and a copy's
 // failure where it happened.

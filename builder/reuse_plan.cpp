@@ -608,10 +608,10 @@ void LeaveReadBytes(const ReusePlan& plan, std::int32_t i, EncoderWindow& window
     window.bytes[plan.read_positions[r]] = plan.read_bytes[r];
 }
 
-void CloseOldArchive(ReusePlan& plan) {
+void FinishReuse(ReusePlan& plan) {
   FinishPlan(plan);
-  if (plan.file != kNoFile) CloseFile(plan.file);
-  plan.file = kNoFile;
+  build_run.old_archive = std::exchange(plan.file, kNoFile);
+  build_run.old_status = plan.status;
 }
 
 }  // namespace quiver

@@ -83,7 +83,8 @@ std::int32_t ReusableSource(const ReusePlan& plan, std::int32_t i, const Encoder
 // Moves `window` past member `i`, served by its source, where it is read.
 void LeaveReadBytes(const ReusePlan& plan, std::int32_t i, EncoderWindow& window);
 
-// Waits for the decoding still under way, then closes the old archive.
-void CloseOldArchive(ReusePlan& plan);
+// Waits for the decoding still under way, then hands the old archive on to
+// the commit (build_run.old_archive).
+void FinishReuse(ReusePlan& plan);
 
 }  // namespace quiver

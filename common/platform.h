@@ -149,6 +149,12 @@ bool RemoveIn(FileHandle directory, const char* name);
 bool StatusIn(FileHandle directory, const char* name, FileStatus& status);
 // Replaces `to` by `from` in one step.
 bool RenameFile(const char* from, const char* to);
+// Whether the file `kept` can stand for `made`, a file this run created
+// beside it with the same bytes: the same owner, group and permissions, and
+// no other name that a replacement would part from it. If so, `kept` is
+// marked modified now, as a replacement would be. Never on Windows, where
+// a file's owners are in its access list.
+bool KeepInsteadOf(FileHandle kept, FileHandle made);
 // Empties the file at `from`, open for writing as `file`, and renames it
 // `to`, never over a file at `to` (kNameTaken), with kFailed where the file
 // system cannot promise that. It may be emptied and not renamed.

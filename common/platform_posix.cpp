@@ -436,6 +436,15 @@ CreateResult RenameNoReplaceAndEmpty(FileHandle file, const char* from, const ch
                                                              : CreateResult::kFailed;
 }
 
+bool KeepInsteadOf(FileHandle kept, FileHandle made) {
+  struct stat old_file;
+  struct stat new_file;
+  if (::fstat(Fd(kept), &old_file) != 0 || ::fstat(Fd(made), &new_file) != 0) return false;
+  return old_file.st_uid == new_file.st_uid && old_file.st_gid == new_file.st_gid &&
+         (old_file.st_mode & 07777) == (new_file.st_mode & 07777) && old_file.st_nlink == 1 &&
+         ::futimens(Fd(kept), nullptr) == 0;
+}
+
 bool RemoveFile(const char* path) {
   return ::unlink(path) == 0 || errno == ENOENT;
 }

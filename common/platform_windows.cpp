@@ -521,6 +521,10 @@ CreateResult RenameNoReplaceAndEmpty(FileHandle file, const char* from, const ch
   return MoveFileExW(source.c_str(), target.c_str(), 0) ? CreateResult::kCreated : CreateFailure();
 }
 
+bool KeepInsteadOf(FileHandle, FileHandle) {
+  return false;
+}
+
 bool RemoveFile(const char* path) {
   return Remove(WidePath(path));
 }

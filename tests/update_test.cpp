@@ -8,6 +8,12 @@
 #include <functional>
 #include <random>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "archive_layout.h"
 #include "scratch.h"
 
@@ -80,6 +86,34 @@ TEST_F(UpdateTest, UnchangedMembersAreAllReused) {
   BuildArchive(members, "-s");
   EXPECT_EQ(UpdateMatchesFullBuild(members, "-s"), static_cast<int>(members.size()));
 }
+
+#ifndef _WIN32
+// Windows always replaces the file: its owners are in its access list.
+TEST_F(UpdateTest, AnUpdateThatChangesNothingKeepsTheFileUnlessItHasAnotherName) {
+  const Members members = Assets();
+  const int all = static_cast<int>(members.size());
+  const auto status = [this](const std::string& name) {
+    struct stat file {};
+    EXPECT_EQ(::stat(Path(name).c_str(), &file), 0);
+    return file;
+  };
+  BuildArchive(members, "-c");
+  const struct timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, Path("out.qvr").c_str(), long_ago, 0), 0);
+  const struct stat before = status("out.qvr");
+  EXPECT_EQ(UpdateMatchesFullBuild(members), all);
+  const struct stat kept = status("out.qvr");
+  EXPECT_EQ(kept.st_ino, before.st_ino);
+  EXPECT_GT(kept.st_mtime, before.st_mtime);
+  EXPECT_EQ(Tree(),
+            (std::vector<std::string>{"full.qvr", "list.rsp", "maps/", "maps/a.map", "noise.raw",
+                                      "out.qvr", "readme.txt", "s1.txt", "s2.txt", "s3.bin"}));
+  // A full build would part the file from its other name.
+  ASSERT_EQ(::link(Path("out.qvr").c_str(), Path("other.qvr").c_str()), 0);
+  EXPECT_EQ(UpdateMatchesFullBuild(members), all);
+  EXPECT_NE(status("out.qvr").st_ino, status("other.qvr").st_ino);
+}
+#endif
 
 TEST_F(UpdateTest, ChangedMembersAndThoseWhoseContextChangedAreCodedAfresh) {
   const Members before = Assets();
