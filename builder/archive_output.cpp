@@ -104,20 +104,21 @@ bool SameAsOldArchive() {
 
 bool CommitArchive() {
   build_run.archive_open = false;
-  // An update that changed nothing keeps the old file, marked modified now:
-  // writing the same bytes anew would cost the freeing of the old ones.
-  const bool keep =
-      SameAsOldArchive() && KeepInsteadOf(build_run.old_archive, build_run.archive_file);
-  if (build_run.old_archive != kNoFile) CloseFile(build_run.old_archive);
-  build_run.old_archive = kNoFile;
-  if (!CloseFile(build_run.archive_file)) return false;
-  // A signal that came before the rename cancels the commit: it ends the
-  // run, as the block ends, with the old archive in place. One that comes
-  // after it no longer does.
+  const bool same = SameAsOldArchive();
+  // A signal that came before the commit cancels it: it ends the run, as
+  // the block ends, with the old archive in place and untouched. One that
+  // comes after it no longer does.
   CleanupSignalBlock block;
   if (CleanupSignalPending()) return false;
+  // An update that changed nothing keeps the old file, marked modified now:
+  // writing the same bytes anew would cost the freeing of the old ones. The
+  // new file is then not needed, whether or not it closed cleanly.
+  const bool keep = same && KeepInsteadOf(build_run.old_archive, build_run.archive_file);
+  if (build_run.old_archive != kNoFile) CloseFile(build_run.old_archive);
+  build_run.old_archive = kNoFile;
+  const bool closed = CloseFile(build_run.archive_file);
   if (!(keep && RemoveFile(build_run.archive_temp)) &&
-      !RenameFile(build_run.archive_temp, build_run.archive_target))
+      !(closed && RenameFile(build_run.archive_temp, build_run.archive_target)))
     return false;
   build_run.archive_temp_live = 0;
   build_run.committed = 1;
