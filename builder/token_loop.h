@@ -21,15 +21,15 @@ namespace quiver {
 
 // A literal of `byte` when the best match is shorter than 2 bytes, else the
 // match; returns the number of bytes the token covers.
+// Each token goes out in one write: its flag bit, then its fields.
 inline int OutputToken(BitFile& bits, int best_length, int best_position, std::uint8_t byte) {
   if (best_length < kMinMatchLength) {
-    bits.OutputBit(1);
-    bits.OutputBits(byte, 8);
+    bits.OutputBits(1u << 8 | byte, 1 + 8);
     return 1;
   }
-  bits.OutputBit(0);
-  bits.OutputBits(static_cast<std::uint32_t>(best_position), kWindowBits);
-  bits.OutputBits(static_cast<std::uint32_t>(best_length - kMinMatchLength), kLengthBits);
+  bits.OutputBits(static_cast<std::uint32_t>(best_position) << kLengthBits |
+                      static_cast<std::uint32_t>(best_length - kMinMatchLength),
+                  1 + kWindowBits + kLengthBits);
   return best_length;
 }
 
@@ -52,8 +52,7 @@ bool EncodeTokens(Matcher& matcher, BitFile& bits, int look_ahead) {
       if (look_ahead != 0) best_length = matcher.Insert(current, best_position);
     }
   }
-  bits.OutputBit(0);
-  bits.OutputBits(kEndPosition, kWindowBits);
+  bits.OutputBits(kEndPosition, 1 + kWindowBits);
   return true;
 }
 
