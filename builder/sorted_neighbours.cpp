@@ -88,27 +88,28 @@ void SortedNeighbours::SortKeys() {
 // rest of a string is its bytes 6-11 and 11-16, and the text's positions
 // are ranked by their first 6 bytes: two ranks order it.
 int SortedNeighbours::RankRun(std::size_t run, std::size_t run_end, int rank) {
+  // Each tail is its rest above its index: ordered as the rests are, and
+  // equal rests rank alike whatever order they come in.
   tails_.clear();
   for (std::size_t k = run; k < run_end; ++k) {
     const auto i = static_cast<std::size_t>(keys_[k] & kIndexMask);
-    tails_.push_back({static_cast<std::uint32_t>(head_rank_[i + kKeyBits / 8]) << 16 |
-                          head_rank_[i + kLookAheadSize - kKeyBits / 8],
-                      static_cast<std::uint32_t>(i)});
+    const std::uint64_t rest = static_cast<std::uint64_t>(head_rank_[i + kKeyBits / 8]) << 16 |
+                               head_rank_[i + kLookAheadSize - kKeyBits / 8];
+    tails_.push_back(rest << 32 | i);
   }
-  const auto less = [](const Tail& x, const Tail& y) { return x.rest < y.rest; };
   if (tails_.size() <= kInsertionSortRun) {
     for (std::size_t k = 1; k < tails_.size(); ++k) {
-      const Tail tail = tails_[k];
+      const std::uint64_t tail = tails_[k];
       std::size_t j = k;
-      for (; j > 0 && less(tail, tails_[j - 1]); --j) tails_[j] = tails_[j - 1];
+      for (; j > 0 && tail < tails_[j - 1]; --j) tails_[j] = tails_[j - 1];
       tails_[j] = tail;
     }
   } else {
-    std::sort(tails_.begin(), tails_.end(), less);
+    std::sort(tails_.begin(), tails_.end());
   }
   for (std::size_t k = 0; k < tails_.size(); ++k) {
-    if (k == 0 || tails_[k].rest != tails_[k - 1].rest) ++rank;
-    rank_[tails_[k].index] = static_cast<std::uint16_t>(rank);
+    if (k == 0 || (tails_[k] ^ tails_[k - 1]) >> 32 != 0) ++rank;
+    rank_[static_cast<std::uint32_t>(tails_[k])] = static_cast<std::uint16_t>(rank);
   }
   return rank;
 }

@@ -73,12 +73,9 @@ class SortedNeighbours {
   // for 8-byte loads; every position of it is sorted, though those past a
   // member's end hold no string, so that each has a head rank.
   std::vector<std::uint8_t> text_;
-  struct Tail {
-    std::uint32_t rest;  // the head ranks of bytes 6-11 and 11-16
-    std::uint32_t index;
-  };
   std::vector<std::uint64_t> keys_, spare_;
-  std::vector<Tail> tails_;
+  // The rest (the head ranks of bytes 6-11 and 11-16) above the index.
+  std::vector<std::uint64_t> tails_;
   std::array<std::array<std::uint32_t, 1 << kDigitBits>, kDigits> histogram_;
   std::vector<std::uint16_t> head_rank_;  // of each position's first kKeyBits bits
   std::vector<std::uint16_t> rank_;       // of each string's 17 bytes, by index
