@@ -96,8 +96,7 @@ bool SameAsOldArchive() {
   return build_run.old_archive != kNoFile && DataMirrorsOldArchive(old.size) &&
          StatusOf(build_run.old_archive, now) && SameFileState(old, now) &&
          StatusOfPath(build_run.archive_target, at_target) && SameFileState(old, at_target) &&
-         SameBytes(build_run.archive_file, build_run.old_archive,
-                   kHeaderSize + std::int64_t{kRecordSize} * build_run.count);
+         SameBytes(build_run.archive_file, build_run.old_archive, DataStart());
 }
 
 }  // namespace

@@ -75,6 +75,12 @@ inline bool StoredRaw(const StageEntry& stage) {
   return !build_run.compress || stage.compressed_length == 0;
 }
 
+// Where the first member's bytes go: behind the header and the table.
+inline std::int64_t DataStart() {
+  return static_cast<std::int64_t>(kHeaderSize) +
+         static_cast<std::int64_t>(kRecordSize) * build_run.count;
+}
+
 // Bytes the member occupies in the archive.
 inline std::int64_t StoredLength(const StageEntry& stage) {
   return StoredRaw(stage) ? stage.original_length : stage.compressed_length;

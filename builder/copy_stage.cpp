@@ -95,12 +95,6 @@ Failure CopyFromFile(const StageEntry& stage, const CopySource& source,
   return result;
 }
 
-// The offset behind the table, where the first member goes.
-std::int64_t DataStart() {
-  return static_cast<std::int64_t>(kHeaderSize) +
-         static_cast<std::int64_t>(kRecordSize) * build_run.count;
-}
-
 // Copies member `i` to `offset` from its kept stream or from a file.
 Failure CopyTo(std::int64_t offset, std::int32_t i, const std::vector<std::uint8_t>& stream,
                std::vector<std::uint8_t>& copy_buffer, std::string& shown) {

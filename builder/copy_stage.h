@@ -28,9 +28,9 @@ void CopyMember(std::int32_t i, const std::vector<std::uint8_t>& stream,
 
 // The streams of the `count` members from `first` on, which follow one
 // another in the `file` they have from `from` on (the archive being
-// replaced), that file as `checked`,
-// go to their places as CopyMember's would, in one copy; those stored raw
-// are then not copied again from their files in the copy stage. False, with
+// replaced), that file as `checked`, go to their places as CopyMember's
+// would, in one copy; those stored raw are then not copied again from
+// their files in the copy stage. False, with
 // nothing of them kept and nothing recorded, when those bytes could not be
 // read or the file changed meanwhile; a run of several also on a write
 // failure, so that member by member the failure is the member's own. A

@@ -103,8 +103,7 @@ void Fail(std::int32_t member, Failure reason, Gathered& gathered) {
 }  // namespace
 
 void MeasureAndCopyMembers(std::vector<std::uint8_t>& copy_buffer) {
-  std::int64_t offset = static_cast<std::int64_t>(kHeaderSize) +
-                        static_cast<std::int64_t>(kRecordSize) * build_run.count;
+  std::int64_t offset = DataStart();
   if (!SeekTo(build_run.archive_file, offset)) ArchiveWriteError();
   std::vector<std::uint8_t> gather_buffer;
   Gathered gathered(gather_buffer);

@@ -52,8 +52,7 @@ void CheckCollisions(TocEntry* toc, int count) {
 }
 
 void AssignOffsets() {
-  std::int64_t offset = static_cast<std::int64_t>(kHeaderSize) +
-                        static_cast<std::int64_t>(kRecordSize) * build_run.count;
+  std::int64_t offset = DataStart();
   for (std::int32_t i = 0; i < build_run.count; ++i) {
     if (offset > kMaxArchiveSize) break;
     build_run.toc[i].data_offset = static_cast<std::int32_t>(offset);
