@@ -1,13 +1,18 @@
 // The worker pool: tasks that wait for tasks of their own never deadlock,
 // whatever the number of threads, and a task's exception reaches its waiter.
+// Work done ahead on it is taken in order, once, or dropped.
 #include "worker_pool.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <new>
+#include <thread>
 #include <vector>
+
+#include "ahead_of_order.h"
 
 namespace quiver {
 namespace {
@@ -57,6 +62,56 @@ TEST(WorkerPoolTest, CancelTakesBackWhatNoThreadStarted) {
   pool.Cancel(task);
   pool.Wait(task);
   EXPECT_FALSE(ran);
+}
+
+// A taker slower than the pool, as quiverx's is, so that the threads run
+// ahead: each item is taken once and in order, also after the work ahead
+// was dropped midway (a member written in turn) and when the taking stops
+// early, and what was made for an item and not taken is dropped.
+struct Counted {
+  std::atomic<int> made{0};
+  std::atomic<int> dropped{0};
+  AheadOfOrder<int> Ahead(WorkerPool& pool, std::size_t failing) {
+    return AheadOfOrder<int>(
+        pool, 500, 8,
+        [this, failing](std::size_t item) {
+          if (item == failing) throw std::bad_alloc();
+          ++made;
+          return static_cast<int>(item);
+        },
+        [this](int&) { ++dropped; });
+  }
+};
+
+void TakeSlowly(AheadOfOrder<int>& ahead, int count, int drop_every) {
+  for (int item = 0; item < count; ++item) {
+    ASSERT_EQ(ahead.Take(), item);
+    if (item % drop_every == drop_every - 1) ahead.DropAhead();
+    std::this_thread::sleep_for(std::chrono::microseconds(20));
+  }
+}
+
+TEST(WorkerPoolTest, WorkAheadIsTakenInOrderOrDropped) {
+  for (int threads : {0, 1, 3}) {
+    WorkerPool pool(threads);
+    Counted counted;
+    {
+      auto ahead = counted.Ahead(pool, 1000);
+      TakeSlowly(ahead, 400, 97);
+    }
+    EXPECT_EQ(counted.made - counted.dropped, 400) << threads << " threads";
+  }
+}
+
+TEST(WorkerPoolTest, WorkAheadThatThrowsThrowsWhenTaken) {
+  WorkerPool pool(2);
+  Counted counted;
+  {
+    auto ahead = counted.Ahead(pool, 20);
+    TakeSlowly(ahead, 20, 1000);
+    EXPECT_THROW(ahead.Take(), std::bad_alloc);
+  }
+  EXPECT_EQ(counted.made - counted.dropped, 20);
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ bool TestArchive(const Archive& archive, bool quiet, int threads) {
   if (threads > 1 && archive.size() > 1) {
     pool.emplace(threads);
     ahead.emplace(
-        *pool, archive.size(), 8 * static_cast<std::size_t>(pool->threads()), 4,
+        *pool, archive.size(), 8 * static_cast<std::size_t>(pool->threads()),
         [&archive](std::size_t i) { return Problem(archive, i); }, [](std::string&) {});
   }
   std::size_t failed = 0;

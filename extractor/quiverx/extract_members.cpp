@@ -16,9 +16,8 @@ namespace quiver {
 namespace {
 
 // Members worked on ahead of the one put in place, for each thread: each
-// holds an open unnamed file until its turn. A task takes kMembersPerTask.
+// holds an open unnamed file until its turn.
 constexpr std::size_t kAheadPerThread = 8;
-constexpr std::size_t kMembersPerTask = 4;
 
 struct Run {
   const Archive& archive;
@@ -167,7 +166,6 @@ bool ExtractMembers(const Archive& archive, const std::vector<ExtractStep>& step
     pool.emplace(settings.threads);
     ahead.emplace(
         *pool, members, kAheadPerThread * static_cast<std::size_t>(pool->threads()),
-        kMembersPerTask,
         [&archive, &steps, top](std::size_t item) {
           return Prepare(archive, top, steps[item].index);
         },
