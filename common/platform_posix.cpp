@@ -342,10 +342,12 @@ FileHandle CreateUniqueFile(std::string& path, const std::string& prefix) {
 
 FileHandle OpenDirectoryNoFollow(const std::string& path, bool& through_link, FileHandle from) {
   through_link = false;
-  int directory =
-      ::openat(from == kNoFile ? AT_FDCWD : Fd(from), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // Each level is opened from the one above, `from` itself only borrowed:
+  // a member's new directory costs a failed open, a mkdir and an open.
+  const int base = from == kNoFile ? AT_FDCWD : Fd(from);
+  int directory = base;
   std::size_t start = 0;
-  while (directory >= 0 && start < path.size()) {
+  while (start < path.size()) {
     std::size_t slash = path.find('/', start);
     if (slash == std::string::npos) slash = path.size();
     const std::string level = path.substr(start, slash - start);
@@ -361,9 +363,11 @@ FileHandle OpenDirectoryNoFollow(const std::string& path, bool& through_link, Fi
       through_link =
           ::fstatat(directory, level.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
     }
-    ::close(directory);
+    if (directory != base) ::close(directory);
+    if (next < 0) return kNoFile;
     directory = next;
   }
+  if (directory == base) directory = ::openat(base, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   return directory < 0 ? kNoFile : directory;
 }
 
