@@ -16,8 +16,9 @@ namespace quiver {
 namespace {
 
 // Members worked on ahead of the one put in place, for each thread: each
-// holds an open unnamed file until its turn.
-constexpr std::size_t kAheadPerThread = 8;
+// holds an open unnamed file until its turn. Enough that a long member
+// being written does not hold up the short ones behind it.
+constexpr std::size_t kAheadPerThread = 64;
 
 struct Run {
   const Archive& archive;
@@ -152,8 +153,9 @@ bool UnnamedFilesIn(FileHandle top) {
 bool ExtractMembers(const Archive& archive, const std::vector<ExtractStep>& steps,
                     const ExtractSettings& settings) {
   // Each directory is opened once; half the files the process may open are
-  // left for the rest.
-  Run run{archive, settings, MemberDirectory(std::max(64, RaiseOpenFileLimit() / 2))};
+  // left for the rest, half of that for members waiting their turn.
+  const int open_files = RaiseOpenFileLimit();
+  Run run{archive, settings, MemberDirectory(std::max(64, open_files / 2))};
   const auto first_failure = std::find_if(steps.begin(), steps.end(),
                                           [](const ExtractStep& s) { return !s.failure.empty(); });
   const auto members = static_cast<std::size_t>(first_failure - steps.begin());
@@ -165,7 +167,9 @@ bool ExtractMembers(const Archive& archive, const std::vector<ExtractStep>& step
   if (settings.threads > 1 && members > 1 && top != kNoFile && UnnamedFilesIn(top)) {
     pool.emplace(settings.threads);
     ahead.emplace(
-        *pool, members, kAheadPerThread * static_cast<std::size_t>(pool->threads()),
+        *pool, members,
+        std::min(kAheadPerThread * static_cast<std::size_t>(pool->threads()),
+                 static_cast<std::size_t>(std::max(16, open_files / 4))),
         [&archive, &steps, top](std::size_t item) {
           return Prepare(archive, top, steps[item].index);
         },
