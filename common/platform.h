@@ -130,6 +130,11 @@ FileHandle OpenDirectoryNoFollow(const std::string& path, bool& through_link,
 // The number of files this process may hold open, raised first as far as
 // the system lets it.
 int RaiseOpenFileLimit();
+// Makes room in the process's table of open files for `count` at once. The
+// table grows by doubling, and while other threads run each growth waits
+// for all of them to pass a quiescent point: for a run that opens hundreds
+// of files on several threads, that wait cost more than the rest.
+void ReserveOpenFiles(int count);
 // Operations on names in a directory opened so; none follows a symbolic
 // link at `name`.
 // A file with no name at all, which nothing can see or leave behind until

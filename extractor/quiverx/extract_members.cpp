@@ -19,6 +19,9 @@ namespace {
 // holds an open unnamed file until its turn. Enough that a long member
 // being written does not hold up the short ones behind it.
 constexpr std::size_t kAheadPerThread = 64;
+// Directories kept open that the table of open files has room for at the
+// start; a tree with more grows it while the run goes on.
+constexpr int kReservedDirectories = 4096;
 
 struct Run {
   const Archive& archive;
@@ -155,7 +158,8 @@ bool ExtractMembers(const Archive& archive, const std::vector<ExtractStep>& step
   // Each directory is opened once; half the files the process may open are
   // left for the rest, half of that for members waiting their turn.
   const int open_files = RaiseOpenFileLimit();
-  Run run{archive, settings, MemberDirectory(std::max(64, open_files / 2))};
+  const int kept_directories = std::max(64, open_files / 2);
+  Run run{archive, settings, MemberDirectory(kept_directories)};
   const auto first_failure = std::find_if(steps.begin(), steps.end(),
                                           [](const ExtractStep& s) { return !s.failure.empty(); });
   const auto members = static_cast<std::size_t>(first_failure - steps.begin());
@@ -165,11 +169,15 @@ bool ExtractMembers(const Archive& archive, const std::vector<ExtractStep>& step
   std::optional<WorkerPool> pool;
   std::optional<AheadOfOrder<FileHandle>> ahead;
   if (settings.threads > 1 && members > 1 && top != kNoFile && UnnamedFilesIn(top)) {
+    const std::size_t window =
+        std::min(kAheadPerThread * static_cast<std::size_t>(settings.threads),
+                 static_cast<std::size_t>(std::max(16, open_files / 4)));
+    // Room for the waiting members and the directories of most trees.
+    ReserveOpenFiles(std::min(open_files, std::min(kept_directories, kReservedDirectories) +
+                                              static_cast<int>(window) + 64));
     pool.emplace(settings.threads);
     ahead.emplace(
-        *pool, members,
-        std::min(kAheadPerThread * static_cast<std::size_t>(pool->threads()),
-                 static_cast<std::size_t>(std::max(16, open_files / 4))),
+        *pool, members, window,
         [&archive, &steps, top](std::size_t item) {
           return Prepare(archive, top, steps[item].index);
         },
