@@ -92,5 +92,27 @@ TEST_F(SideBySideTest, NothingOfTheMembersAfterAFailedOneIsLeft) {
   }
 }
 
+// A low limit on open files slows an explode of many directories (fewer
+// kept open, fewer members waiting) but never fails it.
+TEST_F(SideBySideTest, AFewOpenFilesAreEnoughForAnyTree) {
+  std::vector<ImageRecord> records;
+  for (int i = 0; i < 80; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "d%d/s%d/m%d", i, i, i);
+    records.push_back({name, 10, kAfterTable, 5, kTenA});
+  }
+  RunOptions options;
+  options.open_file_limit = 40;
+  for (const std::string threads : {"1", "4"}) {
+    const std::string directory = "limited" + threads;
+    fs::remove_all(Path(directory));
+    Write(directory + "/a.qvr", ArchiveImage(records, 1));
+    const RunResult run =
+        RunProgram(QuiverxPath(), {"-q", "-j", threads, "+a"}, Path(directory), options);
+    EXPECT_EQ(run.status, 0) << threads << " threads: " << run.output;
+    EXPECT_EQ(Read(directory + "/d79/s79/m79").size(), 10u);
+  }
+}
+
 }  // namespace
 }  // namespace quiver::test

@@ -19,6 +19,8 @@ namespace {
 // holds an open unnamed file until its turn. Enough that a long member
 // being written does not hold up the short ones behind it.
 constexpr std::size_t kAheadPerThread = 64;
+// Files a run holds open besides directories and waiting members.
+constexpr int kOtherOpenFiles = 16;
 // Directories kept open that the table of open files has room for at the
 // start; a tree with more grows it while the run goes on.
 constexpr int kReservedDirectories = 4096;
@@ -155,10 +157,13 @@ bool UnnamedFilesIn(FileHandle top) {
 
 bool ExtractMembers(const Archive& archive, const std::vector<ExtractStep>& steps,
                     const ExtractSettings& settings) {
-  // Each directory is opened once; half the files the process may open are
-  // left for the rest, half of that for members waiting their turn.
+  // Each directory is opened once. Of the files the process may open, a few
+  // stay free for the archive, the standard streams and the member written
+  // in turn; half the rest hold directories, a quarter members waiting their
+  // turn, so that a low limit slows a run but never fails it.
   const int open_files = RaiseOpenFileLimit();
-  const int kept_directories = std::max(64, open_files / 2);
+  const int spare = std::max(0, open_files - kOtherOpenFiles);
+  const int kept_directories = std::max(2, spare / 2);
   Run run{archive, settings, MemberDirectory(kept_directories)};
   const auto first_failure = std::find_if(steps.begin(), steps.end(),
                                           [](const ExtractStep& s) { return !s.failure.empty(); });
@@ -171,7 +176,7 @@ bool ExtractMembers(const Archive& archive, const std::vector<ExtractStep>& step
   if (settings.threads > 1 && members > 1 && top != kNoFile && UnnamedFilesIn(top)) {
     const std::size_t window =
         std::min(kAheadPerThread * static_cast<std::size_t>(settings.threads),
-                 static_cast<std::size_t>(std::max(16, open_files / 4)));
+                 static_cast<std::size_t>(std::max(1, spare / 4)));
     // Room for the waiting members and the directories of most trees.
     ReserveOpenFiles(std::min(open_files, std::min(kept_directories, kReservedDirectories) +
                                               static_cast<int>(window) + 64));

@@ -33,6 +33,8 @@ struct RunOptions {
   long file_size_limit = -1;
   // RLIMIT_AS in bytes; on Windows the memory a job lets a process commit.
   long address_space_limit = -1;
+  // RLIMIT_NOFILE; not set on Windows.
+  long open_file_limit = -1;
   // Run as the user nobody when the tests run as root, so that file
   // permissions bind; the directory must then be open to all.
   bool unprivileged = false;

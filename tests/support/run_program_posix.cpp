@@ -55,6 +55,11 @@ RunningProgram::RunningProgram(const std::string& program, const std::vector<std
                              static_cast<rlim_t>(options.address_space_limit)};
       ::setrlimit(RLIMIT_AS, &limit);
     }
+    if (options.open_file_limit >= 0) {
+      struct rlimit limit = {static_cast<rlim_t>(options.open_file_limit),
+                             static_cast<rlim_t>(options.open_file_limit)};
+      ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
     if (options.unprivileged && ::geteuid() == 0) {
       constexpr uid_t kNobody = 65534;
       if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
