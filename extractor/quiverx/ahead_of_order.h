@@ -9,18 +9,23 @@
 // again once item i - window has been taken. Items are claimed one by one
 // and waited for one by one, so the taker never waits for more than the item
 // it needs; a thread that finds nothing to do spins briefly before it sleeps,
-// as a wake-up costs more than most members take. The taker prepares an item
-// itself when no thread has claimed it yet. A result not taken (the run
-// stopped, or DropAhead) goes to `drop`.
+// as a wake-up costs more than most members take. It sleeps on a mutex and
+// a condition variable, not std::atomic::wait, which where the system has no
+// futex looks at the value before it takes its lock and so loses wake-ups.
+// The taker prepares an item itself when no thread has claimed it yet. A
+// result not taken (the run stopped, or DropAhead) goes to `drop`.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <exception>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -54,14 +59,14 @@ class AheadOfOrder {
     if (claimed_.compare_exchange_strong(unclaimed, item + 1)) {
       result = prepare_(item);
     } else {
-      AwaitTrue(slot.ready);
+      AwaitReady(item, slot.ready);
       slot.ready.store(false, std::memory_order_relaxed);
       if (slot.error) std::rethrow_exception(std::exchange(slot.error, nullptr));
       result = std::move(slot.result);
     }
     ++next_;
-    limit_.store(next_ + window_, std::memory_order_release);
-    if ((next_ + window_) % Refill() == 0) limit_.notify_all();
+    limit_.store(next_ + window_);
+    if ((next_ + window_) % Refill() == 0) window_freed_.Wake();
     return result;
   }
 
@@ -69,8 +74,8 @@ class AheadOfOrder {
   // and those items are worked on again when due.
   void DropAhead() {
     if (loops_.empty()) return;
-    limit_.store(kStopped, std::memory_order_release);
-    limit_.notify_all();
+    limit_.store(kStopped);
+    window_freed_.Wake();
     for (auto& loop : loops_) pool_.Cancel(*loop);
     loops_.clear();
     for (std::size_t item = next_; item < claimed_.load(); ++item) {
@@ -84,8 +89,10 @@ class AheadOfOrder {
 
  private:
   static constexpr std::size_t kStopped = std::numeric_limits<std::size_t>::max();
-  // Polls before sleeping: about the time of a short member.
+  // Polls before sleeping: about the time of a short member. Then a few
+  // yields, which let a thread preparing the item have the core.
   static constexpr int kSpins = 4000;
+  static constexpr int kYields = 4;
 
   struct Slot {
     std::atomic<bool> ready{false};
@@ -93,10 +100,51 @@ class AheadOfOrder {
     std::exception_ptr error;
   };
 
-  static void AwaitTrue(std::atomic<bool>& flag) {
+  // Where threads sleep until what they wait for has come; a waker takes
+  // the lock only when someone sleeps. A waker stores its change before it
+  // looks for sleepers and a sleeper counts itself before it looks for the
+  // change, all in one total order (seq_cst): one of them sees the other.
+  class Bed {
+   public:
+    template <typename Done>
+    void SleepUntil(Done done) {
+      sleepers_.fetch_add(1);
+      {
+        std::unique_lock lock(mutex_);
+        woken_.wait(lock, done);
+      }
+      sleepers_.fetch_sub(1);
+    }
+    void Wake() {
+      if (sleepers_.load() == 0) return;
+      { const std::lock_guard lock(mutex_); }
+      woken_.notify_all();
+    }
+
+   private:
+    std::mutex mutex_;
+    std::condition_variable woken_;
+    std::atomic<int> sleepers_{0};
+  };
+
+  template <typename Done>
+  static bool Spin(Done done) {
     for (int spin = 0; spin < kSpins; ++spin)
-      if (flag.load(std::memory_order_acquire)) return;
-    while (!flag.load(std::memory_order_acquire)) flag.wait(false, std::memory_order_acquire);
+      if (done()) return true;
+    for (int yield = 0; yield < kYields; ++yield) {
+      std::this_thread::yield();
+      if (done()) return true;
+    }
+    return false;
+  }
+
+  void AwaitReady(std::size_t item, std::atomic<bool>& ready) {
+    const auto done = [&ready] { return ready.load(); };
+    if (Spin(done)) return;
+    // Only this item's thread wakes the taker: the others would take the
+    // core from it for nothing.
+    awaited_.store(item);
+    slot_filled_.SleepUntil(done);
   }
 
   void Start() {
@@ -128,8 +176,8 @@ class AheadOfOrder {
     } catch (...) {
       slot.error = std::current_exception();
     }
-    slot.ready.store(true, std::memory_order_release);
-    slot.ready.notify_one();
+    slot.ready.store(true);
+    if (awaited_.load() == item) slot_filled_.Wake();
     return true;
   }
 
@@ -138,13 +186,9 @@ class AheadOfOrder {
   std::size_t Refill() const { return std::max<std::size_t>(window_ / 4, 1); }
 
   void AwaitLimit(std::size_t target) {
-    for (int spin = 0; spin < kSpins; ++spin)
-      if (limit_.load(std::memory_order_acquire) >= target) return;
-    for (;;) {
-      const std::size_t limit = limit_.load(std::memory_order_acquire);
-      if (limit >= target) return;
-      limit_.wait(limit, std::memory_order_acquire);
-    }
+    const auto done = [this, target] { return limit_.load() >= target; };
+    if (Spin(done)) return;
+    window_freed_.SleepUntil(done);
   }
 
   WorkerPool& pool_;
@@ -154,9 +198,12 @@ class AheadOfOrder {
   std::function<void(Result&)> drop_;
   std::vector<Slot> slots_;
   std::vector<std::unique_ptr<PoolTask>> loops_;
-  std::size_t next_ = 0;                 // the item taken next
-  std::atomic<std::size_t> claimed_{0};  // the items before it are claimed
-  std::atomic<std::size_t> limit_{0};    // items below it may be claimed, or kStopped
+  std::size_t next_ = 0;                        // the item taken next
+  std::atomic<std::size_t> claimed_{0};         // the items before it are claimed
+  std::atomic<std::size_t> limit_{0};           // items below it may be claimed, or kStopped
+  std::atomic<std::size_t> awaited_{kStopped};  // the item the taker may sleep for
+  Bed slot_filled_;                             // the taker, for that item
+  Bed window_freed_;                            // the loops, for a raised limit
 };
 
 }  // namespace quiver
