@@ -180,23 +180,40 @@ TEST_F(FaultInjectionTest, MemberOpenElsewhereWithoutSharingFailsTheBuild) {
 }
 
 TEST_F(FaultInjectionTest, TemporaryFileHeldElsewhereIsNamedAndFailsTheBuild) {
-  // The small member's stream is complete, and closed, long before the
-  // slow one's: another program opens it meanwhile, sharing no deletion.
-  Write("out.qvr", std::string("old archive"));
+  // Another program opens a temporary file, sharing no deletion. The
+  // builder's own handle has delete access, which only an opener that
+  // shares deletion may join, so the moment to take it is between the
+  // builder's close and its deletion at the end; a build whose moment the
+  // test missed is a good one, and it tries again.
   WriteMembers({{"a.txt", TextData(1000, 1)}, {"big.txt", SortedData(1500000)}});
-  RunningProgram build(QuiverPath(), {"-c", "out", "@list"}, dir_);
   const std::filesystem::path temporary = Path("a.tx$");
-  HANDLE held = INVALID_HANDLE_VALUE;
-  WaitUntil([&] {
-    held = CreateFileW(temporary.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_EXISTING, 0, nullptr);
-    return held != INVALID_HANDLE_VALUE;
-  });
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  RunResult run = build.Wait();
-  CloseHandle(held);
-  ExpectFailedBuild(run, "Unable to delete temporary file a.tx$\n");
-  EXPECT_EQ(Tree(), (std::vector<std::string>{"a.tx$", "a.txt", "big.txt", "list.rsp", "out.qvr"}));
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    Write("out.qvr", std::string("old archive"));
+    RunningProgram build(QuiverPath(), {"-c", "out", "@list"}, dir_);
+    HANDLE held = INVALID_HANDLE_VALUE;
+    bool seen_held = false;
+    WaitUntil(
+        [&] {
+          held = CreateFileW(temporary.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+          if (held != INVALID_HANDLE_VALUE) return true;
+          const DWORD error = GetLastError();
+          seen_held = seen_held || error == ERROR_SHARING_VIOLATION;
+          return seen_held && error == ERROR_FILE_NOT_FOUND;
+        },
+        kSlowStartSeconds);
+    RunResult run = build.Wait();
+    if (held == INVALID_HANDLE_VALUE) {
+      EXPECT_EQ(run.status, 0) << run.output;
+      continue;
+    }
+    CloseHandle(held);
+    ExpectFailedBuild(run, "Unable to delete temporary file a.tx$\n");
+    EXPECT_EQ(Tree(),
+              (std::vector<std::string>{"a.tx$", "a.txt", "big.txt", "list.rsp", "out.qvr"}));
+    return;
+  }
+  FAIL() << "the temporary file was never free between the builder's close and its deletion";
 }
 #else
 // Windows has no user without rights to a file that the tests can become,

@@ -27,7 +27,7 @@ bool WaitForPath(const std::string& path, long min_size) {
         const auto size = std::filesystem::file_size(path, error);
         return !error && size >= static_cast<std::uintmax_t>(min_size);
       },
-      30);
+      kSlowStartSeconds);
 }
 
 std::size_t BusyBytes(std::size_t bytes) {

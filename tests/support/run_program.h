@@ -75,10 +75,13 @@ class RunningProgram {
 // counted in sleeps: under wine a short sleep may return at once).
 bool WaitUntil(const std::function<bool()>& ready, int seconds = 4);
 
-// Waits up to thirty seconds for `path` to exist with at least `min_size`
-// bytes: a running program's progress, seen from outside. Long enough for
-// a program that starts slowly (wine under a parallel test run); a run
-// that passes never waits that long.
+// How long to wait for a sign of a running program's progress, seen from
+// outside: long enough for a program that starts slowly (wine under a
+// parallel test run takes seconds); a run that passes never waits that long.
+constexpr int kSlowStartSeconds = 30;
+
+// Waits up to kSlowStartSeconds for `path` to exist with at least
+// `min_size` bytes.
 bool WaitForPath(const std::string& path, long min_size = 0);
 
 // Whether the limits above bind here: Windows has no limit on the size of
