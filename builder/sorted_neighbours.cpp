@@ -104,7 +104,9 @@ int SortedNeighbours::RankRun(std::size_t run, std::size_t run_end, int rank) {
       for (; j > 0 && tail < tails_[j - 1]; --j) tails_[j] = tails_[j - 1];
       tails_[j] = tail;
     }
-  } else {
+  } else if (!std::is_sorted(tails_.begin(), tails_.end())) {
+    // A long run is mostly one string repeated (zeros, padding): its tails
+    // then come in order already.
     std::sort(tails_.begin(), tails_.end());
   }
   for (std::size_t k = 0; k < tails_.size(); ++k) {
